@@ -1,0 +1,42 @@
+// CZEMATagAcsImpl: the tag catalogue behind CZEMATagAcs::Instance.
+#ifndef ZEMA_CATALOGUE_ZEMATAGACSIMPL_H
+#define ZEMA_CATALOGUE_ZEMATAGACSIMPL_H
+
+#include <map>
+
+#include "ZEMATagAcs.h"
+#include "catalogue/ZEMATagImpl.h"
+#include "catalogue/ZEMATagTypeImpl.h"
+
+class CADODataBase;
+
+class CZEMATagAcsImpl : public CZEMATagAcs {
+ public:
+  CZEMATagAcsImpl() = default;
+  // Destroys every tag (ascending TagID), then every type.
+  ~CZEMATagAcsImpl() override;
+
+  int Load(const char* path) override;
+  int GetTagCount() override { return static_cast<int>(tags.size()); }
+  void GetTags(int typeId, int capacity, int* count, CZEMATag** result) override;
+
+  CZEMATagImpl* FindTag(int tagId) const;
+  CZEMATagTypeImpl* FindType(int typeId) const;
+
+  // Inserts under the id unless the id is held (then destroys the object: the first wins).
+  // Returns whether it was inserted.
+  bool AddTag(int tagId, CZEMATagImpl* tag);
+  bool AddType(int typeId, CZEMATagTypeImpl* tagType);
+
+ private:
+  bool LoadTagTypes(CADODataBase& database);
+  void LoadTypeFields(CADODataBase& database, CZEMATagTypeImpl& tagType);
+  bool LoadTags(CADODataBase& database);
+  void LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType);
+  bool LoadHMIInfo(CADODataBase& database);
+
+  std::map<int, CZEMATagImpl*> tags;
+  std::map<int, CZEMATagTypeImpl*> types;
+};
+
+#endif

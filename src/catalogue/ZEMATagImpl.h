@@ -1,0 +1,57 @@
+// CZEMATagImpl: one tag of the catalogue, with its values and display information.
+#ifndef ZEMA_CATALOGUE_ZEMATAGIMPL_H
+#define ZEMA_CATALOGUE_ZEMATAGIMPL_H
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ZEMATagAcs.h"
+#include "catalogue/ZEMATagTypeImpl.h"
+
+class CZEMATagImpl : public CZEMATag {
+ public:
+  CZEMATagImpl() = default;
+  // Clears every value; a failing clear raises PlatformError.
+  virtual ~CZEMATagImpl();
+  CZEMATagImpl(const CZEMATagImpl&) = delete;
+  CZEMATagImpl& operator=(const CZEMATagImpl&) = delete;
+
+  const char* GetName() override { return name.c_str(); }
+  const char* GetDesc() override { return desc.c_str(); }
+  uint8_t GetGroup() override { return group; }
+  uint8_t GetAlmLevel() override { return almLevel; }
+  uint8_t GetLevel() override { return level; }
+  CZEMATagType* GetType() override { return type; }
+  int GetFields(int kind, int capacity, int* count, TagFieldValue* fields) override;
+  int GetFieldCount() override { return static_cast<int>(values.size()); }
+  int GetHMIInfo(const char* fieldName, TagHMIInfo* info) override;
+
+  // For the loader.
+  void SetName(const std::string& text) { name = text; }
+  void SetDesc(const std::string& text) { desc = text; }
+  void SetGroup(uint8_t value) { group = value; }
+  void SetAlmLevel(uint8_t value) { almLevel = value; }
+  void SetLevel(uint8_t value) { level = value; }
+  void SetType(CZEMATagTypeImpl* tagType) { type = tagType; }
+  CZEMATagTypeImpl* TypeImpl() const { return type; }
+  // Appends a copy of value; a failing copy raises PlatformError.
+  void AppendValue(const VARIANT& value);
+  // Appends value, taking over its payload; value is left VT_EMPTY.
+  void AppendValueMove(VARIANT& value);
+  void ReserveValues(size_t count) { values.reserve(values.size() + count); }
+  // Inserts the display information of a field unless the field already has one.
+  void AddHMIInfo(const std::string& fieldName, const TagHMIInfo& info);
+
+ private:
+  uint8_t group = 0;
+  uint8_t almLevel = 0;
+  uint8_t level = 0;
+  std::string name;
+  std::string desc;
+  CZEMATagTypeImpl* type = nullptr;
+  std::vector<VARIANT> values;
+  std::map<std::string, TagHMIInfo> hmiInfo;
+};
+
+#endif

@@ -1,0 +1,87 @@
+// CADORecordset: one table, query or stored procedure opened on a CADODataBase's connection,
+// walked forward, with typed reads of the current row and writes of a pending new row.
+//
+// Guarded operations record a report (lastErrorText, lastErrorCode) and return FALSE; the
+// unguarded ones (CloseRecordset, IsRecordsetOpen, AtEndOfRecords, MoveToNextRecord, FieldCount,
+// BeginNewRecord, CancelRecordChanges, ReadFieldInfo) let a PlatformError pass.
+#ifndef ZEMA_DBACCESS_ADORECORDSET_H
+#define ZEMA_DBACCESS_ADORECORDSET_H
+
+#include <string>
+
+#include "dbaccess/ADODataBase.h"
+
+// How OpenRecordset opens its source.
+enum RecordsetSource {
+  SourceAuto = 0,       // a command whose kind the provider works out
+  SourceQuery = 1,      // the same as SourceAuto
+  SourceTable = 2,      // a table, by name
+  SourceProcedure = 3,  // a stored procedure, run through the Command
+};
+
+// The description of one column.
+struct FieldInfo {
+  char name[30];        // the column name, cut to 29 bytes at a character boundary
+  SHORT type;           // DataTypeEnum
+  LONG actualSize;      // 0 when there is no current row
+  LONG definedSize;
+  LONG attributes;      // FieldAttributeEnum bits
+};
+
+class CADORecordset {
+ public:
+  // REQUIRES: database is not null and outlives this object.
+  explicit CADORecordset(CADODataBase* database);
+  virtual ~CADORecordset();
+  CADORecordset(const CADORecordset&) = delete;
+  CADORecordset& operator=(const CADORecordset&) = delete;
+
+  BOOL OpenRecordset(const char* source, int openMode);
+  BOOL OpenRecordsetOn(ADOConnection* connection, const char* source, int openMode);
+  void CloseRecordset();
+  BOOL IsRecordsetOpen();
+  BOOL AtEndOfRecords();
+  void MoveToNextRecord();
+  LONG FieldCount();
+  BOOL BeginNewRecord();
+  BOOL SaveRecord();
+  void CancelRecordChanges();
+  std::string QueryText() const { return queryText; }
+
+  // Reads of the current row. FALSE (with a report) when the column does not exist or there is
+  // no current row; the out argument is then untouched.
+  BOOL ReadFieldLong(const char* name, LONG& value);
+  BOOL ReadFieldLong(int index, LONG& value);
+  BOOL ReadFieldInt(const char* name, int& value);
+  BOOL ReadFieldDouble(const char* name, double& value);
+  // FALSE without a report, text untouched, for a type that has no text form.
+  BOOL ReadFieldText(const char* name, std::string& text, const char* dateFormat = "");
+  // value must hold a valid VARIANT; it is cleared first. The caller clears the copy.
+  BOOL ReadFieldVariant(int index, VARIANT& value);
+  // Unguarded.
+  BOOL ReadFieldInfo(int index, FieldInfo& info);
+
+  // Writes into the pending new row; FALSE without a report when no row is pending.
+  BOOL WriteFieldText(const char* name, const char* value);
+  BOOL WriteFieldShort(const char* name, int value);
+  BOOL WriteFieldLong(const char* name, LONG value);
+  BOOL WriteFieldDouble(const char* name, double value);
+  BOOL WriteFieldVariant(const char* name, const VARIANT& value);
+
+  const std::string& LastErrorText() const { return lastErrorText; }
+  HRESULT LastErrorCode() const { return static_cast<HRESULT>(lastErrorCode); }
+  BOOL NewRecordPending() const { return newRecordPending; }
+
+ private:
+  void ReportRecordsetError(const PlatformError& error);
+
+  dbaccess::CComPtr<ADORecordset> recordset;
+  dbaccess::CComPtr<ADOCommand> command;
+  dbaccess::CComPtr<ADOConnection> connection;
+  BOOL newRecordPending = FALSE;
+  std::string lastErrorText;
+  ULONG lastErrorCode = 0;
+  std::string queryText;
+};
+
+#endif

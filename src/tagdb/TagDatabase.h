@@ -1,0 +1,25 @@
+// Opening and closing tag database files.
+#ifndef ZEMA_TAGDB_TAGDATABASE_H
+#define ZEMA_TAGDB_TAGDATABASE_H
+
+#include <string>
+
+#include "dbaccess/ADODataBase.h"
+
+// A new connection opened for writing (mode 2) on the file at path, or null when the file does
+// not open. The caller owns it and ends it with CloseTagDatabase. May throw PlatformError when
+// the connection cannot even be set up.
+CADODataBase* OpenTagDatabase(const char* path);
+// The same, opened for reading (mode 1): one consistent snapshot until closed.
+CADODataBase* OpenTagDatabaseReadOnly(const char* path);
+// Closes and destroys the connection; null is ignored.
+void CloseTagDatabase(CADODataBase* database);
+
+namespace tagdb {
+// printf-style formatting of a statement template.
+std::string FormatStatement(const char* templateText, ...) __attribute__((format(printf, 1, 2)));
+// text with every single quote doubled, for a name placed between single quotes.
+std::string QuoteSqlText(const char* text);
+}  // namespace tagdb
+
+#endif
