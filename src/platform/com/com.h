@@ -37,7 +37,9 @@ int CoInitializeCount();
 
 // Creates an object of a registered class. clsctx must include CLSCTX_INPROC_SERVER; outer must
 // be null. *object receives the interface iid with one reference, or null on failure
-// (REGDB_E_CLASSNOTREG for an unknown class, E_NOINTERFACE, or the failure the test seam set).
+// (REGDB_E_CLASSNOTREG for an unknown class or a context without CLSCTX_INPROC_SERVER,
+// CO_E_NOTINITIALIZED when the calling thread has not called CoInitialize, E_NOINTERFACE, or the
+// failure the test seam set).
 HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD clsctx, const IID& iid,
                          void** object);
 // Puts a created object into its running state; the stand-in's objects always are.

@@ -1,0 +1,186 @@
+// COM stand-in: per-thread initialisation, the class registry behind CoCreateInstance, and the
+// per-thread error information.
+#include "platform/com/com.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+
+// Defined by the data-access component when it is linked in; it registers its classes.
+void RegisterAdoClasses() __attribute__((weak));
+
+const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const IID IID_IErrorInfo = {
+    0x1CF2B120, 0x547D, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+const IID IID_ISupportErrorInfo = {
+    0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+
+namespace {
+
+struct GuidLess {
+  bool operator()(const GUID& a, const GUID& b) const {
+    if (a.Data1 != b.Data1) return a.Data1 < b.Data1;
+    if (a.Data2 != b.Data2) return a.Data2 < b.Data2;
+    if (a.Data3 != b.Data3) return a.Data3 < b.Data3;
+    for (int i = 0; i < 8; ++i)
+      if (a.Data4[i] != b.Data4[i]) return a.Data4[i] < b.Data4[i];
+    return false;
+  }
+};
+
+struct ClassRegistry {
+  std::mutex mutex;
+  std::map<CLSID, ClassFactory, GuidLess> factories;
+  std::map<CLSID, HRESULT, GuidLess> failures;  // the test seam
+};
+
+ClassRegistry& Registry() {
+  static ClassRegistry* registry = new ClassRegistry;  // never destroyed: used during exit
+  return *registry;
+}
+
+thread_local int initCount = 0;
+
+// The thread's error information; the reference it holds is released when the thread ends.
+struct ThreadErrorInfo {
+  IErrorInfo* info = nullptr;
+  ~ThreadErrorInfo() {
+    if (info != nullptr) info->Release();
+  }
+};
+thread_local ThreadErrorInfo threadErrorInfo;
+
+class ErrorInfo final : public IErrorInfo {
+ public:
+  ErrorInfo(const GUID& guid, const OLECHAR* source, const OLECHAR* description)
+      : guid_(guid), hasSource_(source != nullptr), hasDescription_(description != nullptr) {
+    if (source != nullptr) source_ = source;
+    if (description != nullptr) description_ = description;
+  }
+
+  HRESULT QueryInterface(const IID& iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IErrorInfo) {
+      AddRef();
+      *object = static_cast<IErrorInfo*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++references_; }
+  ULONG Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT GetGUID(GUID* guid) override {
+    if (guid == nullptr) return E_POINTER;
+    *guid = guid_;
+    return S_OK;
+  }
+  HRESULT GetSource(BSTR* source) override { return CopyOut(hasSource_, source_, source); }
+  HRESULT GetDescription(BSTR* description) override {
+    return CopyOut(hasDescription_, description_, description);
+  }
+
+ private:
+  static HRESULT CopyOut(bool has, const std::u16string& text, BSTR* out) {
+    if (out == nullptr) return E_POINTER;
+    *out = nullptr;
+    if (!has) return S_OK;
+    *out = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *out == nullptr ? E_OUTOFMEMORY : S_OK;
+  }
+
+  std::atomic<ULONG> references_{1};
+  GUID guid_;
+  bool hasSource_;
+  bool hasDescription_;
+  std::u16string source_;
+  std::u16string description_;
+};
+
+}  // namespace
+
+HRESULT CoInitialize(void*) { return ++initCount == 1 ? S_OK : S_FALSE; }
+
+void CoUninitialize() {
+  if (initCount > 0) --initCount;
+}
+
+int CoInitializeCount() { return initCount; }
+
+HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD clsctx, const IID& iid,
+                         void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+  if (initCount == 0) return CO_E_NOTINITIALIZED;
+  if ((clsctx & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+
+  static std::once_flag adoRegistered;
+  std::call_once(adoRegistered, [] {
+    if (&RegisterAdoClasses != nullptr) RegisterAdoClasses();
+  });
+
+  ClassFactory factory = nullptr;
+  {
+    ClassRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    auto failure = registry.failures.find(clsid);
+    if (failure != registry.failures.end()) return failure->second;
+    auto found = registry.factories.find(clsid);
+    if (found == registry.factories.end()) return REGDB_E_CLASSNOTREG;
+    factory = found->second;
+  }
+  IUnknown* created = nullptr;
+  if (HRESULT hr = factory(&created); FAILED(hr)) return hr;
+  if (created == nullptr) return E_UNEXPECTED;
+  HRESULT hr = created->QueryInterface(iid, object);
+  created->Release();
+  if (FAILED(hr)) *object = nullptr;
+  return hr;
+}
+
+HRESULT OleRun(IUnknown* object) { return object == nullptr ? E_INVALIDARG : S_OK; }
+
+void CoRegisterClass(const CLSID& clsid, ClassFactory factory) {
+  ClassRegistry& registry = Registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  if (factory == nullptr)
+    registry.factories.erase(clsid);
+  else
+    registry.factories[clsid] = factory;
+}
+
+void CoFailCreateInstanceForTesting(const CLSID& clsid, HRESULT code) {
+  ClassRegistry& registry = Registry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  if (code == S_OK)
+    registry.failures.erase(clsid);
+  else
+    registry.failures[clsid] = code;
+}
+
+HRESULT SetErrorInfo(ULONG, IErrorInfo* errorInfo) {
+  if (errorInfo != nullptr) errorInfo->AddRef();
+  IErrorInfo* previous = std::exchange(threadErrorInfo.info, errorInfo);
+  if (previous != nullptr) previous->Release();
+  return S_OK;
+}
+
+HRESULT GetErrorInfo(ULONG, IErrorInfo** errorInfo) {
+  if (errorInfo == nullptr) return E_POINTER;
+  *errorInfo = std::exchange(threadErrorInfo.info, nullptr);
+  return *errorInfo == nullptr ? S_FALSE : S_OK;
+}
+
+IErrorInfo* CreateErrorInfoObject(const GUID& guid, const OLECHAR* source,
+                                  const OLECHAR* description) {
+  return new ErrorInfo(guid, source, description);
+}

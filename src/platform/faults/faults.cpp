@@ -1,0 +1,108 @@
+// The fault-injection seam. While nothing is armed and no trace runs, FaultCheck is one relaxed
+// load of `active`; everything else happens under one mutex.
+#include "platform/faults/faults.h"
+
+#include <atomic>
+#include <map>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+struct ArmedFault {
+  HRESULT code;
+  int skip;   // calls still to let through before failing
+  int times;  // failures still to deliver; negative: every later call
+};
+
+struct FaultState {
+  std::mutex mutex;
+  std::map<std::string, ArmedFault, std::less<>> armed;
+  bool tracing = false;
+  std::vector<std::string> trace;
+  int fired = 0;
+};
+
+// Non-zero while a fault is armed or a trace runs. Written only under the mutex; read without it
+// on the fast path, so a check racing with FaultInject may miss the new fault, as any call that
+// started before the arming would.
+std::atomic<int> active{0};
+
+FaultState& State() {
+  static FaultState* state = new FaultState;  // never destroyed: checks may run during exit
+  return *state;
+}
+
+// REQUIRES: state.mutex held.
+void UpdateActive(const FaultState& state) {
+  active.store(state.armed.empty() && !state.tracing ? 0 : 1, std::memory_order_relaxed);
+}
+
+}  // namespace
+
+HRESULT FaultCheck(const char* callName) {
+  if (active.load(std::memory_order_relaxed) == 0) return S_OK;
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.tracing) state.trace.emplace_back(callName);
+  auto it = state.armed.find(callName);
+  if (it == state.armed.end()) return S_OK;
+  ArmedFault& fault = it->second;
+  if (fault.skip > 0) {
+    --fault.skip;
+    return S_OK;
+  }
+  HRESULT code = fault.code;
+  if (fault.times > 0 && --fault.times == 0) {
+    state.armed.erase(it);
+    UpdateActive(state);
+  }
+  ++state.fired;
+  return code;
+}
+
+void FaultInject(const std::string& callName, HRESULT code, int skip, int times) {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (times == 0)
+    state.armed.erase(callName);
+  else
+    state.armed[callName] = ArmedFault{code, skip < 0 ? 0 : skip, times};
+  UpdateActive(state);
+}
+
+void FaultClearAll() {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.armed.clear();
+  state.tracing = false;
+  state.trace.clear();
+  state.fired = 0;
+  UpdateActive(state);
+}
+
+void FaultTraceStart() {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.trace.clear();
+  state.tracing = true;
+  UpdateActive(state);
+}
+
+std::vector<std::string> FaultTraceStop() {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.tracing = false;
+  UpdateActive(state);
+  std::vector<std::string> trace;
+  trace.swap(state.trace);
+  return trace;
+}
+
+int FaultFiredCount() {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return state.fired;
+}
+
+}  // namespace platform
