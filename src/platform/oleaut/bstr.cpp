@@ -6,6 +6,7 @@
 
 #include "oleauto.h"
 #include "platform/faults/faults.h"
+#include "platform/oleaut/internal.h"
 
 namespace {
 
@@ -13,7 +14,11 @@ constexpr size_t kPrefixBytes = sizeof(uint32_t);
 // The largest length whose byte count fits the 32-bit prefix.
 constexpr UINT kMaxChars = (UINT32_MAX - kPrefixBytes - sizeof(OLECHAR)) / sizeof(OLECHAR);
 
-BSTR Allocate(const OLECHAR* text, UINT len) {
+}  // namespace
+
+namespace platform {
+
+BSTR AllocBstr(const OLECHAR* text, UINT len) {
   if (len > kMaxChars) return nullptr;
   const uint32_t bytes = len * static_cast<uint32_t>(sizeof(OLECHAR));
   char* block = static_cast<char*>(malloc(kPrefixBytes + bytes + sizeof(OLECHAR)));
@@ -25,7 +30,24 @@ BSTR Allocate(const OLECHAR* text, UINT len) {
   return result;
 }
 
-}  // namespace
+BSTR AllocBstrFromAscii(std::string_view text) {
+  BSTR result = AllocBstr(nullptr, static_cast<UINT>(text.size()));
+  if (result == nullptr) return nullptr;
+  for (size_t i = 0; i < text.size(); ++i) result[i] = static_cast<unsigned char>(text[i]);
+  return result;
+}
+
+bool BstrToAscii(BSTR text, std::string* ascii) {
+  const UINT len = SysStringLen(text);
+  ascii->resize(len);
+  for (UINT i = 0; i < len; ++i) {
+    if (text[i] == 0 || text[i] > 0x7F) return false;
+    (*ascii)[i] = static_cast<char>(text[i]);
+  }
+  return true;
+}
+
+}  // namespace platform
 
 extern "C" {
 
@@ -34,12 +56,12 @@ BSTR SysAllocString(const OLECHAR* text) {
   if (text == nullptr) return nullptr;
   UINT len = 0;
   while (text[len] != 0) ++len;
-  return Allocate(text, len);
+  return platform::AllocBstr(text, len);
 }
 
 BSTR SysAllocStringLen(const OLECHAR* text, UINT len) {
   if (platform::FaultCheck("SysAllocString")) return nullptr;
-  return Allocate(text, len);
+  return platform::AllocBstr(text, len);
 }
 
 void SysFreeString(BSTR text) {

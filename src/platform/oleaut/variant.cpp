@@ -3,18 +3,51 @@
 
 #include "oleauto.h"
 #include "platform/faults/faults.h"
-#include "platform/oleaut/variant_types.h"
+#include "platform/oleaut/internal.h"
 
-extern "C" {
+namespace platform {
 
-void VariantInit(VARIANTARG* v) {
-  if (v != nullptr) v->vt = VT_EMPTY;
+bool IsScalarVariantType(VARTYPE vt) {
+  switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_UNKNOWN:
+    case VT_DECIMAL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+      return true;
+    default:
+      return false;
+  }
 }
 
-HRESULT VariantClear(VARIANTARG* v) {
-  if (HRESULT hr = platform::FaultCheck("VariantClear")) return hr;
-  if (v == nullptr) return E_INVALIDARG;
-  if (!platform::IsValidVariantType(v->vt)) return DISP_E_BADVARTYPE;
+bool IsValidVariantType(VARTYPE vt) {
+  if (vt & VT_BYREF) {
+    const VARTYPE base = vt & ~VT_BYREF;
+    return base == VT_VARIANT || base == (VT_ARRAY | VT_UI1) ||
+           (IsScalarVariantType(base) && base != VT_EMPTY && base != VT_NULL);
+  }
+  return vt == (VT_ARRAY | VT_UI1) || IsScalarVariantType(vt);
+}
+
+HRESULT ClearVariant(VARIANT* v) {
+  if (!IsValidVariantType(v->vt)) return DISP_E_BADVARTYPE;
   switch (v->vt) {
     case VT_BSTR:
       SysFreeString(v->bstrVal);
@@ -33,18 +66,15 @@ HRESULT VariantClear(VARIANTARG* v) {
   return S_OK;
 }
 
-HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
-  if (HRESULT hr = platform::FaultCheck("VariantCopy")) return hr;
-  if (dest == nullptr || src == nullptr) return E_INVALIDARG;
-  if (dest == src) return platform::IsValidVariantType(src->vt) ? S_OK : DISP_E_BADVARTYPE;
-  if (HRESULT hr = VariantClear(dest); FAILED(hr)) return hr;
-  if (!platform::IsValidVariantType(src->vt)) return DISP_E_BADVARTYPE;
+HRESULT CopyVariant(VARIANT* dest, const VARIANT* src) {
+  dest->vt = VT_EMPTY;
+  if (!IsValidVariantType(src->vt)) return DISP_E_BADVARTYPE;
   VARIANT copy;
   memcpy(&copy, src, sizeof copy);  // the whole 16 bytes: a DECIMAL overlays them all
   switch (src->vt) {
     case VT_BSTR:
       if (src->bstrVal != nullptr) {
-        copy.bstrVal = SysAllocStringLen(src->bstrVal, SysStringLen(src->bstrVal));
+        copy.bstrVal = AllocBstr(src->bstrVal, SysStringLen(src->bstrVal));
         if (copy.bstrVal == nullptr) return E_OUTOFMEMORY;
       }
       break;
@@ -60,6 +90,28 @@ HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
   }
   memcpy(dest, &copy, sizeof copy);
   return S_OK;
+}
+
+}  // namespace platform
+
+extern "C" {
+
+void VariantInit(VARIANTARG* v) {
+  if (v != nullptr) v->vt = VT_EMPTY;
+}
+
+HRESULT VariantClear(VARIANTARG* v) {
+  if (HRESULT hr = platform::FaultCheck("VariantClear")) return hr;
+  if (v == nullptr) return E_INVALIDARG;
+  return platform::ClearVariant(v);
+}
+
+HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
+  if (HRESULT hr = platform::FaultCheck("VariantCopy")) return hr;
+  if (dest == nullptr || src == nullptr) return E_INVALIDARG;
+  if (dest == src) return platform::IsValidVariantType(src->vt) ? S_OK : DISP_E_BADVARTYPE;
+  if (HRESULT hr = platform::ClearVariant(dest); FAILED(hr)) return hr;
+  return platform::CopyVariant(dest, src);
 }
 
 }  // extern "C"
