@@ -2,11 +2,12 @@
 // per-thread error information.
 #include "platform/com/com.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
-#include <utility>
 
 // Defined by the data-access component when it is linked in; it registers its classes.
 void RegisterAdoClasses() __attribute__((weak));
@@ -44,14 +45,38 @@ ClassRegistry& Registry() {
 
 thread_local int initCount = 0;
 
-// The thread's error information; the reference it holds is released when the thread ends.
-struct ThreadErrorInfo {
-  IErrorInfo* info = nullptr;
-  ~ThreadErrorInfo() {
-    if (info != nullptr) info->Release();
+// The thread's error information lives in a pthread key rather than a thread_local object: a
+// thread_local with a destructor would keep the library loaded after dlclose for as long as the
+// thread that touched it runs. A thread that ends releases its error information; deleting the
+// key when the library is unloaded leaves the values of threads still running unreleased.
+class ErrorInfoSlot {
+ public:
+  ErrorInfoSlot() { valid_ = pthread_key_create(&key_, ReleaseAtThreadEnd) == 0; }
+  ~ErrorInfoSlot() {
+    if (valid_) pthread_key_delete(key_);
   }
+  ErrorInfoSlot(const ErrorInfoSlot&) = delete;
+  ErrorInfoSlot& operator=(const ErrorInfoSlot&) = delete;
+
+  // Stores info as the calling thread's and returns the previous one (references move along).
+  IErrorInfo* Exchange(IErrorInfo* info) {
+    if (!valid_) return info;  // no slot: nothing is ever stored
+    IErrorInfo* previous = static_cast<IErrorInfo*>(pthread_getspecific(key_));
+    pthread_setspecific(key_, info);
+    return previous;
+  }
+
+ private:
+  static void ReleaseAtThreadEnd(void* info) { static_cast<IErrorInfo*>(info)->Release(); }
+
+  pthread_key_t key_;
+  bool valid_;
 };
-thread_local ThreadErrorInfo threadErrorInfo;
+
+ErrorInfoSlot& ThreadErrorInfo() {
+  static ErrorInfoSlot slot;
+  return slot;
+}
 
 class ErrorInfo final : public IErrorInfo {
  public:
@@ -169,14 +194,14 @@ void CoFailCreateInstanceForTesting(const CLSID& clsid, HRESULT code) {
 
 HRESULT SetErrorInfo(ULONG, IErrorInfo* errorInfo) {
   if (errorInfo != nullptr) errorInfo->AddRef();
-  IErrorInfo* previous = std::exchange(threadErrorInfo.info, errorInfo);
+  IErrorInfo* previous = ThreadErrorInfo().Exchange(errorInfo);
   if (previous != nullptr) previous->Release();
   return S_OK;
 }
 
 HRESULT GetErrorInfo(ULONG, IErrorInfo** errorInfo) {
   if (errorInfo == nullptr) return E_POINTER;
-  *errorInfo = std::exchange(threadErrorInfo.info, nullptr);
+  *errorInfo = ThreadErrorInfo().Exchange(nullptr);
   return *errorInfo == nullptr ? S_FALSE : S_OK;
 }
 
