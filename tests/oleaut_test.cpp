@@ -899,6 +899,10 @@ TEST_F(OleAutTest, ConvertsTheValueThatAReferenceRefersTo) {
   ref->byref = &inner.v;
   ASSERT_EQ(Change(ref.v, VT_R4, &out), S_OK);
   EXPECT_EQ(out->fltVal, -0.125f);
+  VARIANT badInner;
+  badInner.vt = 0x7F;
+  ref->byref = &badInner;
+  EXPECT_EQ(Change(ref.v, VT_I4, &out), DISP_E_BADVARTYPE);
   ref->vt = VT_EMPTY;
 }
 

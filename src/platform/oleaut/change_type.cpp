@@ -1,6 +1,8 @@
 // VariantChangeType: conversions among the scalar types of a VARIANT.
 //
-// Rules beyond the contract in oleauto.h, as the original platform applied them with flags 0:
+// Rules beyond the contract in oleauto.h: those of the original platform with flags 0, except
+// that text is read and written in the C locale and dates as ISO text, where the original
+// followed the user's locale.
 // - VT_EMPTY converts to 0, "", false, DATE 0; VT_NULL converts only to VT_NULL and VT_EMPTY;
 //   every type converts to VT_EMPTY (the result is empty).
 // - Integer, real, currency, decimal, date and bool values convert among each other; each
@@ -17,7 +19,8 @@
 //   Text converts to bool from "True"/"False" in any case, or from a number; to DATE from ISO
 //   dates (DateFromText).
 // - VT_ERROR converts only to itself; interfaces convert between VT_UNKNOWN and VT_DISPATCH
-//   through QueryInterface; a byte array converts only to itself.
+//   through QueryInterface (VT_EMPTY gives a null interface), never to values, since there is
+//   no default property to call; a byte array converts only to itself.
 // - A by-reference source is converted from the value it refers to.
 #include <string.h>
 
@@ -522,7 +525,7 @@ HRESULT Dereference(const VARIANT& src, VARIANT* value) {
   if (src.byref == nullptr) return E_INVALIDARG;
   if (base == VT_VARIANT) {
     const VARIANT* inner = static_cast<const VARIANT*>(src.byref);
-    if (inner->vt & VT_BYREF) return DISP_E_BADVARTYPE;  // one level only
+    if ((inner->vt & VT_BYREF) || !IsValidVariantType(inner->vt)) return DISP_E_BADVARTYPE;
     memcpy(value, inner, sizeof *value);
     return S_OK;
   }
@@ -548,12 +551,14 @@ HRESULT Dereference(const VARIANT& src, VARIANT* value) {
     case VT_ERROR:
       memcpy(&value->lVal, src.byref, 4);
       break;
-    default:  // eight-byte payloads and pointers
-      memcpy(&value->llVal, src.byref,
-             base == VT_BSTR || base == VT_UNKNOWN || base == VT_DISPATCH ||
-                     base == (VT_ARRAY | VT_UI1)
-                 ? sizeof(void*)
-                 : 8);
+    case VT_BSTR:
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+    case VT_ARRAY | VT_UI1:
+      memcpy(&value->byref, src.byref, sizeof(void*));
+      break;
+    default:  // VT_I8, VT_UI8, VT_R8, VT_CY, VT_DATE
+      memcpy(&value->llVal, src.byref, 8);
       break;
   }
   value->vt = base;
