@@ -10,7 +10,8 @@ namespace crt {
 
 // The number of bytes of the character at s in the process code page: a whole UTF-8 sequence,
 // a double-byte lead and its trail in GBK, else 1. A malformed or truncated sequence (a trail
-// byte that is 0 included) counts as 1, so the terminating zero is never stepped over.
+// byte that is 0 included) counts as 1, so the terminating zero is never stepped over. A null s
+// gives 0. Reads the process code page without locks.
 size_t _mbclen(const unsigned char* s);
 
 // Fast form for scanners: ASCII bytes are one character in every supported code page.
@@ -28,7 +29,8 @@ unsigned char* _mbsnbcpy(unsigned char* dst, const unsigned char* src, size_t co
 
 // value rounded to digits significant digits; plain notation when the decimal exponent lies in
 // -1 .. digits-1, else exponent notation ("1.5e+020"); trailing zeros after the point removed,
-// the point itself kept ("12."). buffer must hold digits + 8 bytes. Returns buffer.
+// the point itself kept ("12."); digits below 1 count as 1; zero is "0."; infinities and NaN give
+// "1.#INF", "-1.#INF", "1.#QNAN". buffer must hold digits + 8 bytes. Returns buffer.
 char* _gcvt(double value, int digits, char* buffer);
 
 }  // namespace crt

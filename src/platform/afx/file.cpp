@@ -1,0 +1,146 @@
+// The binary file read and the resolution of Windows-style paths.
+//
+// "Deny writers" is an advisory lock: the open takes a shared flock and fails while another
+// open file holds an exclusive one, and writers that take an exclusive flock fail while the
+// file is open here. Programs that write without locking are not stopped, as Linux has no
+// mandatory sharing modes.
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/afx/afx.h"
+#include "platform/faults/faults.h"
+
+namespace {
+
+constexpr unsigned kModeWrite = 0x0001;
+constexpr unsigned kModeReadWrite = 0x0002;
+constexpr unsigned kShareExclusive = 0x0010;
+constexpr unsigned kModeCreate = 0x1000;
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool EqualIgnoringAsciiCase(const char* a, const std::string& b) {
+  size_t i = 0;
+  for (; a[i] != '\0' && i < b.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+    if (x != y) return false;
+  }
+  return a[i] == '\0' && i == b.size();
+}
+
+std::string Join(const std::string& directory, const std::string& name) {
+  if (directory.empty()) return name;
+  if (directory.back() == '/') return directory + name;
+  return directory + "/" + name;
+}
+
+// The entry of directory whose name equals name without regard to ASCII case; the smallest
+// such name when there are several, so that the choice does not depend on the listing order.
+std::string FindEntry(const std::string& directory, const std::string& name) {
+  DIR* dir = opendir(directory.empty() ? "." : directory.c_str());
+  if (dir == nullptr) return "";
+  std::string found;
+  while (const struct dirent* entry = readdir(dir)) {
+    if (EqualIgnoringAsciiCase(entry->d_name, name) && (found.empty() || entry->d_name < found)) {
+      found = entry->d_name;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+std::string AfxResolvePath(const char* path) {
+  if (path == nullptr || *path == '\0') return "";
+  std::string wanted(path);
+  for (char& c : wanted) {
+    if (c == '\\') c = '/';
+  }
+  if (Exists(wanted)) return wanted;
+
+  std::string resolved = wanted[0] == '/' ? "/" : "";
+  size_t pos = 0;
+  while (pos < wanted.size()) {
+    size_t slash = wanted.find('/', pos);
+    if (slash == std::string::npos) slash = wanted.size();
+    std::string component = wanted.substr(pos, slash - pos);
+    pos = slash + 1;
+    if (component.empty()) continue;
+    std::string exact = Join(resolved, component);
+    if (component == "." || component == ".." || Exists(exact)) {
+      resolved = exact;
+      continue;
+    }
+    std::string entry = FindEntry(resolved, component);
+    if (entry.empty()) return "";
+    resolved = Join(resolved, entry);
+  }
+  return Exists(resolved) ? resolved : "";
+}
+
+CFile::~CFile() { Close(); }
+
+BOOL CFile::Open(const char* path, unsigned flags, void* /*exception*/) {
+  Close();
+  if (platform::FaultCheck("File.Open")) return FALSE;
+  // A read-only stand-in: nothing is created or opened for writing.
+  if (flags & (kModeWrite | kModeReadWrite | kModeCreate)) return FALSE;
+  std::string resolved = AfxResolvePath(path);
+  if (resolved.empty()) return FALSE;
+  // Non-blocking, so that a FIFO or device does not hang the open; regular files only.
+  int file = open(resolved.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (file < 0) return FALSE;
+  struct stat st;
+  if (fstat(file, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(file);
+    return FALSE;
+  }
+  int lock = (flags & kShareExclusive) ? LOCK_EX : (flags & shareDenyWrite) ? LOCK_SH : 0;
+  if (lock != 0 && flock(file, lock | LOCK_NB) != 0) {
+    close(file);
+    return FALSE;
+  }
+  int status = fcntl(file, F_GETFL);
+  if (status >= 0) fcntl(file, F_SETFL, status & ~O_NONBLOCK);
+  fd = file;
+  return TRUE;
+}
+
+unsigned long long CFile::GetLength() const {
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return 0;
+  return static_cast<unsigned long long>(st.st_size);
+}
+
+unsigned CFile::Read(void* buffer, unsigned count) {
+  if (fd < 0 || buffer == nullptr) return 0;
+  char* out = static_cast<char*>(buffer);
+  unsigned total = 0;
+  while (total < count) {
+    ssize_t n = read(fd, out + total, count - total);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    total += static_cast<unsigned>(n);
+  }
+  return total;
+}
+
+void CFile::Close() {
+  if (fd >= 0) {
+    close(fd);  // releases the lock too
+    fd = -1;
+  }
+}
