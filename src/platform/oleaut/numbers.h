@@ -13,7 +13,7 @@
 
 namespace platform {
 
-// The largest scale of a DECIMAL and its mantissa bound, 2^96 (the mantissa is below it).
+// The largest scale of a DECIMAL: at most 28 digits after the point.
 constexpr int kDecimalMaxScale = 28;
 
 // The exact text of a DECIMAL: '-' when the sign is negative (also for a negative zero), the
