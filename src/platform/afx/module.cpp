@@ -20,9 +20,19 @@ struct ChainLink {
   const AFX_EXTENSION_MODULE* module;
 };
 
-std::mutex g_mutex;
-std::vector<std::string> g_registered;  // names of the registered modules
-std::vector<ChainLink> g_chain;         // in the order the libraries were created
+// Made on first use, so that a module that registers while it is being loaded is destroyed
+// (and can unregister) before the registry is.
+struct Registry {
+  std::mutex mutex;
+  std::vector<std::string> registered;  // names of the registered modules
+  std::vector<ChainLink> chain;         // in the order the libraries were created
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
 std::atomic<bool> g_failRegistration{false};
 
 }  // namespace
@@ -34,9 +44,10 @@ void AfxTraceEvent(const char* event) {
 BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& module, const char* name) {
   if (name == nullptr || g_failRegistration.load()) return FALSE;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> lock(r.mutex);
     if (module.initialized) return TRUE;  // registered already
-    g_registered.push_back(name);
+    r.registered.push_back(name);
     module.initialized = true;
     module.name = name;
   }
@@ -47,16 +58,17 @@ BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& module, const char* name) {
 void AfxTermExtensionModule(AFX_EXTENSION_MODULE& module) {
   std::string name;
   {
-    std::lock_guard<std::mutex> lock(g_mutex);
+    Registry& r = TheRegistry();
+    std::lock_guard<std::mutex> lock(r.mutex);
     if (!module.initialized) return;
     name = module.name;
-    auto registered = std::find(g_registered.begin(), g_registered.end(), name);
-    if (registered != g_registered.end()) g_registered.erase(registered);
+    auto registered = std::find(r.registered.begin(), r.registered.end(), name);
+    if (registered != r.registered.end()) r.registered.erase(registered);
     // The module leaves the chain with its registration; its libraries' destructors find
     // nothing left to unchain.
-    g_chain.erase(std::remove_if(g_chain.begin(), g_chain.end(),
+    r.chain.erase(std::remove_if(r.chain.begin(), r.chain.end(),
                                  [&](const ChainLink& link) { return link.module == &module; }),
-                  g_chain.end());
+                  r.chain.end());
     module.initialized = false;
   }
   AfxTraceEvent(("unregister " + name).c_str());
@@ -64,24 +76,27 @@ void AfxTermExtensionModule(AFX_EXTENSION_MODULE& module) {
 
 CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& module, BOOL /*systemModule*/)
     : module(module) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_chain.push_back(ChainLink{this, &module});
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.chain.push_back(ChainLink{this, &module});
 }
 
 CDynLinkLibrary::~CDynLinkLibrary() {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  g_chain.erase(std::remove_if(g_chain.begin(), g_chain.end(),
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.chain.erase(std::remove_if(r.chain.begin(), r.chain.end(),
                                [this](const ChainLink& link) { return link.library == this; }),
-                g_chain.end());
+                r.chain.end());
 }
 
 bool AfxIsModuleRegistered(const char* name) {
   if (name == nullptr) return false;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  if (std::find(g_registered.begin(), g_registered.end(), name) == g_registered.end()) {
+  Registry& r = TheRegistry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  if (std::find(r.registered.begin(), r.registered.end(), name) == r.registered.end()) {
     return false;
   }
-  return std::any_of(g_chain.begin(), g_chain.end(), [name](const ChainLink& link) {
+  return std::any_of(r.chain.begin(), r.chain.end(), [name](const ChainLink& link) {
     return link.module->initialized && link.module->name != nullptr &&
            std::strcmp(link.module->name, name) == 0;
   });
