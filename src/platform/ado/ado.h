@@ -138,8 +138,10 @@ struct ADORecordset : IDispatch {
   virtual HRESULT put_CursorType(CursorTypeEnum type) = 0;
   virtual HRESULT put_CursorLocation(CursorLocationEnum location) = 0;
   // source: VT_BSTR table name (adCmdTable) or statement (adCmdUnknown, adCmdText);
-  // activeConnection: VT_DISPATCH holding an open ADOConnection. Rows are read at Open (a client
-  // cursor), so statements run on the same connection afterwards commit at once.
+  // activeConnection: VT_DISPATCH holding an open ADOConnection. On a read-write connection the
+  // rows are fetched whole at the first access to a row (a table opened only to add rows reads
+  // nothing), so nothing stays pending and statements run on the connection commit at once; on a
+  // read-only connection rows are read one at a time from the connection's snapshot.
   virtual HRESULT Open(VARIANT source, VARIANT activeConnection, CursorTypeEnum cursorType,
                        LockTypeEnum lockType, LONG options) = 0;
   virtual HRESULT get_State(LONG* state) = 0;

@@ -1,0 +1,334 @@
+// The classes behind the data-access interfaces of ado.h and what they share.
+//
+// A Connection owns one SQLite handle. A Recordset keeps, while it is open, one Cursor: the
+// columns of its source and the way to its rows. The Fields collection and its Field objects
+// hold a reference to that Cursor, so a Field handed out earlier stays safe to call after the
+// Recordset has closed (it then reports adErrObjectClosed).
+//
+// Rows: on a read-only connection a Cursor steps one prepared statement inside the connection's
+// snapshot. On a read-write connection nothing may stay pending between calls, so a Cursor
+// fetches its rows whole, at the first access to a row (never at Open: a table opened only to
+// add rows reads nothing).
+//
+// Objects are used by one thread at a time; reference counts are not atomic.
+#ifndef ZEMA_PLATFORM_ADO_ADO_OBJECTS_H
+#define ZEMA_PLATFORM_ADO_ADO_OBJECTS_H
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/ado/ado.h"
+#include "platform/ado/value_codec.h"
+
+namespace platform {
+namespace ado {
+
+class Cursor;
+
+// Where an error is reported: the interface that failed and the source name of its object.
+struct ErrorSite {
+  const IID* iid;
+  const char* source;  // "ADODB.Recordset", ...
+};
+
+extern const ErrorSite kConnectionSite;
+extern const ErrorSite kRecordsetSite;
+extern const ErrorSite kCommandSite;
+extern const ErrorSite kFieldsSite;
+extern const ErrorSite kFieldSite;
+
+// Sets the thread's error information (source and description) and returns code.
+HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description);
+// The same with the source "SQLite" and the engine's current message; the code follows the
+// engine's result: DB_E_NOTABLE, DB_E_ERRORSINCOMMAND (for a statement that does not
+// compile), DB_E_INTEGRITYVIOLATION, E_OUTOFMEMORY, else E_FAIL.
+HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling);
+// The failure of a call made to fail through the fault seam.
+HRESULT FailInjected(HRESULT code, const ErrorSite& site, const char* call);
+
+// Text of a VARIANT argument (VT_BSTR, or a reference to one) as UTF-8; false for other types.
+bool VariantText(const VARIANT& value, std::string* text);
+// BSTR as UTF-8 (null is "").
+std::string BstrToUtf8(BSTR text);
+
+class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
+ public:
+  static HRESULT Create(IUnknown** object);
+  // The implementation behind an interface, AddRef'd; null when it is not one of ours.
+  static ConnectionImpl* FromUnknown(IUnknown* object);
+
+  HRESULT QueryInterface(const IID& iid, void** object) override;
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override;
+  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
+
+  HRESULT put_Mode(ConnectModeEnum mode) override;
+  HRESULT put_ConnectionTimeout(LONG seconds) override;
+  HRESULT Open(BSTR connectionString, BSTR userId, BSTR password, LONG options) override;
+  HRESULT get_State(LONG* state) override;
+  HRESULT Close() override;
+  HRESULT put_CursorLocation(CursorLocationEnum location) override;
+  HRESULT Execute(BSTR commandText, VARIANT* recordsAffected, LONG options,
+                  ADORecordset** recordset) override;
+
+  sqlite3* db() const { return db_; }
+  bool readOnly() const { return readOnly_; }
+  // Cursors open on this connection are closed with it.
+  void Attach(Cursor* cursor);
+  void Detach(Cursor* cursor);
+  // A statement prepared once per connection and kept until Close, reset and unbound, ready
+  // to bind and step. Null with the engine's result in *rc when it does not compile.
+  sqlite3_stmt* CachedStatement(const std::string& sql, int* rc);
+
+ private:
+  ConnectionImpl() = default;
+  ~ConnectionImpl();
+  void CloseHandle();
+
+  ULONG refs_ = 1;
+  LONG mode_ = adModeUnknown;
+  LONG timeout_ = 15;
+  sqlite3* db_ = nullptr;
+  bool readOnly_ = false;
+  std::vector<Cursor*> cursors_;
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+};
+
+// One column of a cursor.
+struct Column {
+  std::string name;
+  std::u16string wideName;
+  ColumnType type;
+  LONG attributes = 0;
+  bool rowId = false;  // an INTEGER PRIMARY KEY (SQLite numbers it)
+};
+
+// Stored rows: cells of one or more rows, text and blob bytes kept in one arena.
+class RowBuffer {
+ public:
+  void Reset(int columns);
+  void AppendRow(sqlite3_stmt* statement);
+  void AppendRow(const StoredValue* values);
+  size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
+  StoredValue Get(size_t row, int column) const;
+
+ private:
+  struct Cell {
+    StoredValue::Class storage;
+    int size;
+    union {
+      int64_t integer;
+      double real;
+      size_t offset;
+    };
+  };
+  void Append(const StoredValue& value);
+
+  int columns_ = 0;
+  std::vector<Cell> cells_;
+  std::string arena_;
+};
+
+class Cursor {
+ public:
+  explicit Cursor(ConnectionImpl* connection);
+  void AddRef() { ++refs_; }
+  void Release() {
+    if (--refs_ == 0) delete this;
+  }
+
+  // Opens a table by name (brackets and quotes accepted) or a statement; *isQuery false with
+  // S_OK for a statement that returns no rows (it has been run).
+  HRESULT OpenTable(const std::string& name);
+  HRESULT OpenStatement(const std::string& sql, bool* returnsRows);
+  // Takes over a compiled statement that returns rows.
+  void OpenPrepared(sqlite3_stmt* statement);
+  // Finalizes, drops the rows and detaches from the connection; idempotent.
+  void Close();
+  bool open() const { return open_; }
+  bool tableMode() const { return tableMode_; }
+
+  const std::vector<Column>& columns() const { return columns_; }
+  // The position of a column by name (exact, then ASCII case-insensitive); -1 when unknown.
+  int FindColumn(std::u16string_view name) const;
+
+  // Row access. Each reports its own errors at `site`.
+  HRESULT Eof(bool* eof, const ErrorSite& site);
+  HRESULT MoveNext(const ErrorSite& site);
+  HRESULT Value(int column, VARIANT* value, const ErrorSite& site);
+  HRESULT ActualSize(int column, LONG* size, const ErrorSite& site);
+  HRESULT AddNew(const ErrorSite& site);
+  HRESULT Put(int column, const VARIANT& value, const ErrorSite& site);
+  HRESULT Update(const ErrorSite& site);
+  void CancelUpdate();
+  bool pending() const { return pending_; }
+
+ private:
+  ~Cursor();
+  void BuildNameIndex();
+  HRESULT Start(const ErrorSite& site);
+  HRESULT Step(const ErrorSite& site);
+  HRESULT CurrentValue(int column, StoredValue* value, bool* onPending, const ErrorSite& site);
+  HRESULT NextCounter(const Column& column, int64_t* next, const ErrorSite& site);
+
+  ULONG refs_ = 1;
+  ConnectionImpl* connection_;  // one reference while open
+  bool open_ = false;
+  bool tableMode_ = false;
+  std::string quotedTable_;
+  std::vector<Column> columns_;
+  std::unordered_map<std::u16string_view, int> exactNames_;
+  std::unordered_map<std::u16string, int> foldedNames_;
+
+  sqlite3_stmt* statement_ = nullptr;  // owned: the rows' query
+  bool streaming_ = false;
+  bool started_ = false;
+  bool onRow_ = false;
+  bool onInserted_ = false;
+  RowBuffer rows_;
+  size_t row_ = 0;
+  RowBuffer inserted_;
+
+  bool pending_ = false;
+  std::vector<VARIANT> pendingValues_;
+  std::vector<bool> assigned_;
+  std::vector<std::string> scratch_;  // stored text of the pending values
+  std::vector<StoredValue> values_;   // the pending row's stored form
+  std::vector<bool> included_;        // columns the INSERT names
+  std::vector<bool> insertColumns_;   // the columns of insert_
+  sqlite3_stmt* insert_ = nullptr;    // the last INSERT used (owned by the connection)
+  sqlite3_stmt* readBack_ = nullptr;  // SELECT * ... WHERE rowid = ? (owned by the connection)
+};
+
+class FieldImpl;
+
+class FieldsImpl final : public ADOFields, public ISupportErrorInfo {
+ public:
+  // A collection over the cursor's columns, one reference.
+  static FieldsImpl* Create(Cursor* cursor);
+
+  HRESULT QueryInterface(const IID& iid, void** object) override;
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override;
+  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
+
+  HRESULT get_Count(LONG* count) override;
+  HRESULT get_Item(VARIANT index, ADOField** field) override;
+
+ private:
+  explicit FieldsImpl(Cursor* cursor);
+  ~FieldsImpl();
+
+  ULONG refs_ = 1;
+  Cursor* cursor_;
+  std::vector<FieldImpl*> fields_;
+};
+
+class FieldImpl final : public ADOField, public ISupportErrorInfo {
+ public:
+  FieldImpl(Cursor* cursor, int column);
+
+  HRESULT QueryInterface(const IID& iid, void** object) override;
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override;
+  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
+
+  HRESULT get_Value(VARIANT* value) override;
+  HRESULT put_Value(VARIANT value) override;
+  HRESULT get_Name(BSTR* name) override;
+  HRESULT get_Type(DataTypeEnum* type) override;
+  HRESULT get_DefinedSize(LONG* size) override;
+  HRESULT get_Attributes(LONG* attributes) override;
+  HRESULT get_ActualSize(LONG* size) override;
+
+ private:
+  ~FieldImpl();
+  HRESULT CheckOpen(const char* call);
+
+  ULONG refs_ = 1;
+  Cursor* cursor_;
+  int column_;
+};
+
+class RecordsetImpl final : public ADORecordset, public ISupportErrorInfo {
+ public:
+  static HRESULT Create(IUnknown** object);
+  static RecordsetImpl* New();
+
+  HRESULT QueryInterface(const IID& iid, void** object) override;
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override;
+  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
+
+  HRESULT put_CursorType(CursorTypeEnum type) override;
+  HRESULT put_CursorLocation(CursorLocationEnum location) override;
+  HRESULT Open(VARIANT source, VARIANT activeConnection, CursorTypeEnum cursorType,
+               LockTypeEnum lockType, LONG options) override;
+  HRESULT get_State(LONG* state) override;
+  HRESULT get_EOF(VARIANT_BOOL* eof) override;
+  HRESULT MoveNext() override;
+  HRESULT get_Fields(ADOFields** fields) override;
+  HRESULT AddNew(VARIANT fieldList, VARIANT values) override;
+  HRESULT Update(VARIANT fields, VARIANT values) override;
+  HRESULT CancelUpdate() override;
+  HRESULT put_Sort(BSTR criteria) override;
+  HRESULT Close() override;
+
+  // Opens the recordset over source on connection: a table (adCmdTable), a saved query run as
+  // SELECT * (adCmdStoredProc) or a statement (adCmdText, adCmdUnknown). Reports errors.
+  HRESULT OpenOn(ConnectionImpl* connection, const std::string& source, LONG commandType);
+  // Opens the recordset over a compiled statement that returns rows.
+  void OpenOnStatement(ConnectionImpl* connection, sqlite3_stmt* statement);
+
+ private:
+  RecordsetImpl() = default;
+  ~RecordsetImpl();
+  HRESULT CheckOpen(const char* call, HRESULT* failure);
+  bool IsOpen() const;
+  void Adopt(Cursor* cursor);
+  void DropCursor();
+
+  ULONG refs_ = 1;
+  LONG cursorType_ = adOpenForwardOnly;
+  LONG cursorLocation_ = adUseServer;
+  Cursor* cursor_ = nullptr;      // while open
+  FieldsImpl* fields_ = nullptr;  // while open
+};
+
+class CommandImpl final : public ADOCommand, public ISupportErrorInfo {
+ public:
+  static HRESULT Create(IUnknown** object);
+
+  HRESULT QueryInterface(const IID& iid, void** object) override;
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override;
+  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
+
+  HRESULT putref_ActiveConnection(ADOConnection* connection) override;
+  HRESULT put_CommandText(BSTR text) override;
+  HRESULT put_CommandType(CommandTypeEnum type) override;
+  HRESULT Execute(VARIANT* recordsAffected, VARIANT* parameters, LONG options,
+                  ADORecordset** recordset) override;
+
+ private:
+  CommandImpl() = default;
+  ~CommandImpl();
+
+  ULONG refs_ = 1;
+  ConnectionImpl* connection_ = nullptr;
+  std::string text_;
+  LONG type_ = adCmdUnknown;
+};
+
+// Quotes an identifier for SQLite; brackets, double quotes or back quotes around it are taken
+// off first ("[Tag Types]" gives "\"Tag Types\"").
+std::string QuoteIdentifier(std::string_view name);
+
+}  // namespace ado
+}  // namespace platform
+
+#endif

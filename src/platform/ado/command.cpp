@@ -1,0 +1,108 @@
+// Command: runs a saved query (an SQLite view), a table or a statement on a Connection.
+#include "platform/ado/ado_objects.h"
+#include "platform/faults/faults.h"
+
+namespace platform {
+namespace ado {
+
+HRESULT CommandImpl::Create(IUnknown** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = static_cast<ADOCommand*>(new CommandImpl);
+  return S_OK;
+}
+
+CommandImpl::~CommandImpl() {
+  if (connection_ != nullptr) connection_->Release();
+}
+
+HRESULT CommandImpl::QueryInterface(const IID& iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Command || iid == IID_Command15) {
+    *object = static_cast<ADOCommand*>(this);
+  } else if (iid == IID_ISupportErrorInfo) {
+    *object = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG CommandImpl::Release() {
+  const ULONG refs = --refs_;
+  if (refs == 0) delete this;
+  return refs;
+}
+
+HRESULT CommandImpl::InterfaceSupportsErrorInfo(const IID& iid) {
+  return iid == IID_Command15 || iid == IID_Command ? S_OK : S_FALSE;
+}
+
+HRESULT CommandImpl::putref_ActiveConnection(ADOConnection* connection) {
+  if (HRESULT hr = FaultCheck("Command.ActiveConnection.putref"))
+    return FailInjected(hr, kCommandSite, "Command.ActiveConnection.putref");
+  ConnectionImpl* impl = nullptr;
+  if (connection != nullptr) {
+    impl = ConnectionImpl::FromUnknown(connection);
+    if (impl == nullptr)
+      return Fail(adErrInvalidConnection, kCommandSite,
+                  "The connection cannot be used to perform this operation.");
+  }
+  if (connection_ != nullptr) connection_->Release();
+  connection_ = impl;
+  return S_OK;
+}
+
+HRESULT CommandImpl::put_CommandText(BSTR text) {
+  if (HRESULT hr = FaultCheck("Command.CommandText.put"))
+    return FailInjected(hr, kCommandSite, "Command.CommandText.put");
+  text_ = BstrToUtf8(text);
+  return S_OK;
+}
+
+HRESULT CommandImpl::put_CommandType(CommandTypeEnum type) {
+  if (HRESULT hr = FaultCheck("Command.CommandType.put"))
+    return FailInjected(hr, kCommandSite, "Command.CommandType.put");
+  switch (type) {
+    case adCmdText:
+    case adCmdTable:
+    case adCmdStoredProc:
+    case adCmdUnknown:
+    case adCmdUnspecified:
+      type_ = type;
+      return S_OK;
+    default:
+      return Fail(E_INVALIDARG, kCommandSite, "Unknown command type.");
+  }
+}
+
+HRESULT CommandImpl::Execute(VARIANT* recordsAffected, VARIANT*, LONG, ADORecordset** recordset) {
+  if (recordset != nullptr) *recordset = nullptr;
+  if (HRESULT hr = FaultCheck("Command.Execute"))
+    return FailInjected(hr, kCommandSite, "Command.Execute");
+  if (connection_ == nullptr || connection_->db() == nullptr)
+    return Fail(adErrInvalidConnection, kCommandSite,
+                "The command has no open connection to run on.");
+  if (text_.empty()) return Fail(E_FAIL, kCommandSite, "The command text is empty.");
+  RecordsetImpl* result = RecordsetImpl::New();
+  const HRESULT hr =
+      result->OpenOn(connection_, text_, type_ == adCmdUnspecified ? adCmdUnknown : type_);
+  if (FAILED(hr)) {
+    result->Release();
+    return hr;
+  }
+  if (recordsAffected != nullptr) {
+    VariantClear(recordsAffected);
+    recordsAffected->vt = VT_I4;
+    recordsAffected->lVal = -1;
+  }
+  if (recordset != nullptr)
+    *recordset = result;
+  else
+    result->Release();
+  return S_OK;
+}
+
+}  // namespace ado
+}  // namespace platform

@@ -1,0 +1,205 @@
+// Fields and Field: the columns of an open recordset. One Fields object and one Field per column
+// are made at Open and handed out again on every request.
+#include "platform/ado/ado_objects.h"
+#include "platform/faults/faults.h"
+
+namespace platform {
+namespace ado {
+namespace {
+
+constexpr char kClosed[] = "Operation is not allowed when the object is closed.";
+
+// The position an index VARIANT names, or -1 when it is not an integer.
+long long IndexOf(const VARIANT& index) {
+  switch (index.vt) {
+    case VT_I2:
+      return index.iVal;
+    case VT_I4:
+    case VT_INT:
+      return index.lVal;
+    case VT_I8:
+      return index.llVal;
+    case VT_UI1:
+      return index.bVal;
+    case VT_UI2:
+      return index.uiVal;
+    case VT_UI4:
+    case VT_UINT:
+      return index.ulVal;
+    case VT_I1:
+      return static_cast<signed char>(index.cVal);
+    default:
+      return -1;
+  }
+}
+
+}  // namespace
+
+// Fields
+
+FieldsImpl* FieldsImpl::Create(Cursor* cursor) { return new FieldsImpl(cursor); }
+
+FieldsImpl::FieldsImpl(Cursor* cursor) : cursor_(cursor) {
+  cursor_->AddRef();
+  const size_t count = cursor_->columns().size();
+  fields_.reserve(count);
+  for (size_t i = 0; i < count; ++i) fields_.push_back(new FieldImpl(cursor_, static_cast<int>(i)));
+}
+
+FieldsImpl::~FieldsImpl() {
+  for (FieldImpl* field : fields_) field->Release();
+  cursor_->Release();
+}
+
+HRESULT FieldsImpl::QueryInterface(const IID& iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Fields || iid == IID_Fields15 ||
+      iid == IID_ADOCollection) {
+    *object = static_cast<ADOFields*>(this);
+  } else if (iid == IID_ISupportErrorInfo) {
+    *object = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG FieldsImpl::Release() {
+  const ULONG refs = --refs_;
+  if (refs == 0) delete this;
+  return refs;
+}
+
+HRESULT FieldsImpl::InterfaceSupportsErrorInfo(const IID& iid) {
+  return iid == IID_Fields15 || iid == IID_ADOCollection || iid == IID_Fields ? S_OK : S_FALSE;
+}
+
+HRESULT FieldsImpl::get_Count(LONG* count) {
+  if (HRESULT hr = FaultCheck("Fields.Count.get"))
+    return FailInjected(hr, kFieldsSite, "Fields.Count.get");
+  if (count == nullptr) return Fail(E_POINTER, kFieldsSite, "No place for the count.");
+  if (!cursor_->open()) return Fail(adErrObjectClosed, kFieldsSite, kClosed);
+  *count = static_cast<LONG>(fields_.size());
+  return S_OK;
+}
+
+HRESULT FieldsImpl::get_Item(VARIANT index, ADOField** field) {
+  if (HRESULT hr = FaultCheck("Fields.Item.get"))
+    return FailInjected(hr, kFieldsSite, "Fields.Item.get");
+  if (field == nullptr) return Fail(E_POINTER, kFieldsSite, "No place for the field.");
+  *field = nullptr;
+  if (!cursor_->open()) return Fail(adErrObjectClosed, kFieldsSite, kClosed);
+  const VARIANT* key = &index;
+  if (key->vt == (VT_BYREF | VT_VARIANT) && key->byref != nullptr)
+    key = static_cast<const VARIANT*>(key->byref);
+  long long position;
+  if (key->vt == VT_BSTR) {
+    position = cursor_->FindColumn(std::u16string_view(key->bstrVal != nullptr ? key->bstrVal : u"",
+                                                       SysStringLen(key->bstrVal)));
+    if (position < 0)
+      return Fail(adErrItemNotFound, kFieldsSite,
+                  "Item cannot be found in the collection corresponding to the requested name "
+                  "or ordinal: '" +
+                      BstrToUtf8(key->bstrVal) + "'.");
+  } else {
+    position = IndexOf(*key);
+    if (position < 0 || position >= static_cast<long long>(fields_.size()))
+      return Fail(adErrItemNotFound, kFieldsSite,
+                  "Item cannot be found in the collection corresponding to the requested name "
+                  "or ordinal.");
+  }
+  FieldImpl* found = fields_[static_cast<size_t>(position)];
+  found->AddRef();
+  *field = found;
+  return S_OK;
+}
+
+// Field
+
+FieldImpl::FieldImpl(Cursor* cursor, int column) : cursor_(cursor), column_(column) {
+  cursor_->AddRef();
+}
+
+FieldImpl::~FieldImpl() { cursor_->Release(); }
+
+HRESULT FieldImpl::QueryInterface(const IID& iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Field || iid == IID_Field20) {
+    *object = static_cast<ADOField*>(this);
+  } else if (iid == IID_ISupportErrorInfo) {
+    *object = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG FieldImpl::Release() {
+  const ULONG refs = --refs_;
+  if (refs == 0) delete this;
+  return refs;
+}
+
+HRESULT FieldImpl::InterfaceSupportsErrorInfo(const IID& iid) {
+  return iid == IID_Field20 || iid == IID_Field ? S_OK : S_FALSE;
+}
+
+HRESULT FieldImpl::CheckOpen(const char* call) {
+  if (HRESULT hr = FaultCheck(call)) return FailInjected(hr, kFieldSite, call);
+  if (!cursor_->open()) return Fail(adErrObjectClosed, kFieldSite, kClosed);
+  return S_OK;
+}
+
+HRESULT FieldImpl::get_Value(VARIANT* value) {
+  if (HRESULT hr = CheckOpen("Field.Value.get"); FAILED(hr)) return hr;
+  if (value == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the value.");
+  VariantInit(value);
+  return cursor_->Value(column_, value, kFieldSite);
+}
+
+HRESULT FieldImpl::put_Value(VARIANT value) {
+  if (HRESULT hr = CheckOpen("Field.Value.put"); FAILED(hr)) return hr;
+  return cursor_->Put(column_, value, kFieldSite);
+}
+
+HRESULT FieldImpl::get_Name(BSTR* name) {
+  if (HRESULT hr = CheckOpen("Field.Name.get"); FAILED(hr)) return hr;
+  if (name == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the name.");
+  const std::u16string& wide = cursor_->columns()[column_].wideName;
+  *name = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  return *name != nullptr ? S_OK : Fail(E_OUTOFMEMORY, kFieldSite, "Out of memory.");
+}
+
+HRESULT FieldImpl::get_Type(DataTypeEnum* type) {
+  if (HRESULT hr = CheckOpen("Field.Type.get"); FAILED(hr)) return hr;
+  if (type == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the type.");
+  *type = cursor_->columns()[column_].type.adoType;
+  return S_OK;
+}
+
+HRESULT FieldImpl::get_DefinedSize(LONG* size) {
+  if (HRESULT hr = CheckOpen("Field.DefinedSize.get"); FAILED(hr)) return hr;
+  if (size == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the size.");
+  *size = cursor_->columns()[column_].type.definedSize;
+  return S_OK;
+}
+
+HRESULT FieldImpl::get_Attributes(LONG* attributes) {
+  if (HRESULT hr = CheckOpen("Field.Attributes.get"); FAILED(hr)) return hr;
+  if (attributes == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the attributes.");
+  *attributes = cursor_->columns()[column_].attributes;
+  return S_OK;
+}
+
+HRESULT FieldImpl::get_ActualSize(LONG* size) {
+  if (HRESULT hr = CheckOpen("Field.ActualSize.get"); FAILED(hr)) return hr;
+  if (size == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the size.");
+  return cursor_->ActualSize(column_, size, kFieldSite);
+}
+
+}  // namespace ado
+}  // namespace platform
