@@ -100,7 +100,8 @@ struct TagRecord {
 // when the failing component gave one, its source and description.
 class ZEMATAGACS_API PlatformError : public std::exception {
  public:
-  // errorInfo may be null; otherwise the error keeps a reference to it.
+  // errorInfo may be null; otherwise the error takes a reference of its own to it (AddRef), and
+  // the caller keeps its reference. Copies share the error info, each with its own reference.
   explicit PlatformError(HRESULT code, IErrorInfo* errorInfo = nullptr);
   PlatformError(const PlatformError& other);
   PlatformError& operator=(const PlatformError& other);

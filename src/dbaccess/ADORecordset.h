@@ -53,8 +53,11 @@ class CADORecordset {
   BOOL ReadFieldLong(const char* name, LONG& value);
   BOOL ReadFieldLong(int index, LONG& value);
   BOOL ReadFieldInt(const char* name, int& value);
+  // A value without a numeric form (text, boolean, 64-bit integer, ...) reads as 0.0.
   BOOL ReadFieldDouble(const char* name, double& value);
-  // FALSE without a report, text untouched, for a type that has no text form.
+  // FALSE without a report, text untouched, for a type that has no text form and for a date
+  // outside 1 January 100 .. 31 December 9999. dateFormat: strftime conversions; empty or null
+  // means "%Y-%m-%d %H:%M:%S".
   BOOL ReadFieldText(const char* name, std::string& text, const char* dateFormat = "");
   // value must hold a valid VARIANT; it is cleared first. The caller clears the copy.
   BOOL ReadFieldVariant(int index, VARIANT& value);

@@ -22,7 +22,8 @@ void CheckResult(HRESULT hr, IUnknown* object, const IID& iid);
 std::string CodeMessage(HRESULT hr);
 
 // The five-line block of a report: heading, then tab-indented "Code = ", "Code meaning = ",
-// "Source = ", "Description = " lines, each ending with a line feed.
+// "Source = ", "Description = " lines, each ending with a line feed. A missing source or
+// description leaves its line empty after "= ".
 std::string FormatErrorBlock(const char* heading, const PlatformError& error);
 
 // Narrow text of the process code page to a new BSTR and back. Raise PlatformError

@@ -246,7 +246,7 @@ HRESULT SourceToExact(const Source& s, ExactNumber* number) {
 }
 
 HRESULT ToInteger(const Source& s, VARTYPE vt, VARIANT* result) {
-  IntegerRange range;
+  IntegerRange range{0, 0};
   IntegerTargetRange(vt, &range);
   int128 value = 0;
   switch (s.kind) {

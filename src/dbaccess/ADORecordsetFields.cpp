@@ -1,0 +1,434 @@
+// CADORecordset: typed reads of the current row, column descriptions and writes of a pending
+// new row.
+//
+// The read path runs once per value of a whole catalogue load: it builds no strings unless an
+// error is reported, and a column named by index is keyed by a VT_I2 on the stack.
+#include <stdio.h>
+#include <string.h>
+
+#include <cmath>
+
+#include "dbaccess/ADORecordset.h"
+#include "dbaccess/DateText.h"
+#include "platform/crt/crt.h"
+#include "platform/win32/win32.h"
+
+namespace {
+
+using dbaccess::RaiseError;
+
+// CheckResult with the test for success inlined: the read path makes three platform calls per
+// value.
+inline void CheckResult(HRESULT hr, IUnknown* object, const IID& iid) {
+  if (FAILED(hr)) dbaccess::CheckResult(hr, object, iid);
+}
+
+// The column key of a position: the low 16 bits of the index as VT_I2.
+VARIANT IndexKey(int index) {
+  VARIANT key;
+  VariantInit(&key);
+  key.iVal = static_cast<SHORT>(static_cast<USHORT>(index));
+  key.vt = VT_I2;
+  return key;
+}
+
+// The Field named by key in the current row of recordset; one reference through field.
+void GetField(ADORecordset* recordset, const VARIANT& key, dbaccess::CComPtr<ADOField>& field) {
+  if (recordset == nullptr) RaiseError(E_POINTER);
+  dbaccess::CComPtr<ADOFields> fields;
+  CheckResult(recordset->get_Fields(fields.out()), recordset, IID_Recordset15);
+  if (!fields) RaiseError(E_POINTER);
+  CheckResult(fields->get_Item(key, field.out()), fields.get(), IID_Fields15);
+  if (!field) RaiseError(E_POINTER);
+}
+
+// Copies the value of the column named by key into *value (a VARIANT the caller clears).
+void GetFieldValue(ADORecordset* recordset, const VARIANT& key, VARIANT* value) {
+  dbaccess::CComPtr<ADOField> field;
+  GetField(recordset, key, field);
+  CheckResult(field->get_Value(value), field.get(), IID_Field20);
+}
+
+void GetFieldValueByName(ADORecordset* recordset, const char* name, VARIANT* value) {
+  dbaccess::CVariant key;
+  key.get().bstrVal = dbaccess::ToBstr(name);
+  key.get().vt = VT_BSTR;
+  GetFieldValue(recordset, key.get(), value);
+}
+
+// Sets the column named name of the pending row to value.
+void PutFieldValue(ADORecordset* recordset, const char* name, const VARIANT& value) {
+  dbaccess::CVariant key;
+  key.get().bstrVal = dbaccess::ToBstr(name);
+  key.get().vt = VT_BSTR;
+  dbaccess::CComPtr<ADOField> field;
+  GetField(recordset, key.get(), field);
+  CheckResult(field->put_Value(value), field.get(), IID_Field20);
+}
+
+// Releases a value read from a field; a failing clear is a platform failure like any other.
+void ClearValue(VARIANT& value) {
+  const HRESULT hr = VariantClear(&value);
+  if (FAILED(hr)) RaiseError(hr);
+}
+
+// Currency as a double, through the platform's conversion.
+double CurrencyToDouble(const VARIANT& value) {
+  VARIANT real;
+  VariantInit(&real);
+  const HRESULT hr = VariantChangeType(&real, &value, 0, VT_R8);
+  if (FAILED(hr)) RaiseError(hr);
+  return real.dblVal;
+}
+
+// sign × the low 32 bits of the mantissa ÷ 10^scale.
+double DecimalToDouble(const DECIMAL& value) {
+  static const double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                        1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19,
+                                        1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28};
+  const double divisor = value.scale < sizeof kPowersOfTen / sizeof kPowersOfTen[0]
+                             ? kPowersOfTen[value.scale]
+                             : std::pow(10.0, value.scale);
+  const double magnitude = static_cast<double>(value.Lo32) / divisor;
+  return value.sign == DECIMAL_NEG ? -magnitude : magnitude;
+}
+
+// The text of a VARIANT by the conversions of ReadFieldText; false for a type without one.
+bool ValueToText(const VARIANT& value, const char* dateFormat, std::string& text) {
+  char buffer[64];
+  switch (value.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      text.clear();
+      return true;
+    case VT_I2:
+      snprintf(buffer, sizeof buffer, "%d", static_cast<int>(value.iVal));
+      break;
+    case VT_UI1:
+      snprintf(buffer, sizeof buffer, "%u", static_cast<unsigned>(value.bVal));
+      break;
+    case VT_I4:
+      snprintf(buffer, sizeof buffer, "%ld", static_cast<long>(value.lVal));
+      break;
+    case VT_INT:
+      snprintf(buffer, sizeof buffer, "%d", static_cast<int>(value.intVal));
+      break;
+    case VT_UI4:
+      snprintf(buffer, sizeof buffer, "%lu", static_cast<unsigned long>(value.ulVal));
+      break;
+    case VT_R4:
+      crt::_gcvt(static_cast<double>(value.fltVal), 10, buffer);
+      break;
+    case VT_R8:
+      crt::_gcvt(value.dblVal, 20, buffer);
+      break;
+    case VT_DECIMAL:
+      crt::_gcvt(DecimalToDouble(value.decVal), 20, buffer);
+      break;
+    case VT_CY: {
+      snprintf(buffer, sizeof buffer, "%f", CurrencyToDouble(value));
+      char currency[63];
+      if (GetCurrencyFormatA(LOCALE_USER_DEFAULT, 0, buffer, nullptr, currency,
+                             static_cast<int>(sizeof currency)) != 0) {
+        currency[sizeof currency - 1] = '\0';
+        text = currency;
+        return true;
+      }
+      break;
+    }
+    case VT_DATE:
+      return dbaccess::FormatDate(value.date, dateFormat, text);
+    case VT_BSTR:
+      text = dbaccess::FromWide(value.bstrVal);
+      return true;
+    case VT_BOOL:
+      text = value.boolVal == VARIANT_TRUE ? "T" : "F";
+      return true;
+    default:
+      return false;
+  }
+  text = buffer;
+  return true;
+}
+
+}  // namespace
+
+namespace {
+
+// The 32-bit integer of a value. 32-bit integers are delivered as they are; the narrower integer
+// types and booleans are widened with their sign (a SHORT column holding a type id reads as that
+// id, not as a 16-bit value over whatever the upper bytes held); other types give the low 32 bits
+// of their payload.
+LONG LongFromValue(const VARIANT& read) {
+  switch (read.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      return 0;
+    case VT_I2:
+    case VT_BOOL:
+      return read.iVal;
+    case VT_UI1:
+      return read.bVal;
+    case VT_I1:
+      return read.cVal;
+    case VT_UI2:
+      return read.uiVal;
+    default:
+      return read.lVal;
+  }
+}
+
+}  // namespace
+
+BOOL CADORecordset::ReadFieldLong(const char* name, LONG& value) {
+  try {
+    dbaccess::CVariant local;
+    GetFieldValueByName(recordset.get(), name, &local);
+    const VARIANT& read = local.get();
+    const LONG result = LongFromValue(read);
+    ClearValue(local.get());
+    value = result;
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::ReadFieldLong(int index, LONG& value) {
+  try {
+    dbaccess::CVariant local;
+    GetFieldValue(recordset.get(), IndexKey(index), &local);
+    const VARIANT& read = local.get();
+    const LONG result = LongFromValue(read);
+    ClearValue(local.get());
+    value = result;
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::ReadFieldInt(const char* name, int& value) {
+  try {
+    dbaccess::CVariant local;
+    GetFieldValueByName(recordset.get(), name, &local);
+    const VARIANT& read = local.get();
+    int result = 0;
+    switch (read.vt) {
+      case VT_EMPTY:
+      case VT_NULL:
+        result = 0;
+        break;
+      case VT_INT:
+        result = read.intVal;
+        break;
+      case VT_I2:
+        result = read.iVal;
+        break;
+      case VT_BOOL:
+        result = read.boolVal;
+        break;
+      case VT_UI1:
+        result = read.bVal;
+        break;
+      default:
+        result = static_cast<SHORT>(read.uiVal);
+        break;  // the low 16 bits
+    }
+    ClearValue(local.get());
+    value = result;
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::ReadFieldDouble(const char* name, double& value) {
+  try {
+    dbaccess::CVariant local;
+    GetFieldValueByName(recordset.get(), name, &local);
+    const VARIANT& read = local.get();
+    double result = 0.0;  // also for the types that have no numeric value
+    switch (read.vt) {
+      case VT_I2:
+        result = read.iVal;
+        break;
+      case VT_I4:
+        result = read.lVal;
+        break;
+      case VT_INT:
+        result = read.intVal;
+        break;
+      case VT_UI1:
+        result = read.bVal;
+        break;
+      case VT_R4:
+        result = read.fltVal;
+        break;
+      case VT_R8:
+        result = read.dblVal;
+        break;
+      case VT_CY:
+        result = CurrencyToDouble(read);
+        break;
+      case VT_DECIMAL:
+        result = DecimalToDouble(read.decVal);
+        break;
+      case VT_DATE:
+        result = read.date;
+        break;
+      default:
+        break;
+    }
+    ClearValue(local.get());
+    value = result;
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::ReadFieldText(const char* name, std::string& text, const char* dateFormat) {
+  try {
+    dbaccess::CVariant local;
+    GetFieldValueByName(recordset.get(), name, &local);
+    std::string result;
+    const bool converted = ValueToText(local.get(), dateFormat, result);
+    ClearValue(local.get());
+    if (!converted) return FALSE;
+    text.swap(result);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::ReadFieldVariant(int index, VARIANT& value) {
+  try {
+    dbaccess::CVariant local;
+    GetFieldValue(recordset.get(), IndexKey(index), &local);
+    // The Field hands out a copy already: clear the destination and move that copy in, which
+    // is the copy rule without duplicating the payload a second time.
+    const HRESULT hr = VariantClear(&value);
+    if (FAILED(hr)) RaiseError(hr);
+    memcpy(static_cast<void*>(&value), &local.get(), sizeof value);
+    VariantInit(&local);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::ReadFieldInfo(int index, FieldInfo& info) {
+  memset(static_cast<void*>(&info), 0, sizeof info);
+  dbaccess::CComPtr<ADOField> field;
+  GetField(recordset.get(), IndexKey(index), field);
+
+  dbaccess::CBstr name;
+  CheckResult(field->get_Name(name.out()), field.get(), IID_Field20);
+  const std::string narrow = dbaccess::FromWide(name.get());
+  crt::_mbsnbcpy(reinterpret_cast<unsigned char*>(info.name),
+                 reinterpret_cast<const unsigned char*>(narrow.c_str()), sizeof info.name - 1);
+
+  LONG definedSize = 0;
+  CheckResult(field->get_DefinedSize(&definedSize), field.get(), IID_Field20);
+  info.definedSize = definedSize;
+  DataTypeEnum type = adEmpty;
+  CheckResult(field->get_Type(&type), field.get(), IID_Field20);
+  info.type = static_cast<SHORT>(type);
+  LONG attributes = 0;
+  CheckResult(field->get_Attributes(&attributes), field.get(), IID_Field20);
+  info.attributes = attributes;
+
+  VARIANT_BOOL eof = VARIANT_TRUE;
+  CheckResult(recordset->get_EOF(&eof), recordset.get(), IID_Recordset15);
+  if (eof != VARIANT_TRUE) {
+    LONG actualSize = 0;
+    CheckResult(field->get_ActualSize(&actualSize), field.get(), IID_Field20);
+    info.actualSize = actualSize;
+  }
+  return TRUE;
+}
+
+BOOL CADORecordset::WriteFieldText(const char* name, const char* value) {
+  if (!newRecordPending) return FALSE;
+  try {
+    dbaccess::CVariant written;
+    if (value == nullptr || *value == '\0') {
+      written.get().vt = VT_NULL;
+    } else {
+      written.get().bstrVal = dbaccess::ToBstr(value);
+      written.get().vt = VT_BSTR;
+    }
+    PutFieldValue(recordset.get(), name, written.get());
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::WriteFieldShort(const char* name, int value) {
+  if (!newRecordPending) return FALSE;
+  try {
+    VARIANT written;
+    VariantInit(&written);
+    written.iVal = static_cast<SHORT>(static_cast<USHORT>(value));
+    written.vt = VT_I2;
+    PutFieldValue(recordset.get(), name, written);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::WriteFieldLong(const char* name, LONG value) {
+  if (!newRecordPending) return FALSE;
+  try {
+    VARIANT written;
+    VariantInit(&written);
+    written.lVal = value;
+    written.vt = VT_I4;
+    PutFieldValue(recordset.get(), name, written);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::WriteFieldDouble(const char* name, double value) {
+  if (!newRecordPending) return FALSE;
+  try {
+    VARIANT written;
+    VariantInit(&written);
+    written.dblVal = value;
+    written.vt = VT_R8;
+    PutFieldValue(recordset.get(), name, written);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADORecordset::WriteFieldVariant(const char* name, const VARIANT& value) {
+  if (!newRecordPending) return FALSE;
+  try {
+    dbaccess::CVariant written;
+    const HRESULT hr = VariantCopy(&written, &value);
+    if (FAILED(hr)) RaiseError(hr);
+    PutFieldValue(recordset.get(), name, written.get());
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
+}

@@ -1,0 +1,76 @@
+// Opening and closing tag database files, and the formatting of statements.
+#include "tagdb/TagDatabase.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <memory>
+
+#include "tagdb/TagDbNames.h"
+
+namespace {
+
+// The connection on path in the given mode, or null when the file does not open. A failure to
+// set the mode passes on as a PlatformError; either way nothing is left behind.
+CADODataBase* OpenWithMode(const char* path, LONG mode) {
+  const std::string connectionString =
+      tagdb::FormatStatement(tagdb::kConnectionTemplate, path != nullptr ? path : "");
+  std::unique_ptr<CADODataBase> database(new CADODataBase);
+  database->SetConnectionMode(mode);
+  database->SetConnectionString(connectionString.c_str());
+  if (!database->OpenConnection("", "", "")) return nullptr;
+  return database.release();
+}
+
+}  // namespace
+
+CADODataBase* OpenTagDatabase(const char* path) { return OpenWithMode(path, adModeWrite); }
+
+CADODataBase* OpenTagDatabaseReadOnly(const char* path) { return OpenWithMode(path, adModeRead); }
+
+void CloseTagDatabase(CADODataBase* database) {
+  std::unique_ptr<CADODataBase> owned(database);  // destroyed even when the close fails
+  if (owned) owned->CloseConnection();
+}
+
+namespace tagdb {
+
+std::string FormatStatement(const char* templateText, ...) {
+  if (templateText == nullptr) return std::string();
+  va_list arguments;
+  va_start(arguments, templateText);
+  va_list measure;
+  va_copy(measure, arguments);
+  const int length = vsnprintf(nullptr, 0, templateText, measure);
+  va_end(measure);
+  std::string statement;
+  if (length > 0) {
+    statement.resize(static_cast<size_t>(length) + 1);
+    vsnprintf(&statement[0], statement.size(), templateText, arguments);
+    statement.resize(static_cast<size_t>(length));
+  }
+  va_end(arguments);
+  return statement;
+}
+
+std::string QuoteSqlText(const char* text) {
+  std::string quoted;
+  if (text == nullptr) return quoted;
+  for (const char* c = text; *c != '\0'; ++c) {
+    quoted.push_back(*c);
+    if (*c == '\'') quoted.push_back('\'');
+  }
+  return quoted;
+}
+
+std::string QuoteSqlIdentifier(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    quoted.push_back(c);
+    if (c == '"') quoted.push_back('"');
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
+}  // namespace tagdb
