@@ -1,0 +1,93 @@
+#include "catalogue/FBLibCatalogue.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/afx/afx.h"
+#include "xml/XmlDocument.h"
+
+int ReadWholeFile(const std::string& path, CXmlDocument& document) {
+  CFile file;
+  if (!file.Open(path.c_str(), CFile::modeRead | CFile::shareDenyWrite | CFile::typeBinary))
+    return 0;
+  const unsigned long long length = file.GetLength();
+  std::vector<char> bytes(static_cast<size_t>(length) + 1, '\0');
+  const unsigned got = length > 0 ? file.Read(bytes.data(), static_cast<unsigned>(length)) : 0;
+  bytes[got] = '\0';
+  document.SetText(bytes.data());
+  return 1;
+}
+
+CFBLibCatalogue::CFBLibCatalogue(std::string nlsDir) : nlsDir(std::move(nlsDir)) {}
+
+CFBLibCatalogue::~CFBLibCatalogue() = default;
+
+bool CFBLibCatalogue::ReadLibraryCatalogue() {
+  catalogueRead = true;
+  CXmlDocument document;
+  document.SetText(nullptr);
+  if (!ReadWholeFile(nlsDir + "/FBLib/FBLib.xml", document)) return false;
+  catalogueOpened = true;
+  if (document.FindNext("FBLib")) {
+    while (document.FindNextChild("Lib")) {
+      const std::string libid = document.ChildAttribute("libid");
+      const std::string libcfg = document.ChildAttribute("libcfg");
+      document.Descend();
+      while (document.FindNextChild("FB")) {
+        const std::string moduleid = document.ChildAttribute("moduleid");
+        const std::string modulecfg = document.ChildAttribute("modulecfg");
+        functionBlocks.push_back(FunctionBlock{std::atoi(libid.c_str()),
+                                               std::atoi(moduleid.c_str()), libcfg, modulecfg});
+      }
+      document.Ascend();
+    }
+  }
+  return true;
+}
+
+const CFBLibCatalogue::ModuleFile& CFBLibCatalogue::ReadModuleFile(const std::string& libcfg,
+                                                                   const std::string& modulecfg) {
+  const std::string path = nlsDir + "/FBLib/" + libcfg + "/" + modulecfg;
+  auto cached = moduleFiles.find(path);
+  if (cached != moduleFiles.end()) return cached->second;
+
+  ModuleFile& module = moduleFiles[path];
+  CXmlDocument document;
+  document.SetText(nullptr);
+  if (!ReadWholeFile(path, document)) return module;
+  module.opened = true;
+  if (document.FindNext("FB") && document.FindNextChild("module")) {
+    document.Descend();
+    if (document.FindNextChild("fieldattr")) {
+      document.Descend();
+      while (document.FindNextChild("field")) {
+        module.fieldAttrs.emplace_back(document.ChildAttribute("name"),
+                                       document.ChildAttribute("attr"));
+      }
+      document.Ascend();
+    }
+    document.Ascend();
+  }
+  return module;
+}
+
+int CFBLibCatalogue::LoadModuleFieldKinds(const std::string& libcfg, const std::string& modulecfg,
+                                          CZEMATagTypeImpl& type) {
+  const ModuleFile& module = ReadModuleFile(libcfg, modulecfg);
+  if (!module.opened) return 0;
+  for (const auto& fieldAttr : module.fieldAttrs)
+    type.SetFieldKind(fieldAttr.first.c_str(), fieldAttr.second.c_str());
+  return 1;
+}
+
+bool CFBLibCatalogue::LoadFBLibCatalogue(CZEMATagTypeImpl& type) {
+  if (!catalogueRead) ReadLibraryCatalogue();
+  if (!catalogueOpened) return false;
+  // The library id decides first; the module id only when the library matches.
+  for (const FunctionBlock& block : functionBlocks) {
+    if (block.libId != type.GetLibID()) continue;
+    if (block.moduleId != type.GetModuleID()) continue;
+    LoadModuleFieldKinds(block.libcfg, block.modulecfg, type);
+  }
+  return true;
+}

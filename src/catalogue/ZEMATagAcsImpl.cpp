@@ -1,0 +1,227 @@
+#include "catalogue/ZEMATagAcsImpl.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "catalogue/FBLibCatalogue.h"
+#include "dbaccess/ADORecordset.h"
+#include "halvkit.h"
+#include "platform/crt/crt.h"
+#include "tagdb/TagDatabase.h"
+#include "tagdb/TagDbNames.h"
+
+using tagdb::Name;
+
+namespace {
+
+// Closes the database when Load leaves, by return or by a PlatformError.
+struct DatabaseCloser {
+  CADODataBase* database;
+  ~DatabaseCloser() { CloseTagDatabase(database); }
+};
+
+// A double narrowed to float, saturating instead of leaving the float range.
+float NarrowToFloat(double value) {
+  if (value > FLT_MAX) return HUGE_VALF;
+  if (value < -FLT_MAX) return -HUGE_VALF;
+  return static_cast<float>(value);
+}
+
+// Opens a table of the database in table mode; null when it does not open.
+std::unique_ptr<CADORecordset> OpenTable(CADODataBase& database, const char* table) {
+  auto recordset = std::make_unique<CADORecordset>(&database);
+  if (!recordset->OpenRecordset(table, SourceTable)) return nullptr;
+  return recordset;
+}
+
+}  // namespace
+
+CZEMATagAcsImpl::~CZEMATagAcsImpl() {
+  for (auto& entry : tags) delete entry.second;
+  tags.clear();
+  for (auto& entry : types) delete entry.second;
+  types.clear();
+}
+
+void CZEMATagAcsImpl::GetTags(int typeId, int capacity, int* count, CZEMATag** result) {
+  if (count == nullptr) return;
+  *count = 0;
+  if (capacity <= 0 || result == nullptr) return;
+  for (int i = 0; i < capacity; ++i) result[i] = nullptr;
+  for (const auto& entry : tags) {
+    if (*count >= capacity) break;
+    CZEMATagTypeImpl* tagType = entry.second->TypeImpl();
+    if (tagType == nullptr) continue;
+    if (typeId != 0 && tagType->TypeIdValue() != typeId) continue;
+    result[(*count)++] = entry.second;
+  }
+}
+
+CZEMATagImpl* CZEMATagAcsImpl::FindTag(int tagId) const {
+  auto found = tags.find(tagId);
+  return found == tags.end() ? nullptr : found->second;
+}
+
+CZEMATagTypeImpl* CZEMATagAcsImpl::FindType(int typeId) const {
+  auto found = types.find(typeId);
+  return found == types.end() ? nullptr : found->second;
+}
+
+bool CZEMATagAcsImpl::AddTag(int tagId, CZEMATagImpl* tag) {
+  std::unique_ptr<CZEMATagImpl> owned(tag);
+  if (!tags.emplace(tagId, owned.get()).second) return false;
+  owned.release();
+  return true;
+}
+
+bool CZEMATagAcsImpl::AddType(int typeId, CZEMATagTypeImpl* tagType) {
+  std::unique_ptr<CZEMATagTypeImpl> owned(tagType);
+  if (!types.emplace(typeId, owned.get()).second) return false;
+  owned.release();
+  return true;
+}
+
+int CZEMATagAcsImpl::Load(const char* path) {
+  if (path == nullptr) return 0;
+  CADODataBase* database = OpenTagDatabaseReadOnly(path);
+  if (database == nullptr) return 0;
+  DatabaseCloser closer{database};
+
+  if (!LoadTagTypes(*database)) return 0;
+
+  CFBLibCatalogue fbLib(hvk_GetNlsDir());
+  for (auto& entry : types) {
+    LoadTypeFields(*database, *entry.second);
+    fbLib.LoadFBLibCatalogue(*entry.second);
+  }
+  LoadTags(*database);
+  for (auto& entry : types) LoadTypeValues(*database, *entry.second);
+  LoadHMIInfo(*database);
+  return 1;
+}
+
+bool CZEMATagAcsImpl::LoadTagTypes(CADODataBase& database) {
+  auto recordset = OpenTable(database, Name(tagdb::TagTypesTable));
+  if (!recordset) return false;
+  while (!recordset->AtEndOfRecords()) {
+    LONG typeId = 0, libId = -1, moduleId = -1;
+    std::string typeName;
+    recordset->ReadFieldLong(Name(tagdb::TypeIDColumn), typeId);
+    recordset->ReadFieldText(Name(tagdb::TypeNameColumn), typeName, "");
+    recordset->ReadFieldLong(Name(tagdb::TypeLibIDColumn), libId);
+    recordset->ReadFieldLong(Name(tagdb::TypeModuleIDColumn), moduleId);
+
+    auto tagType = std::make_unique<CZEMATagTypeImpl>();
+    tagType->SetTypeID(typeId);
+    tagType->SetTypeName(typeName);
+    tagType->SetTypeLibID(libId);
+    tagType->SetTypeModuleID(moduleId);
+    AddType(typeId, tagType.release());
+    recordset->MoveToNextRecord();
+  }
+  recordset->CloseRecordset();
+  return true;
+}
+
+void CZEMATagAcsImpl::LoadTypeFields(CADODataBase& database, CZEMATagTypeImpl& tagType) {
+  auto recordset = OpenTable(database, tagType.TypeNameRef().c_str());
+  if (!recordset) return;
+  const LONG columns = recordset->FieldCount();
+  for (LONG i = 0; i < columns; ++i) {
+    FieldInfo info;
+    recordset->ReadFieldInfo(static_cast<int>(i), info);
+    tagType.AddField(info.name);
+  }
+  recordset->CloseRecordset();
+}
+
+bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
+  auto recordset = OpenTable(database, Name(tagdb::TagsTable));
+  if (!recordset) return false;
+  std::string tagName, tagDesc;
+  while (!recordset->AtEndOfRecords()) {
+    LONG tagId = 0, tagType = 0;
+    int group = 0, level = 0, almLevel = 0;
+    tagName.clear();
+    tagDesc.clear();
+    recordset->ReadFieldLong(Name(tagdb::TagIDColumn), tagId);
+    recordset->ReadFieldText(Name(tagdb::TagNameColumn), tagName, "");
+    recordset->ReadFieldText(Name(tagdb::TagDescColumn), tagDesc, "");
+    recordset->ReadFieldLong(Name(tagdb::TagTypeColumn), tagType);
+    recordset->ReadFieldInt(Name(tagdb::TagGroupColumn), group);
+    recordset->ReadFieldInt(Name(tagdb::TagLevelColumn), level);
+    recordset->ReadFieldInt(Name(tagdb::AlmLevelColumn), almLevel);
+
+    if (tags.find(tagId) == tags.end()) {
+      auto tag = std::make_unique<CZEMATagImpl>();
+      tag->SetName(tagName);
+      tag->SetDesc(tagDesc);
+      tag->SetType(FindType(tagType));
+      tag->SetGroup(static_cast<uint8_t>(group & 0xFF));
+      tag->SetAlmLevel(static_cast<uint8_t>(almLevel & 0xFF));
+      tag->SetLevel(static_cast<uint8_t>(level & 0xFF));
+      AddTag(tagId, tag.release());
+    }
+    recordset->MoveToNextRecord();
+  }
+  recordset->CloseRecordset();
+  return true;
+}
+
+void CZEMATagAcsImpl::LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType) {
+  auto recordset = OpenTable(database, tagType.TypeNameRef().c_str());
+  if (!recordset) return;
+  VARIANT value;
+  VariantInit(&value);
+  while (!recordset->AtEndOfRecords()) {
+    LONG tagId = 0;
+    recordset->ReadFieldLong(Name(tagdb::TagIDColumn), tagId);
+    if (CZEMATagImpl* tag = FindTag(tagId)) {
+      const LONG columns = recordset->FieldCount();
+      tag->ReserveValues(static_cast<size_t>(columns > 0 ? columns : 0));
+      for (LONG i = 0; i < columns; ++i) {
+        // A value that cannot be read is appended empty, so positions stay with the columns.
+        if (!recordset->ReadFieldVariant(static_cast<int>(i), value)) VariantClear(&value);
+        tag->AppendValueMove(value);
+      }
+    }
+    recordset->MoveToNextRecord();
+  }
+  recordset->CloseRecordset();
+}
+
+bool CZEMATagAcsImpl::LoadHMIInfo(CADODataBase& database) {
+  auto recordset = OpenTable(database, Name(tagdb::HMIInfoTable));
+  if (!recordset) return false;
+  std::string fieldName, eu;
+  while (!recordset->AtEndOfRecords()) {
+    LONG tagId = 0, decimals = 0;
+    double sch = 0.0, scl = 0.0;
+    fieldName.clear();
+    eu.clear();
+    recordset->ReadFieldLong(Name(tagdb::TagIDColumn), tagId);
+    recordset->ReadFieldText(Name(tagdb::FieldNameColumn), fieldName, "");
+    recordset->ReadFieldDouble(Name(tagdb::SCHColumn), sch);
+    recordset->ReadFieldDouble(Name(tagdb::SCLColumn), scl);
+    recordset->ReadFieldText(Name(tagdb::EUColumn), eu, "");
+    recordset->ReadFieldLong(Name(tagdb::DecimalColumn), decimals);
+
+    if (CZEMATagImpl* tag = FindTag(tagId)) {
+      TagHMIInfo info;
+      std::memset(&info, 0, sizeof info);
+      info.SCH = NarrowToFloat(sch);
+      info.SCL = NarrowToFloat(scl);
+      // At most 7 bytes of the unit, never half a character; the rest of the 8 bytes stay zero.
+      crt::_mbsnbcpy(reinterpret_cast<unsigned char*>(info.EU),
+                     reinterpret_cast<const unsigned char*>(eu.c_str()), sizeof info.EU - 1);
+      info.Decimal = decimals;
+      tag->AddHMIInfo(fieldName, info);
+    }
+    recordset->MoveToNextRecord();
+  }
+  recordset->CloseRecordset();
+  return true;
+}
