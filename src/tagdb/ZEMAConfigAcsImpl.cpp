@@ -1,0 +1,245 @@
+#include "tagdb/ZEMAConfigAcsImpl.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#include "dbaccess/PlatformError.h"
+#include "platform/afx/afx.h"
+#include "tagdb/TagDatabase.h"
+#include "tagdb/TagDbNames.h"
+
+using tagdb::Name;
+
+namespace {
+
+// The text of a fixed-size array: up to its terminating zero, or the whole array when the caller
+// left out the zero. Never reads past the array.
+template <size_t N>
+std::string FixedText(const char (&text)[N]) {
+  return std::string(text, strnlen(text, N));
+}
+
+// Column TagType holds a 16-bit value: a type id outside that range cannot be stored as itself.
+bool IsStorableTypeId(int32_t typeId) { return typeId >= INT16_MIN && typeId <= INT16_MAX; }
+
+// The low 16 bits of a type id, as the store keeps it.
+int LowWord(int32_t value) { return static_cast<int16_t>(static_cast<uint16_t>(value)); }
+
+// Stores the pending row. A refused row that is still pending is discarded, so that the next
+// row starts clean instead of failing on it.
+bool StoreRow(CADORecordset& recordset) {
+  if (recordset.SaveRecord()) return true;
+  if (recordset.NewRecordPending()) recordset.CancelRecordChanges();
+  return false;
+}
+
+}  // namespace
+
+void CZEMAConfigAcsImpl::DatabaseCloser::operator()(CADODataBase* database) const {
+  // Runs in a destructor, where an error cannot be passed on. CloseTagDatabase destroys the
+  // connection even when closing it fails (the destructor releases it and balances the COM
+  // initialisation), so the failure is all there is left to drop.
+  try {
+    CloseTagDatabase(database);
+  } catch (const PlatformError&) {
+  }
+}
+
+CZEMAConfigAcsImpl::CZEMAConfigAcsImpl(const char* path) {
+  if (path == nullptr) throw 0;
+  connection.reset(OpenTagDatabase(path));
+  if (!connection) throw 0;
+}
+
+CZEMAConfigAcsImpl::~CZEMAConfigAcsImpl() = default;
+
+int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
+  if (!AfxIsValidAddress(records, AfxBlockSize(count, sizeof(TagRecord)), TRUE)) return 0;
+
+  SavedTags savedTags;
+  if (InsertTagRows(records, count, savedTags)) {
+    FailedTags failedTags;
+    InsertHMIInfoRows(savedTags);
+    InsertValueRows(savedTags, failedTags);
+    for (LONG tagId : failedTags) RemoveTagRows(tagId);
+  }
+  return 1;
+}
+
+bool CZEMAConfigAcsImpl::InsertTagRows(const TagRecord* records, int count, SavedTags& savedTags) {
+  auto tags = std::make_unique<CADORecordset>(connection.get());
+  if (!tags->OpenRecordset(Name(tagdb::TagsTable), SourceTable)) return false;
+
+  for (int i = 0; i < count; ++i) {
+    const TagRecord& record = records[i];
+    if (!tags->BeginNewRecord()) continue;
+    tags->WriteFieldText(Name(tagdb::TagNameColumn), FixedText(record.TagName).c_str());
+    tags->WriteFieldText(Name(tagdb::TagDescColumn), FixedText(record.TagDesc).c_str());
+    tags->WriteFieldShort(Name(tagdb::TagTypeColumn), LowWord(record.TagType));
+    tags->WriteFieldShort(Name(tagdb::TagGroupColumn), record.TagGroup);
+    tags->WriteFieldShort(Name(tagdb::TagLevelColumn), record.TagLevel);
+    tags->WriteFieldShort(Name(tagdb::AlmLevelColumn), record.AlmLevel);
+    // After a refused row the current row belongs to no record of ours (or to another tag), so
+    // its TagID is not read: the record gets no display or value rows.
+    if (!StoreRow(*tags)) continue;
+    LONG tagId = 0;
+    if (!tags->ReadFieldLong(Name(tagdb::TagIDColumn), tagId)) continue;
+    savedTags.emplace(&record, tagId);
+  }
+
+  tags->CloseRecordset();
+  return true;
+}
+
+bool CZEMAConfigAcsImpl::InsertHMIInfoRows(const SavedTags& savedTags) {
+  auto hmiInfo = std::make_unique<CADORecordset>(connection.get());
+  if (!hmiInfo->OpenRecordset(Name(tagdb::HMIInfoTable), SourceTable)) return false;
+
+  for (const auto& [record, tagId] : savedTags) {
+    if (record->HMIEntries == nullptr) continue;
+    for (int i = 0; i < record->HMICount; ++i) {
+      const TagHMIEntry& entry = record->HMIEntries[i];
+      hmiInfo->BeginNewRecord();
+      hmiInfo->WriteFieldLong(Name(tagdb::TagIDColumn), tagId);
+      hmiInfo->WriteFieldText(Name(tagdb::FieldNameColumn), FixedText(entry.FieldName).c_str());
+      hmiInfo->WriteFieldDouble(Name(tagdb::SCHColumn), entry.SCH);
+      hmiInfo->WriteFieldDouble(Name(tagdb::SCLColumn), entry.SCL);
+      hmiInfo->WriteFieldText(Name(tagdb::EUColumn), FixedText(entry.EU).c_str());
+      hmiInfo->WriteFieldLong(Name(tagdb::DecimalColumn), entry.Decimal);
+      StoreRow(*hmiInfo);
+    }
+  }
+
+  hmiInfo->CloseRecordset();
+  return true;
+}
+
+void CZEMAConfigAcsImpl::InsertValueRows(const SavedTags& savedTags, FailedTags& failedTags) {
+  ValueTables valueTables;
+  for (const auto& [record, tagId] : savedTags) {
+    // Its Tags row holds another type id than the record asked for: take the tag back.
+    if (!IsStorableTypeId(record->TagType)) {
+      failedTags.insert(tagId);
+      continue;
+    }
+    OpenValueTable(record->TagType, valueTables);
+    auto found = valueTables.find(record->TagType);
+    if (found == valueTables.end()) {
+      failedTags.insert(tagId);
+      continue;
+    }
+
+    CADORecordset& values = *found->second;
+    values.BeginNewRecord();
+    values.WriteFieldLong(Name(tagdb::TagIDColumn), tagId);
+    if (record->FieldValues != nullptr) {
+      for (int i = 0; i < record->FieldValueCount; ++i) {
+        const TagFieldEntry& entry = record->FieldValues[i];
+        dbaccess::CVariant copy;
+        HRESULT hr = VariantCopy(&copy, &entry.Value);
+        if (FAILED(hr)) dbaccess::RaiseError(hr);
+        values.WriteFieldVariant(FixedText(entry.FieldName).c_str(), copy.get());
+      }
+    }
+    StoreRow(values);
+  }
+  CloseValueTables(valueTables);
+}
+
+void CZEMAConfigAcsImpl::OpenValueTable(int typeId, ValueTables& valueTables) {
+  if (valueTables.count(typeId) != 0) return;
+  std::string name = LookupTypeName(typeId);
+  if (name.empty()) return;
+  auto values = std::make_unique<CADORecordset>(connection.get());
+  if (values->OpenRecordset(name.c_str(), SourceTable))
+    valueTables.emplace(typeId, std::move(values));
+}
+
+std::string CZEMAConfigAcsImpl::LookupTypeName(int typeId) {
+  std::string name;
+  auto types = std::make_unique<CADORecordset>(connection.get());
+  std::string query = tagdb::FormatStatement(tagdb::kSelectByIdTemplate, Name(tagdb::TagTypesTable),
+                                             Name(tagdb::TypeIDColumn), typeId);
+  if (types->OpenRecordset(query.c_str(), SourceQuery)) {
+    if (!types->AtEndOfRecords() && !types->ReadFieldText(Name(tagdb::TypeNameColumn), name)) {
+      name.clear();
+    }
+    types->CloseRecordset();
+  }
+  return name;
+}
+
+void CZEMAConfigAcsImpl::CloseValueTables(ValueTables& valueTables) {
+  // Erasing as we go: should a close fail, the tables still in the map are destroyed with it,
+  // and destroying a recordset closes it.
+  for (auto it = valueTables.begin(); it != valueTables.end();) {
+    it->second->CloseRecordset();
+    it = valueTables.erase(it);
+  }
+}
+
+int CZEMAConfigAcsImpl::DeleteTags(const char* const* names, int count) {
+  if (!AfxIsValidAddress(names, AfxBlockSize(count, sizeof(const char*)), TRUE)) return 0;
+
+  int result = 1;
+  for (int i = 0; i < count; ++i) result = DeleteTagByName(names[i]) ? 1 : 0;
+  return result;
+}
+
+bool CZEMAConfigAcsImpl::DeleteTagByName(const char* name) {
+  return RemoveTagRows(LookupTagId(name));
+}
+
+LONG CZEMAConfigAcsImpl::LookupTagId(const char* name) {
+  LONG tagId = -1;
+  if (name == nullptr) return tagId;  // no tag is named by a null name
+
+  auto lookup = std::make_unique<CADORecordset>(connection.get());
+  std::string query = tagdb::FormatStatement(
+      tagdb::kSelectIdByNameTemplate, Name(tagdb::TagIDColumn), Name(tagdb::TagsTable),
+      Name(tagdb::TagNameColumn), tagdb::QuoteSqlText(name).c_str());
+  if (lookup->OpenRecordset(query.c_str(), SourceQuery)) {
+    if (!lookup->AtEndOfRecords()) lookup->ReadFieldLong(0, tagId);
+    lookup->CloseRecordset();
+  }
+  return tagId;
+}
+
+bool CZEMAConfigAcsImpl::RemoveTagRows(LONG tagId) {
+  DeleteTagRow(tagId);
+  DeleteValueRows(tagId);
+  return DeleteHMIInfoRows(tagId);
+}
+
+bool CZEMAConfigAcsImpl::DeleteTagRow(LONG tagId) {
+  std::string statement = tagdb::FormatStatement(tagdb::kDeleteByIdTemplate, Name(tagdb::TagsTable),
+                                                 Name(tagdb::TagIDColumn), tagId);
+  return connection->ExecuteStatement(statement.c_str());
+}
+
+void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId) {
+  // The tag's own type is not consulted: its row goes from every value table there is.
+  auto types = std::make_unique<CADORecordset>(connection.get());
+  if (!types->OpenRecordset(Name(tagdb::TagTypesTable), SourceTable)) return;
+  while (!types->AtEndOfRecords()) {
+    std::string name;
+    types->ReadFieldText(Name(tagdb::TypeNameColumn), name);
+    DeleteValueRow(tagId, name);
+    types->MoveToNextRecord();
+  }
+  types->CloseRecordset();
+}
+
+bool CZEMAConfigAcsImpl::DeleteValueRow(LONG tagId, const std::string& tableName) {
+  // The table name comes from the database: it goes in as a quoted identifier, whatever it holds.
+  std::string statement = tagdb::FormatStatement(tagdb::kDeleteByIdTemplate,
+                                                 tagdb::QuoteSqlIdentifier(tableName).c_str(),
+                                                 Name(tagdb::TagIDColumn), tagId);
+  return connection->ExecuteStatement(statement.c_str());
+}
+
+bool CZEMAConfigAcsImpl::DeleteHMIInfoRows(LONG tagId) {
+  std::string statement = tagdb::FormatStatement(
+      tagdb::kDeleteByIdTemplate, Name(tagdb::HMIInfoTable), Name(tagdb::TagIDColumn), tagId);
+  return connection->ExecuteStatement(statement.c_str());
+}

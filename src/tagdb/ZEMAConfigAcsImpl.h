@@ -1,0 +1,76 @@
+// CZEMAConfigAcsImpl: the configuration writer behind CZEMAConfigAcs::Open.
+//
+// Owns one connection, opened for writing, from construction to destruction. SaveTags inserts
+// new tags (Tags row, HMIInfo rows, one row of the type's value table) and takes back the tags
+// whose type has no usable value table; DeleteTags removes tags by name from every table. No
+// transaction spans a call: each stored or deleted row is final at once.
+//
+// Threads: one thread at a time, the one that opened the writer.
+#ifndef ZEMA_TAGDB_ZEMACONFIGACSIMPL_H
+#define ZEMA_TAGDB_ZEMACONFIGACSIMPL_H
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "ZEMATagAcs.h"
+#include "dbaccess/ADODataBase.h"
+#include "dbaccess/ADORecordset.h"
+
+class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
+ public:
+  // Opens the tag database at path for writing. Throws the integer 0 when path is null or the
+  // file does not open (nothing is left behind); a PlatformError from setting up the connection
+  // passes to the caller.
+  explicit CZEMAConfigAcsImpl(const char* path);
+  // Closes the connection.
+  ~CZEMAConfigAcsImpl() override;
+  CZEMAConfigAcsImpl(const CZEMAConfigAcsImpl&) = delete;
+  CZEMAConfigAcsImpl& operator=(const CZEMAConfigAcsImpl&) = delete;
+
+  int SaveTags(const TagRecord* records, int count) override;
+  int DeleteTags(const char* const* names, int count) override;
+
+ private:
+  // The TagID the store assigned to each saved record, keyed by the record's address (so
+  // iteration follows array order). A record whose Tags row was refused has no entry.
+  using SavedTags = std::map<const TagRecord*, LONG>;
+  // Tags to take back at the end of a SaveTags call, ascending.
+  using FailedTags = std::set<LONG>;
+  // The value tables open during one SaveTags call, by type id.
+  using ValueTables = std::map<int, std::unique_ptr<CADORecordset>>;
+
+  struct DatabaseCloser {
+    void operator()(CADODataBase* database) const;
+  };
+
+  // False when table Tags does not open (then nothing is written).
+  bool InsertTagRows(const TagRecord* records, int count, SavedTags& savedTags);
+  // False when table HMIInfo does not open (then no display row is written).
+  bool InsertHMIInfoRows(const SavedTags& savedTags);
+  // Adds to failedTags every saved tag whose type has no usable value table.
+  void InsertValueRows(const SavedTags& savedTags, FailedTags& failedTags);
+  // Opens the value table of typeId into valueTables unless it is there; leaves no entry when
+  // the type is unknown, has an empty name or its table does not open.
+  void OpenValueTable(int typeId, ValueTables& valueTables);
+  // TypeName of the type, or "" when there is none.
+  std::string LookupTypeName(int typeId);
+  // Closes every table in key order and empties the map.
+  void CloseValueTables(ValueTables& valueTables);
+
+  // Whether the HMIInfo deletion for the tag found by name ran without error.
+  bool DeleteTagByName(const char* name);
+  // TagID of the first row named name, or -1.
+  LONG LookupTagId(const char* name);
+  // Deletes the tag's rows from Tags, every value table and HMIInfo; the HMIInfo result.
+  bool RemoveTagRows(LONG tagId);
+  bool DeleteTagRow(LONG tagId);
+  void DeleteValueRows(LONG tagId);
+  bool DeleteValueRow(LONG tagId, const std::string& tableName);
+  bool DeleteHMIInfoRows(LONG tagId);
+
+  std::unique_ptr<CADODataBase, DatabaseCloser> connection;
+};
+
+#endif
