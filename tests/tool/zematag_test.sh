@@ -1,0 +1,508 @@
+#!/usr/bin/env bash
+# Drives the zematag binary as a user would. Usage: zematag_test.sh CASE ZEMATAG EXAMPLE_DIR
+set -euo pipefail
+
+case_name=$1
+ZEMATAG=$2
+EXAMPLE=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+# No language directory unless a test names one.
+mkdir -p empty-nls
+export HVK_NLS_DIR=$work/empty-nls
+
+fail() {
+  echo "FAILED [$case_name]: $*" >&2
+  exit 1
+}
+
+# run_ok CMD...: the command succeeds; its stdout goes to out.txt, its stderr to err.txt.
+run_ok() {
+  "$ZEMATAG" "$@" >out.txt 2>err.txt || fail "zematag $* exited $? ($(head -3 err.txt))"
+}
+
+# run_fails CMD...: the command exits non-zero without crashing; stdout out.txt, stderr err.txt.
+run_fails() {
+  local status=0
+  "$ZEMATAG" "$@" >out.txt 2>err.txt || status=$?
+  [ "$status" -ne 0 ] || fail "zematag $* succeeded, expected a failure"
+  [ "$status" -lt 128 ] || fail "zematag $* died with signal $((status - 128))"
+  grep -q -i -E 'terminate|abort|stack|Sanitizer' err.txt && fail "zematag $* crashed: $(cat err.txt)"
+  return 0
+}
+
+contains() {  # contains FILE TEXT
+  grep -q -F -- "$2" "$1" || fail "$1 lacks '$2'; it holds:
+$(head -40 "$1")"
+}
+
+lacks() {  # lacks FILE TEXT
+  if grep -q -F -- "$2" "$1"; then fail "$1 holds '$2'"; fi
+}
+
+# Every line of stderr is one error line of the tool.
+one_line_errors() {
+  [ -s err.txt ] || fail "nothing on stderr"
+  if grep -v -q '^zematag: ' err.txt; then fail "stderr has lines not starting 'zematag: ': $(cat err.txt)"; fi
+}
+
+tag_count() {  # tag_count DB [--type T]: the count from the last line of list
+  "$ZEMATAG" list "$@" | tail -1 | awk '{print $1}'
+}
+
+plant_db() {  # plant_db DB: the example plant, imported
+  "$ZEMATAG" init "$1" --types "$EXAMPLE/types.ini" >/dev/null
+  "$ZEMATAG" import "$1" "$EXAMPLE/tags.csv" >/dev/null
+}
+
+case "$case_name" in
+
+help)
+  run_ok --help
+  for command in init import list show export delete check demo; do
+    contains out.txt "$command"
+  done
+  for command in init import list show export delete check demo; do
+    run_ok "$command" --help
+    contains out.txt "Usage"
+    contains out.txt "$command"
+  done
+  run_ok import --help
+  contains out.txt "TagName"
+  contains out.txt ".SCH"
+  run_fails frobnicate
+  one_line_errors
+  run_fails
+  one_line_errors
+  run_fails list
+  one_line_errors
+  ;;
+
+init)
+  run_ok init plant.db --types "$EXAMPLE/types.ini"
+  [ -f plant.db ] || fail "init made no file"
+  [ "$(sqlite3 plant.db 'PRAGMA journal_mode')" = wal ] || fail "the database is not in WAL mode"
+  sqlite3 plant.db "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name" >tables.txt
+  for table in AnalogInput DigitalInput HMIInfo Motor OnOffValve PIDController TagTypes Tags Totalizer; do
+    contains tables.txt "$table"
+  done
+  sqlite3 plant.db "SELECT TypeID, TypeName, TypeLibID, TypeModuleID FROM TagTypes ORDER BY TypeID" >types.txt
+  contains types.txt "5|Motor|2|2"
+  [ "$(wc -l <types.txt)" -eq 6 ] || fail "expected 6 types"
+  # Declared types as written, with their affinity-safe replacements.
+  sqlite3 plant.db "SELECT name || ' ' || type FROM pragma_table_info('Totalizer')" >columns.txt
+  contains columns.txt "TagID LONG"
+  contains columns.txt "Total DECIMAL(18,3)"
+  contains columns.txt "UnitPrice CURRENCY"
+  sqlite3 plant.db "SELECT name || ' ' || type FROM pragma_table_info('PIDController')" >columns.txt
+  contains columns.txt "Kp FLOAT4"
+  sqlite3 plant.db "SELECT name || ' ' || type || ' ' || pk FROM pragma_table_info('Tags')" >columns.txt
+  contains columns.txt "TagID INTEGER 1"
+  contains columns.txt "TagName VARCHAR(31) 0"
+  sqlite3 plant.db "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'Tags'" | grep -q AUTOINCREMENT ||
+    fail "Tags.TagID is not AUTOINCREMENT"
+  sqlite3 plant.db "SELECT tbl_name || '.' || sql FROM sqlite_master WHERE type = 'index'" >indexes.txt
+  for table in HMIInfo Motor PIDController Totalizer; do contains indexes.txt "$table.CREATE INDEX"; done
+  contains indexes.txt "(\"TagName\")"
+
+  # An existing file is refused unless --force, and left as it was.
+  before=$(md5sum <plant.db)
+  run_fails init plant.db --types "$EXAMPLE/types.ini"
+  one_line_errors
+  contains err.txt "--force"
+  [ "$(md5sum <plant.db)" = "$before" ] || fail "a refused init changed the file"
+  run_ok init plant.db --types "$EXAMPLE/types.ini" --force
+
+  # Column types whose SQLite affinity would alter stored values are replaced.
+  cat >memo.ini <<'TYPES'
+[Note]
+id = 7
+field = Text MEMO
+field = Gain SINGLE
+field = Ratio NUMBER
+field = Label VARCHAR
+TYPES
+  run_ok init memo.db --types memo.ini
+  sqlite3 memo.db "SELECT name || ' ' || type FROM pragma_table_info('Note')" >columns.txt
+  contains columns.txt "Text LONGTEXT"
+  contains columns.txt "Gain FLOAT4"
+  contains columns.txt "Ratio DOUBLE"
+  contains columns.txt "Label VARCHAR(255)"
+
+  # Bad descriptions name the file and line, and leave no file behind.
+  printf '[Pump]\nid = 3\nfield = PV WIDGET\n' >bad.ini
+  run_fails init bad.db --types bad.ini
+  one_line_errors
+  contains err.txt "bad.ini:1"
+  contains err.txt "WIDGET"
+  [ ! -e bad.db ] || fail "a failed init left a file"
+  printf '[Pump]\nid = 3\nfield = TagName VARCHAR(31)\n' >bad.ini
+  run_fails init bad.db --types bad.ini
+  contains err.txt "TagName"
+  printf '[Pump]\nid = 3\n[Valve]\nid = 3\n' >bad.ini
+  run_fails init bad.db --types bad.ini
+  contains err.txt "used twice"
+  printf '[Group]\nid = 3\n' >bad.ini
+  run_fails init bad.db --types bad.ini
+  contains err.txt "key word"
+  printf '[Pump]\nid = 3\nspeed = 4\n' >bad.ini
+  run_fails init bad.db --types bad.ini
+  contains err.txt "bad.ini:3"
+  [ ! -e bad.db ] || fail "a failed init left a file"
+  ;;
+
+roundtrip)
+  plant_db a.db
+  [ "$(tag_count a.db)" = 300 ] || fail "expected 300 tags, listed $(tag_count a.db)"
+  [ "$(tag_count a.db --type Motor)" = 40 ] || fail "expected 40 motors"
+  [ "$(tag_count a.db --type 5)" = 40 ] || fail "--type by id differs from --type by name"
+  [ "$(tag_count a.db --type pidcontroller)" = 60 ] || fail "expected 60 controllers"
+
+  # CSV: export, re-create from the exported types, import, export again: the same file.
+  run_ok export a.db --format csv -o a.csv
+  run_ok export a.db --format types -o types.ini
+  run_ok init b.db --types types.ini
+  run_ok import --batch 7 b.db a.csv
+  contains out.txt "imported 300 tag(s)"
+  run_ok export b.db --format csv -o b.csv
+  cmp a.csv b.csv || fail "the CSV export of the re-imported database differs"
+  contains a.csv 'TIC-101,PIDController,Feed tank T-101 temperature control,1,2,1,126.7,250,0,°C,1,'
+  contains a.csv '"Reboiler E-302 bypass valve, sticks, see work order ""WO-4471"""'
+
+  # JSON: the export carries its types, so it alone rebuilds the database.
+  run_ok export a.db --format json -o a.json
+  run_ok init c.db --types a.json
+  run_ok import c.db a.json
+  run_ok export c.db --format json -o c.json
+  cmp a.json c.json || fail "the JSON export of the re-imported database differs"
+  run_ok export c.db --format csv -o c.csv
+  cmp a.csv c.csv || fail "the JSON round trip changed the catalogue"
+  # Numbers and truth values are JSON numbers and booleans, exact decimals are text.
+  contains a.json '"name": "TIC-101",'
+  contains a.json '"PV": 126.7,'
+  contains a.json '"SCH": 250,'
+  contains a.json '"EU": "°C",'
+  contains a.json '"Cmd": false,'
+  contains a.json '"Total": "688292.583",'
+  [ "$(grep -c '"alarmLevel": ' a.json)" -eq 300 ] || fail "expected 300 tags in a.json"
+  [ "$(tag_count c.db)" = 300 ] || fail "the JSON import lost tags"
+  ;;
+
+values)
+  cat >types.ini <<'TYPES'
+[Sample]
+id = 9
+library = 4
+module = 1
+field = L LONG
+field = B BIGINT
+field = S SHORT
+field = Y BYTE
+field = F BIT
+field = R FLOAT4
+field = D DOUBLE
+field = C CURRENCY
+field = T DATETIME
+field = N DECIMAL(28,6)
+field = V VARCHAR(10)
+field = M LONGTEXT
+TYPES
+  run_ok init v.db --types types.ini
+  # CRLF line ends, a byte-order mark, quoted fields with commas, doubled quotes and a line break.
+  printf '\xef\xbb\xbfTagName,TagType,TagDesc,L,B,S,Y,F,R,D,C,T,N,V,M\r\n' >v.csv
+  printf 'MAX-1,Sample,"upper limits, all",2147483647,9223372036854775807,32767,255,yes,3.4028235e38,1.7976931348623157e308,922337203685477.5807,9999-12-31 23:59:59,9999999999999999999999.999999,abcdefghij,"say ""hi""\r\nnext line"\r\n' >>v.csv
+  printf 'MIN-1,9,lower limits,-2147483648,-9223372036854775808,-32768,0,false,-1e-30,-2.5e-300,-922337203685477.5808,1800-06-15 12:00:00,-0.000001,ÄÖÜ€,\r\n' >>v.csv
+  printf 'MID-1,sample,plain,42,,7,,1,0.1,0.1,12.5,1899-12-30,00123.4500,00123,00123\r\n' >>v.csv
+  run_ok import v.db v.csv
+  contains out.txt "imported 3 tag(s)"
+  run_ok export v.db --format csv -o out.csv
+  contains out.csv 'MAX-1,Sample,"upper limits, all",0,0,0,2147483647,9223372036854775807,32767,255,true,3.4028235e+38,1.7976931348623157e+308,922337203685477.5807,9999-12-31 23:59:59,9999999999999999999999.999999,abcdefghij,"say ""hi""'
+  contains out.csv 'next line"'
+  contains out.csv 'MIN-1,Sample,lower limits,0,0,0,-2147483648,-9223372036854775808,-32768,0,false,-1e-30,-2.5e-300,-922337203685477.5808,1800-06-15 12:00:00,-0.000001,ÄÖÜ€,'
+  # Text that looks like a number stays text; exact numbers lose only their insignificant zeros.
+  contains out.csv 'MID-1,Sample,plain,0,0,0,42,,7,,true,0.1,0.1,12.5,1899-12-30,123.45,00123,00123'
+  run_ok --nls empty-nls show v.db MAX-1
+  contains out.txt '"say "hi"'
+  ;;
+
+bad_rows)
+  plant_db p.db
+  cat >bad.csv <<'CSV'
+TagName,TagType,TagDesc,TagGroup,PV,SP,PV.EU,Current
+NEW-1,PIDController,a good one,1,10,12,bar,
+NEW-2,Pump,unknown type,1,10,12,bar,
+NEW-3,PIDController,too few columns
+NEW-4,PIDController,not a number,1,ten,12,bar,
+THIS-TAG-NAME-IS-FAR-TOO-LONG-XYZ,PIDController,long name,1,1,1,bar,
+NEW-1,PIDController,"a duplicate,
+over two lines",1,1,1,bar,
+TIC-101,PIDController,already in the database,1,1,1,bar,
+NEW-5,PIDController,unit too long,1,1,1,furlongs,
+NEW-6,PIDController,group out of range,300,1,1,bar,
+NEW-7,PIDController,a field of another type,1,1,1,bar,5
+NEW-8,PIDController,"unclosed, another good one follows",1,1,1,,
+NEW-9,Motor,a good motor,2,,,,12.5
+CSV
+  status=0
+  "$ZEMATAG" import p.db bad.csv >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "import of bad rows exited $status, expected 1"
+  one_line_errors
+  contains err.txt "bad.csv:3: unknown tag type 'Pump'"
+  contains err.txt "bad.csv:4: the row has 3 columns, the header 8"
+  contains err.txt "bad.csv:5: field PV: 'ten' is not a number"
+  contains err.txt "bad.csv:6: tag name 'THIS-TAG-NAME-IS-FAR-TOO-LONG-XYZ' is 33 bytes long"
+  contains err.txt "bad.csv:7: tag name NEW-1 is used before, at bad.csv:2"
+  contains err.txt "bad.csv:9: tag TIC-101 already exists in the database"
+  contains err.txt "bad.csv:10: PV.EU 'furlongs' is 8 bytes long"
+  contains err.txt "bad.csv:11: TagGroup '300' is not a whole number in 0..255"
+  contains err.txt "bad.csv:12: type PIDController has no field Current"
+  [ "$(wc -l <err.txt)" -eq 9 ] || fail "expected 9 error lines, got: $(cat err.txt)"
+  contains out.txt "imported 3 tag(s)"
+  contains out.txt "9 row(s) rejected"
+  [ "$(tag_count p.db)" = 303 ] || fail "expected 303 tags after the import"
+  run_ok show p.db NEW-1 NEW-8 NEW-9
+  for name in NEW-2 NEW-3 NEW-4 NEW-5 NEW-6 NEW-7 THIS-TAG-NAME-IS-FAR-TOO-LONG-XYZ; do
+    run_fails show p.db "$name"
+    contains err.txt "no tag named $name"
+  done
+  run_ok export p.db --format csv -o p.csv
+  [ "$(grep -c '^NEW-1,' p.csv)" -eq 1 ] || fail "NEW-1 was stored twice"
+  contains p.csv "NEW-1,PIDController,a good one,1,0,0,10,"
+  run_ok check p.db
+
+  # A quote never closed swallows the rest of the file: reported, nothing of it saved.
+  printf 'TagName,TagType\nQ-1,Motor\n"Q-2,Motor\nQ-3,Motor\n' >quote.csv
+  run_fails import p.db quote.csv
+  contains err.txt "quote.csv:3: a quoted field is not closed"
+  run_ok show p.db Q-1
+  # --dry-run checks and saves nothing.
+  printf 'TagName,TagType\nDRY-1,Motor\n' >dry.csv
+  run_ok import --dry-run p.db dry.csv
+  run_fails show p.db DRY-1
+  # JSON rows are checked the same way and named by their position.
+  cat >bad.json <<'JSON'
+{"tags": [
+  {"name": "J-1", "type": "Motor", "values": {"Current": "abc"}},
+  {"name": "J-2", "type": 5, "group": 3, "values": {"Running": true, "Starts": 12},
+   "display": {"Current": {"SCH": 30, "SCL": 0, "EU": "A", "Decimal": 1}}},
+  {"type": "Motor"},
+  {"name": "J-4", "type": "Motor", "values": {"Starts": [1, 2]}},
+  {"name": "J-5", "type": "Motor", "values": {"Colour": "red"}}
+]}
+JSON
+  run_fails import p.db bad.json
+  one_line_errors
+  contains err.txt "bad.json: tag #1 (J-1): field Current: 'abc' is not a single-precision number"
+  contains err.txt "bad.json: tag #3 (): the tag name is empty"
+  contains err.txt "bad.json: tag #4 (J-4): a value is neither text, a number nor true/false"
+  contains err.txt "bad.json: tag #5 (J-5): type Motor has no field Colour"
+  run_ok show p.db J-2
+  contains out.txt "group 3, level 0, alarm level 0"
+  contains out.txt "Starts"
+  contains out.txt "0 .. 30 A (1 decimal)"
+  run_fails show p.db J-1
+  printf '{"tags": [' >broken.json
+  run_fails import p.db broken.json
+  contains err.txt "broken.json: not valid JSON"
+  # A header naming no field, and an empty file.
+  printf 'TagName,TagType,Colour\nH-1,Motor,red\n' >header.csv
+  run_fails import p.db header.csv
+  contains err.txt "header.csv:1: column Colour is neither a tag column"
+  : >empty.csv
+  run_fails import p.db empty.csv
+  contains err.txt "empty.csv: the file is empty"
+  ;;
+
+partial_tags)
+  # A store that refuses a value after the tag row is written: the tool removes what is left.
+  sqlite3 partial.db <<'SQL'
+PRAGMA journal_mode=WAL;
+CREATE TABLE TagTypes (TypeID LONG, TypeName VARCHAR(64), TypeLibID LONG, TypeModuleID LONG);
+CREATE TABLE Tags (TagID INTEGER PRIMARY KEY AUTOINCREMENT, TagName VARCHAR(31), TagDesc VARCHAR(255),
+                   TagType SHORT, TagGroup SHORT, TagLevel SHORT, AlmLevel SHORT);
+CREATE TABLE HMIInfo (TagID LONG, FieldName VARCHAR(31), SCH DOUBLE, SCL DOUBLE, EU VARCHAR(7), "Decimal" LONG);
+CREATE TABLE Gauge (TagID LONG, PV DOUBLE CHECK (PV < 100));
+INSERT INTO TagTypes VALUES (1, 'Gauge', 1, 1);
+SQL
+  printf 'TagName,TagType,PV,PV.SCH,PV.EU\nG-1,Gauge,50,100,bar\nG-2,Gauge,150,200,bar\n' >g.csv
+  run_fails import partial.db g.csv
+  one_line_errors
+  contains err.txt "g.csv:3"
+  contains err.txt "G-2"
+  run_ok show partial.db G-1
+  run_fails show partial.db G-2
+  [ "$(sqlite3 partial.db "SELECT COUNT(*) FROM Tags WHERE TagName = 'G-2'")" = 0 ] || fail "G-2 left a Tags row"
+  [ "$(sqlite3 partial.db "SELECT COUNT(*) FROM HMIInfo")" = 1 ] || fail "G-2 left a display row"
+  run_ok check partial.db
+  ;;
+
+show_list)
+  plant_db s.db
+  run_ok --nls "$EXAMPLE/nls" show s.db TIC-101
+  contains out.txt "TIC-101  Feed tank T-101 temperature control"
+  contains out.txt "type PIDController (id 1, library 1, module 1)"
+  contains out.txt "group 1, level 2, alarm level 1"
+  # Inputs, outputs and others in that order, each with its fields from the module file.
+  awk '/inputs:/{i=NR} /outputs:/{o=NR} /others:/{p=NR} END{exit !(i && o > i && p > o)}' out.txt ||
+    fail "kinds not grouped as inputs, outputs, others: $(cat out.txt)"
+  sed -n '/inputs:/,/outputs:/p' out.txt >inputs.txt
+  contains inputs.txt "PV"
+  contains inputs.txt "Mode"
+  lacks inputs.txt "OP "
+  sed -n '/outputs:/,/others:/p' out.txt >outputs.txt
+  contains outputs.txt "OP"
+  contains outputs.txt "Deviation"
+  sed -n '/others:/,$p' out.txt >others.txt
+  contains others.txt "Kp"
+  contains out.txt "0 .. 250 °C (1 decimal)"
+  # The language directory also comes from HVK_NLS_DIR; without a catalogue all fields are others.
+  HVK_NLS_DIR="$EXAMPLE/nls" "$ZEMATAG" show s.db P-561A >out.txt
+  contains out.txt "inputs:"
+  run_ok show s.db TIC-101
+  lacks out.txt "inputs:"
+  contains out.txt "others:"
+  run_fails show s.db TIC-101 NO-SUCH-TAG
+  contains out.txt "TIC-101"
+  contains err.txt "no tag named NO-SUCH-TAG"
+  run_fails --nls "$work/missing" show s.db TIC-101
+  contains err.txt "no such language directory"
+
+  run_ok list s.db --type OnOffValve
+  contains out.txt "XV-345"
+  contains out.txt "50 tag(s)"
+  lacks out.txt "TIC-101"
+  run_fails list s.db --type Widget
+  contains err.txt "no tag type 'Widget'"
+  ;;
+
+delete)
+  plant_db d.db
+  run_ok delete d.db TIC-101 XV-141
+  contains out.txt "deleted 2 tag(s)"
+  [ "$(tag_count d.db)" = 298 ] || fail "expected 298 tags after deleting 2"
+  run_fails show d.db TIC-101
+  run_ok show d.db TT-101
+  [ "$(sqlite3 d.db "SELECT COUNT(*) FROM HMIInfo h LEFT JOIN Tags t ON t.TagID = h.TagID WHERE t.TagID IS NULL")" = 0 ] ||
+    fail "display rows of deleted tags remain"
+  run_ok check d.db
+  run_fails delete d.db TIC-101 TT-101
+  contains err.txt "no tag named TIC-101"
+  run_fails show d.db TT-101
+  [ "$(tag_count d.db)" = 297 ] || fail "the existing name of a partly wrong delete was not deleted"
+  ;;
+
+check)
+  plant_db k.db
+  run_ok check k.db
+  contains out.txt "no problems found"
+  sqlite3 k.db <<'SQL'
+INSERT INTO Motor (TagID, Running) VALUES (9999, 1);
+INSERT INTO HMIInfo (TagID, FieldName, SCH, SCL, EU, "Decimal") VALUES (8888, 'PV', 1, 0, 'bar', 0);
+INSERT INTO Tags (TagName, TagType) VALUES ('GHOST-1', 99);
+INSERT INTO Tags (TagName, TagType) VALUES ('TIC-101', 1);
+INSERT INTO PIDController (TagID) SELECT MAX(TagID) FROM Tags;
+INSERT INTO TagTypes VALUES (77, 'Missing', 9, 9);
+SQL
+  # The library does not deliver a tag without a type, but its name is still taken.
+  printf 'TagName,TagType\nGHOST-1,Motor\n' >ghost.csv
+  run_fails import k.db ghost.csv
+  contains err.txt "ghost.csv:2: tag GHOST-1 already exists in the database"
+  run_ok export k.db -o k.csv
+  contains err.txt "1 tag(s) without a type are not exported"
+  lacks k.csv "GHOST-1"
+  run_ok list k.db
+  contains out.txt "and 1 without a type"
+  run_fails check k.db
+  contains out.txt "orphan value row: Motor row for TagID 9999"
+  contains out.txt "orphan display row: PV of TagID 8888"
+  contains out.txt "tag without a type: GHOST-1 (TagType 99)"
+  contains out.txt "duplicate tag name: TIC-101 is used by 2 tags"
+  contains out.txt "type without value table: Missing (id 77)"
+  contains out.txt "5 problem(s) found"
+  run_fails check "$work/nothing.db"
+  one_line_errors
+  ;;
+
+errors)
+  check_missing() {  # check_missing COMMAND ARGS...: a missing database, one clear line
+    run_fails "$@"
+    one_line_errors
+    [ "$(wc -l <err.txt)" -eq 1 ] || fail "$1: expected one error line: $(cat err.txt)"
+    contains err.txt "nothing.db: no such database file"
+    [ ! -e nothing.db ] || fail "$1 created the missing database"
+  }
+  check_missing list nothing.db
+  check_missing show nothing.db X
+  check_missing export nothing.db
+  check_missing delete nothing.db X
+  check_missing check nothing.db
+  printf 'TagName,TagType\nX-1,1\n' >x.csv
+  check_missing import nothing.db x.csv
+  echo "this is not a database" >text.db
+  before=$(md5sum <text.db)
+  for command in list check export; do
+    run_fails "$command" text.db
+    one_line_errors
+    contains err.txt "text.db: not a tag database"
+  done
+  run_fails import text.db x.csv
+  one_line_errors
+  [ "$(md5sum <text.db)" = "$before" ] || fail "a failed command changed a file that is not a database"
+  sqlite3 other.db "CREATE TABLE Things (x)"
+  run_fails list other.db
+  contains err.txt "other.db: not a tag database (no table TagTypes)"
+  run_fails export other.db --format xml
+  one_line_errors
+  run_fails init new.db
+  contains err.txt "--types"
+  run_fails import
+  one_line_errors
+  ;;
+
+fblib)
+  run_ok --nls "$EXAMPLE/nls" init f.db --from-fblib
+  contains out.txt "6 tag types"
+  run_ok export f.db --format types
+  contains out.txt "[PID]"
+  contains out.txt "id      = 101"
+  contains out.txt "[Motor]"
+  contains out.txt "id      = 202"
+  contains out.txt "field   = Kp DOUBLE"
+  # With a description: its names, ids and column types win; untyped fields are DOUBLE.
+  printf '[Controller]\nid = 1\nlibrary = 1\nmodule = 1\nfield = Mode SHORT\nfield = Tag VARCHAR(16)\n' >some.ini
+  run_ok --nls "$EXAMPLE/nls" init g.db --from-fblib --types some.ini
+  run_ok export g.db --format types
+  contains out.txt "[Controller]"
+  contains out.txt "field   = Mode SHORT"
+  contains out.txt "field   = PV DOUBLE"
+  contains out.txt "field   = Tag VARCHAR(16)"
+  contains out.txt "[AI]"
+  run_fails --nls empty-nls init h.db --from-fblib
+  one_line_errors
+  contains err.txt "FBLib.xml"
+  [ ! -e h.db ] || fail "a failed init left a file"
+  ;;
+
+demo)
+  run_ok demo plant --example "$EXAMPLE"
+  contains out.txt "imported 300 tag(s)"
+  contains out.txt "Motor"
+  contains out.txt "all types"
+  contains out.txt "inputs:"
+  contains out.txt "outputs:"
+  contains out.txt "°C"
+  [ -f plant/nls/FBLib/FBLib.xml ] || fail "the demo did not set up its language directory"
+  # Again, over the first one.
+  run_ok demo plant --example "$EXAMPLE"
+  contains out.txt "imported 300 tag(s)"
+  run_ok check plant/plant.db
+  run_fails demo plant2 --example "$work/empty-nls"
+  one_line_errors
+  ;;
+
+*)
+  fail "unknown test case"
+  ;;
+esac
+echo "ok [$case_name]"

@@ -1,0 +1,40 @@
+// The names the tool shares with the tag database and with its CSV files.
+#ifndef ZEMATAG_LAYOUT_H
+#define ZEMATAG_LAYOUT_H
+
+#include <cstddef>
+
+namespace layout {
+
+// Tables of every tag database; every other table is the value table of a type.
+inline constexpr const char kTagTypes[] = "TagTypes";
+inline constexpr const char kTags[] = "Tags";
+inline constexpr const char kHMIInfo[] = "HMIInfo";
+
+// The tag columns. The CSV files use the same names for the same values.
+inline constexpr const char kTagID[] = "TagID";
+inline constexpr const char kTagName[] = "TagName";
+inline constexpr const char kTagDesc[] = "TagDesc";
+inline constexpr const char kTagType[] = "TagType";
+inline constexpr const char kTagGroup[] = "TagGroup";
+inline constexpr const char kTagLevel[] = "TagLevel";
+inline constexpr const char kAlmLevel[] = "AlmLevel";
+
+// Field names a type may not use: they would clash with the tag columns of a value table or of
+// a CSV file.
+inline constexpr const char* kReservedFieldNames[] = {kTagID,    kTagName,  kTagDesc, kTagType,
+                                                      kTagGroup, kTagLevel, kAlmLevel};
+
+// The display information of a field F in a CSV file: columns F.SCH, F.SCL, F.EU, F.Decimal.
+inline constexpr const char* kDisplaySuffixes[] = {"SCH", "SCL", "EU", "Decimal"};
+
+// Limits of the records the writer takes, in bytes of text.
+constexpr size_t kMaxTagName = 31;
+constexpr size_t kMaxTagDesc = 255;
+constexpr size_t kMaxUnit = 7;
+constexpr size_t kMaxTypeName = 64;
+constexpr size_t kMaxFieldName = 31;
+
+}  // namespace layout
+
+#endif

@@ -1,0 +1,52 @@
+// The tool's own use of SQLite, kept to the schema: `zematag init` creates the tables of a tag
+// database, and the other commands read the type table and the declared column types of the
+// value tables (read-only), which the library does not report. Tags and their values are read
+// through CZEMATagAcs and written through CZEMAConfigAcs only.
+#ifndef ZEMATAG_SCHEMASTORE_H
+#define ZEMATAG_SCHEMASTORE_H
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TypeDescription.h"
+
+struct sqlite3;
+
+class CSchemaStore {
+ public:
+  // Opens an existing database file read-only. Throws ToolError when the file is missing or is
+  // not a tag database (tables TagTypes, Tags and HMIInfo).
+  static CSchemaStore OpenReadOnly(const std::string& path);
+  // Creates a new tag database with the types' tables and indexes, in WAL mode. The file is
+  // built beside the target and renamed into place when complete, so a failure leaves nothing.
+  // REQUIRES: types validated (ValidateTypes); no file at path.
+  static void Create(const std::string& path, const std::vector<TypeDef>& types);
+
+  CSchemaStore(CSchemaStore&& other) noexcept : db(other.db), path(other.path) {
+    other.db = nullptr;
+  }
+  CSchemaStore(const CSchemaStore&) = delete;
+  CSchemaStore& operator=(const CSchemaStore&) = delete;
+  ~CSchemaStore();
+
+  // The types in TypeID order, each with its value table's fields and their declared types.
+  std::vector<TypeDef> Types();
+  // Runs a read-only query and calls row() with the text of each column of each row (NULL as
+  // "", isNull set). Throws ToolError on an engine error.
+  using Row =
+      std::function<void(const std::vector<std::string>& columns, const std::vector<bool>& isNull)>;
+  void Query(const std::string& sql, const Row& row);
+  // Whether a table of that name (ignoring case, as SQLite does) exists.
+  bool HasTable(const std::string& name);
+
+ private:
+  CSchemaStore(sqlite3* db, std::string path) : db(db), path(std::move(path)) {}
+  sqlite3* db;
+  std::string path;
+};
+
+// A name quoted for SQL.
+std::string QuoteName(const std::string& name);
+
+#endif

@@ -1,0 +1,23 @@
+// The write side as the tool uses it: a CZEMAConfigAcs writer that closes itself.
+#ifndef ZEMATAG_WRITER_H
+#define ZEMATAG_WRITER_H
+
+#include <string>
+
+#include "ZEMATagAcs.h"
+
+class CWriter {
+ public:
+  // Opens a writer on the tag database at path. Throws ToolError when it does not open.
+  explicit CWriter(const std::string& path);
+  ~CWriter() { writer->Close(); }
+  CWriter(const CWriter&) = delete;
+  CWriter& operator=(const CWriter&) = delete;
+
+  CZEMAConfigAcs* operator->() const { return writer; }
+
+ private:
+  CZEMAConfigAcs* writer = nullptr;
+};
+
+#endif
