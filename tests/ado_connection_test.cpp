@@ -2,6 +2,7 @@
 // connection string, statements, read-only snapshots and several writers on one file.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,6 +220,101 @@ TEST_F(AdoConnectionTest, ExecuteRunsOneStatementAndReportsAffectedRows) {
   ASSERT_EQ(connection->Close(), S_OK);
   EXPECT_EQ(Execute(connection.get(), "DELETE FROM Tags"), adErrObjectClosed);
   EXPECT_TRUE(TakeError().present);
+}
+
+// A DELETE is compiled once per form, its integer literals standing for parameters. Each
+// statement below runs on a connection that has already run its form with another number, and
+// must delete what its own text says: literals inside texts, names, brackets and comments, reals,
+// hexadecimal and oversized numbers, and column numbers of ORDER BY stay what they are.
+TEST_F(AdoConnectionTest, RepeatedDeletesWithOtherNumbersDeleteWhatTheirTextSays) {
+  CreateDatabase(
+      path,
+      "CREATE TABLE V (Id INTEGER, Name TEXT, R REAL);"
+      "INSERT INTO V VALUES (1, 'a1', 1.5), (2, '2', 2.0), (3, 'x', 3.0), (4, '-5', 4.0),"
+      " (5, NULL, 5.0), (6, 'b', 6.5);"
+      "CREATE TABLE T2 (C1 INTEGER, \"C 3\" INTEGER);"
+      "INSERT INTO T2 VALUES (1, 3), (3, 1);");
+  Ref<ADOConnection> connection = Open(adModeWrite);
+  struct {
+    const char* before;  // the same form, deleting nothing
+    const char* sql;
+    LONG affected;
+    const char* left;  // the ids left in V, or the C1 left in T2
+  } cases[] = {
+      {"DELETE FROM V WHERE Id = 100", "DELETE FROM V WHERE Id = 1", 1, "2,3,4,5,6"},
+      {"DELETE FROM V WHERE Name = '7'", "DELETE FROM V WHERE Name = '2'", 1, "3,4,5,6"},
+      {"DELETE FROM V WHERE Name = '-9' AND Id = 9", "DELETE FROM V WHERE Name = '-5' AND Id = 4",
+       1, "3,5,6"},
+      {"DELETE FROM [V] WHERE Id = 8 -- or Id = 5", "DELETE FROM [V] WHERE Id = 0 -- or Id = 5", 0,
+       "3,5,6"},
+      {"DELETE FROM V WHERE R = 7.5 /* 6 */", "DELETE FROM V WHERE R = 6.5 /* 5 */", 1, "3,5"},
+      {"DELETE FROM V WHERE Id = 0x10", "DELETE FROM V WHERE Id = 0x5", 1, "3"},
+      {"DELETE FROM V WHERE Id = 9223372036854775808", "DELETE FROM V WHERE Id = 3e0", 1, ""},
+      {"DELETE FROM T2 WHERE C1 = 7", "DELETE FROM T2 WHERE \"C 3\" = 1", 1, "1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sql);
+    LONG affected = -1;
+    ASSERT_EQ(Execute(connection.get(), c.before, &affected), S_OK) << TakeError().description;
+    EXPECT_EQ(affected, 0);
+    ASSERT_EQ(Execute(connection.get(), c.sql, &affected), S_OK) << TakeError().description;
+    EXPECT_EQ(affected, c.affected);
+    const bool t2 = strstr(c.sql, "T2") != nullptr;
+    EXPECT_EQ(QueryValue(path, t2 ? "SELECT group_concat(C1) FROM T2"
+                                  : "SELECT ifnull(group_concat(Id), '') FROM V"),
+              c.left);
+  }
+
+  // ORDER BY 1 orders by the first column, every time: the highest Id goes first.
+  CreateDatabase(path, "INSERT INTO V VALUES (7, 'p', 0), (8, 'q', 0), (9, 'r', 0)");
+  const char* newest =
+      "DELETE FROM V WHERE Id = (SELECT Id FROM (SELECT Id, R FROM V) ORDER BY 1 DESC LIMIT 1)";
+  for (const char* left : {"7,8", "7"}) {
+    ASSERT_EQ(Execute(connection.get(), newest), S_OK) << TakeError().description;
+    EXPECT_EQ(QueryValue(path, "SELECT group_concat(Id) FROM V"), left);
+  }
+}
+
+// A compiled DELETE that no longer fits the schema, or that fails as it runs, reports what the
+// statement reports when it runs for the first time, code and text alike.
+TEST_F(AdoConnectionTest, RepeatedDeletesReportTheErrorsOfTheirText) {
+  CreateDatabase(path,
+                 "CREATE TABLE V (Id INTEGER, Name TEXT);"
+                 "CREATE TABLE U (Id INTEGER);"
+                 "INSERT INTO V VALUES (1, 'a'), (2, 'b'), (3, 'c');"
+                 "INSERT INTO U VALUES (1), (2);"
+                 "CREATE TRIGGER Keep BEFORE DELETE ON V WHEN old.Id = 3 BEGIN"
+                 " SELECT RAISE(ABORT, 'row 3 stays'); END;");
+  Ref<ADOConnection> connection = Open(adModeWrite);
+  LONG affected = -1;
+  ASSERT_EQ(Execute(connection.get(), "DELETE FROM V WHERE Id = 1", &affected), S_OK);
+  EXPECT_EQ(affected, 1);
+  EXPECT_EQ(Execute(connection.get(), "DELETE FROM V WHERE Id = 3", &affected),
+            DB_E_INTEGRITYVIOLATION);
+  ErrorText error = TakeError();
+  EXPECT_EQ(error.source, "SQLite");
+  EXPECT_EQ(error.description, "row 3 stays");
+  EXPECT_EQ(QueryValue(path, "SELECT group_concat(Id) FROM V"), "2,3");
+  ASSERT_EQ(Execute(connection.get(), "DELETE FROM V WHERE Name = 'b' AND Id = 1"), S_OK);
+  ASSERT_EQ(Execute(connection.get(), "DELETE FROM U WHERE Id = 1"), S_OK);
+
+  // Another connection changes the schema under the compiled statements.
+  CreateDatabase(path, "DROP TABLE U; ALTER TABLE V DROP COLUMN Name;");
+  EXPECT_EQ(Execute(connection.get(), "DELETE FROM U WHERE Id = 2"), DB_E_NOTABLE);
+  error = TakeError();
+  EXPECT_EQ(error.source, "SQLite");
+  EXPECT_EQ(error.description, "no such table: U");
+  EXPECT_EQ(Execute(connection.get(), "DELETE FROM V WHERE Name = 'b' AND Id = 2"),
+            DB_E_ERRORSINCOMMAND);
+  error = TakeError();
+  EXPECT_EQ(error.source, "SQLite");
+  EXPECT_EQ(error.description, "no such column: Name");
+  EXPECT_EQ(Execute(connection.get(), "DELETE FROM V WHERE Id = 2; DELETE FROM V WHERE Id = 3"),
+            DB_E_ERRORSINCOMMAND);
+  EXPECT_EQ(TakeError().description, "The command text holds more than one statement.");
+  EXPECT_EQ(QueryValue(path, "SELECT group_concat(Id) FROM V"), "2,3");
+  ASSERT_EQ(Execute(connection.get(), "DELETE FROM V WHERE Id = 2", &affected), S_OK);
+  EXPECT_EQ(affected, 1);
 }
 
 TEST_F(AdoConnectionTest, ReadOnlyConnectionRefusesWrites) {

@@ -242,6 +242,86 @@ TEST_F(FieldsTest, FailedReadsAreRecordedAndLeaveTheOutArgument) {
   EXPECT_EQ(Double("C"), 1234.5);  // usable again
 }
 
+// A column is looked up once per open source; every read after that, by name or by position,
+// still gives the current row of the source open now, and a closed one fails as it always has.
+TEST_F(FieldsTest, ReadsFollowTheCurrentRowAndTheSourceOpenNow) {
+  const char* query = "SELECT Id, V, L FROM V ORDER BY Id";
+  ASSERT_TRUE(recordset->OpenRecordset(query, SourceQuery));
+  LONG id = 0;
+  VARIANT value;
+  VariantInit(&value);
+  for (LONG expected : {1, 2}) {
+    EXPECT_TRUE(recordset->ReadFieldLong("Id", id));
+    EXPECT_EQ(id, expected);
+    EXPECT_EQ(Text("V"), expected == 1 ? "abc" : "");
+    ASSERT_TRUE(recordset->ReadFieldVariant(2, value));
+    EXPECT_EQ(value.vt, expected == 1 ? VT_I4 : VT_NULL);
+    recordset->MoveToNextRecord();
+  }
+
+  // The same names at other positions, and fewer columns.
+  ASSERT_TRUE(recordset->OpenRecordset("SELECT L AS Id, Id AS V FROM V WHERE Id = 3", SourceQuery));
+  EXPECT_TRUE(recordset->ReadFieldLong("Id", id));
+  EXPECT_EQ(id, -1);
+  EXPECT_EQ(Text("V"), "3");
+  ASSERT_TRUE(recordset->ReadFieldVariant(0, value));
+  EXPECT_EQ(value.lVal, -1);
+  EXPECT_FALSE(recordset->ReadFieldVariant(2, value));
+  EXPECT_EQ(recordset->LastErrorCode(), adErrItemNotFound);
+
+  // Closed by CloseRecordset, or with the connection: the report of a recordset that never read.
+  CADORecordset fresh(database.get());
+  ASSERT_TRUE(recordset->OpenRecordset(query, SourceQuery));
+  ASSERT_TRUE(fresh.OpenRecordset(query, SourceQuery));
+  EXPECT_TRUE(recordset->ReadFieldLong("Id", id));
+  ASSERT_TRUE(recordset->ReadFieldVariant(1, value));
+  recordset->CloseRecordset();
+  fresh.CloseRecordset();
+  id = 77;
+  EXPECT_FALSE(recordset->ReadFieldLong("Id", id));
+  EXPECT_FALSE(fresh.ReadFieldLong("Id", id));
+  EXPECT_EQ(id, 77);
+  EXPECT_EQ(recordset->LastErrorCode(), adErrObjectClosed);
+  EXPECT_EQ(recordset->LastErrorText(), fresh.LastErrorText());
+
+  ASSERT_TRUE(recordset->OpenRecordset(query, SourceQuery));
+  ASSERT_TRUE(fresh.OpenRecordset(query, SourceQuery));
+  EXPECT_TRUE(recordset->ReadFieldLong("Id", id));
+  ASSERT_TRUE(recordset->ReadFieldVariant(1, value));
+  database->CloseConnection();
+  EXPECT_FALSE(recordset->ReadFieldLong("Id", id));
+  EXPECT_FALSE(fresh.ReadFieldLong("Id", id));
+  EXPECT_EQ(recordset->LastErrorCode(), adErrObjectClosed);
+  EXPECT_EQ(recordset->LastErrorText(), fresh.LastErrorText());
+  EXPECT_FALSE(recordset->ReadFieldVariant(1, value));
+  EXPECT_FALSE(fresh.ReadFieldVariant(1, value));
+  EXPECT_EQ(recordset->LastErrorText(), fresh.LastErrorText());
+  VariantClear(&value);
+}
+
+// Each pending row gets the values written into it, column by column, and nothing of the row
+// before it.
+TEST_F(FieldsTest, WritesGoToTheRowPendingNow) {
+  ASSERT_TRUE(recordset->OpenRecordset("W", SourceTable));
+  ASSERT_TRUE(recordset->BeginNewRecord());
+  EXPECT_TRUE(recordset->WriteFieldText("Name", "one"));
+  EXPECT_TRUE(recordset->WriteFieldLong("Big", 1));
+  ASSERT_TRUE(recordset->SaveRecord());
+  ASSERT_TRUE(recordset->BeginNewRecord());
+  EXPECT_TRUE(recordset->WriteFieldText("Name", "two"));
+  ASSERT_TRUE(recordset->SaveRecord());
+  ASSERT_TRUE(recordset->BeginNewRecord());
+  EXPECT_TRUE(recordset->WriteFieldLong("Big", 3));
+  recordset->CancelRecordChanges();
+  ASSERT_TRUE(recordset->BeginNewRecord());
+  EXPECT_TRUE(recordset->WriteFieldDouble("Real", 4.5));
+  ASSERT_TRUE(recordset->SaveRecord());
+  EXPECT_EQ(QueryValue(path,
+                       "SELECT group_concat(quote(Name) || '/' || quote(Big) || '/' ||"
+                       " quote(Real), ' ') FROM W"),
+            "'one'/1/NULL 'two'/NULL/NULL NULL/NULL/4.5");
+}
+
 TEST_F(FieldsTest, FieldInfoDescribesTheColumn) {
   OpenRow(1);
   FieldInfo info;

@@ -1,13 +1,16 @@
 #include "catalogue/ZEMATagAcsImpl.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "catalogue/FBLibCatalogue.h"
 #include "dbaccess/ADORecordset.h"
+#include "dbaccess/PlatformError.h"
 #include "halvkit.h"
 #include "platform/crt/crt.h"
 #include "tagdb/TagDatabase.h"
@@ -17,10 +20,17 @@ using tagdb::Name;
 
 namespace {
 
-// Closes the database when Load leaves, by return or by a PlatformError.
+// Closes the database when Load leaves, by return or by a PlatformError. A failing close is
+// dropped: a destructor cannot pass it on (it may run while a PlatformError is already on its
+// way), the connection is destroyed regardless, and everything read from it is whole.
 struct DatabaseCloser {
   CADODataBase* database;
-  ~DatabaseCloser() { CloseTagDatabase(database); }
+  ~DatabaseCloser() {
+    try {
+      CloseTagDatabase(database);
+    } catch (const PlatformError&) {
+    }
+  }
 };
 
 // A double narrowed to float, saturating instead of leaving the float range.
@@ -174,13 +184,34 @@ bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
 void CZEMATagAcsImpl::LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType) {
   auto recordset = OpenTable(database, tagType.TypeNameRef().c_str());
   if (!recordset) return;
+  if (tagIndex.size() != tags.size()) tagIndex.assign(tags.begin(), tags.end());
+  // Rows come mostly in ascending TagID, the tags of one type a few apart: the search gallops
+  // forward from the previous row's tag, and covers the whole index only for a row out of order.
+  size_t previous = 0;
+  auto findTag = [this, &previous](int tagId) -> CZEMATagImpl* {
+    const size_t count = tagIndex.size();
+    size_t low = 0, high = count;
+    if (previous < count && tagIndex[previous].first <= tagId) {
+      size_t bound = 1;
+      while (previous + bound < count && tagIndex[previous + bound].first < tagId) bound *= 2;
+      low = previous + bound / 2;
+      high = std::min(previous + bound + 1, count);
+    }
+    auto found = std::lower_bound(
+        tagIndex.begin() + static_cast<std::ptrdiff_t>(low),
+        tagIndex.begin() + static_cast<std::ptrdiff_t>(high), tagId,
+        [](const std::pair<int, CZEMATagImpl*>& entry, int id) { return entry.first < id; });
+    previous = static_cast<size_t>(found - tagIndex.begin());
+    return found != tagIndex.end() && found->first == tagId ? found->second : nullptr;
+  };
+  LONG columns = -1;  // the column count, asked at the first row that has a tag
   VARIANT value;
   VariantInit(&value);
   while (!recordset->AtEndOfRecords()) {
     LONG tagId = 0;
     recordset->ReadFieldLong(Name(tagdb::TagIDColumn), tagId);
-    if (CZEMATagImpl* tag = FindTag(tagId)) {
-      const LONG columns = recordset->FieldCount();
+    if (CZEMATagImpl* tag = findTag(tagId)) {
+      if (columns < 0) columns = recordset->FieldCount();
       tag->ReserveValues(static_cast<size_t>(columns > 0 ? columns : 0));
       for (LONG i = 0; i < columns; ++i) {
         // A value that cannot be read is appended empty, so positions stay with the columns.
@@ -196,6 +227,17 @@ void CZEMATagAcsImpl::LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& t
 bool CZEMATagAcsImpl::LoadHMIInfo(CADODataBase& database) {
   auto recordset = OpenTable(database, Name(tagdb::HMIInfoTable));
   if (!recordset) return false;
+  // Rows come mostly in ascending TagID, two or more per tag: the tag of the previous row and the
+  // one after it are tried before the whole map is searched.
+  auto hint = tags.cend();
+  auto findTag = [this, &hint](int tagId) -> CZEMATagImpl* {
+    if (hint != tags.cend()) {
+      if (hint->first == tagId) return hint->second;
+      if (++hint != tags.cend() && hint->first == tagId) return hint->second;
+    }
+    hint = tags.find(tagId);
+    return hint == tags.cend() ? nullptr : hint->second;
+  };
   std::string fieldName, eu;
   while (!recordset->AtEndOfRecords()) {
     LONG tagId = 0, decimals = 0;
@@ -209,7 +251,7 @@ bool CZEMATagAcsImpl::LoadHMIInfo(CADODataBase& database) {
     recordset->ReadFieldText(Name(tagdb::EUColumn), eu, "");
     recordset->ReadFieldLong(Name(tagdb::DecimalColumn), decimals);
 
-    if (CZEMATagImpl* tag = FindTag(tagId)) {
+    if (CZEMATagImpl* tag = findTag(tagId)) {
       TagHMIInfo info;
       std::memset(&info, 0, sizeof info);
       info.SCH = NarrowToFloat(sch);

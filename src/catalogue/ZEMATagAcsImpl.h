@@ -3,6 +3,8 @@
 #define ZEMA_CATALOGUE_ZEMATAGACSIMPL_H
 
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "ZEMATagAcs.h"
 #include "catalogue/ZEMATagImpl.h"
@@ -37,6 +39,10 @@ class CZEMATagAcsImpl : public CZEMATagAcs {
 
   std::map<int, CZEMATagImpl*> tags;
   std::map<int, CZEMATagTypeImpl*> types;
+  // tags as an array in TagID order, for the value-table passes that look a tag up per row: a
+  // search there stays within a few cache lines. Tags are never removed, so the array is
+  // current exactly when its size is that of tags.
+  std::vector<std::pair<int, CZEMATagImpl*>> tagIndex;
 };
 
 #endif

@@ -55,6 +55,7 @@ CADORecordset::~CADORecordset() {
   } catch (const PlatformError&) {
     // A destructor cannot pass the failure on; the objects are released below regardless.
   }
+  ForgetFields();
   recordset.reset();
   command.reset();
   queryText.clear();
@@ -70,6 +71,7 @@ BOOL CADORecordset::OpenRecordset(const char* source, int openMode) {
 
 BOOL CADORecordset::OpenRecordsetOn(ADOConnection* activeConnection, const char* source,
                                     int openMode) {
+  ForgetFields();
   CloseRecordset();
   if (source != nullptr && *source != '\0') queryText = source;
   if (!connection && activeConnection != nullptr) {
@@ -132,6 +134,7 @@ BOOL CADORecordset::OpenRecordsetOn(ADOConnection* activeConnection, const char*
 }
 
 void CADORecordset::CloseRecordset() {
+  ForgetFields();
   if (!IsRecordsetOpen()) return;
   if (newRecordPending) CancelRecordChanges();
   dbaccess::CBstr noSort(SysAllocString(u""));

@@ -8,6 +8,7 @@
 #define ZEMA_DBACCESS_ADORECORDSET_H
 
 #include <string>
+#include <vector>
 
 #include "dbaccess/ADODataBase.h"
 
@@ -76,7 +77,23 @@ class CADORecordset {
   BOOL NewRecordPending() const { return newRecordPending; }
 
  private:
+  // A Field handed out by the open recordset, kept under the name the caller used for it.
+  struct NamedField {
+    std::string name;
+    dbaccess::CComPtr<ADOField> field;
+  };
+
   void ReportRecordsetError(const PlatformError& error);
+  // The value of a column of the current row / sets a column of the pending row. A Field follows
+  // the current row of its recordset, so the one found for a column serves every later row until
+  // the recordset closes or opens again; each raises a PlatformError on failure.
+  void GetValueByName(const char* name, VARIANT* value);
+  void GetValueByIndex(int index, VARIANT* value);
+  void PutValueByName(const char* name, const VARIANT& value);
+  // The kept Field of a column; null when there is none.
+  ADOField* KeptField(const char* name);
+  ADOField* KeptField(int index) const;
+  void ForgetFields();
 
   dbaccess::CComPtr<ADORecordset> recordset;
   dbaccess::CComPtr<ADOCommand> command;
@@ -85,6 +102,11 @@ class CADORecordset {
   std::string lastErrorText;
   ULONG lastErrorCode = 0;
   std::string queryText;
+  // The Fields found since the recordset opened: by name (searched from the one after the last
+  // hit, as rows are read column after column in the same order) and by position.
+  std::vector<NamedField> namedFields;
+  size_t nextNamedField = 0;
+  std::vector<dbaccess::CComPtr<ADOField>> indexedFields;
 };
 
 #endif

@@ -2,7 +2,8 @@
 // new row.
 //
 // The read path runs once per value of a whole catalogue load: it builds no strings unless an
-// error is reported, and a column named by index is keyed by a VT_I2 on the stack.
+// error is reported. A column is looked up through the recordset once per open recordset; its
+// Field is then kept and asked directly for the value of whichever row is current.
 #include <stdio.h>
 #include <string.h>
 
@@ -42,28 +43,10 @@ void GetField(ADORecordset* recordset, const VARIANT& key, dbaccess::CComPtr<ADO
   if (!field) RaiseError(E_POINTER);
 }
 
-// Copies the value of the column named by key into *value (a VARIANT the caller clears).
-void GetFieldValue(ADORecordset* recordset, const VARIANT& key, VARIANT* value) {
-  dbaccess::CComPtr<ADOField> field;
-  GetField(recordset, key, field);
-  CheckResult(field->get_Value(value), field.get(), IID_Field20);
-}
-
-void GetFieldValueByName(ADORecordset* recordset, const char* name, VARIANT* value) {
-  dbaccess::CVariant key;
+// The column key of a name, as a BSTR the caller's CVariant frees.
+void NameKey(const char* name, dbaccess::CVariant& key) {
   key.get().bstrVal = dbaccess::ToBstr(name);
   key.get().vt = VT_BSTR;
-  GetFieldValue(recordset, key.get(), value);
-}
-
-// Sets the column named name of the pending row to value.
-void PutFieldValue(ADORecordset* recordset, const char* name, const VARIANT& value) {
-  dbaccess::CVariant key;
-  key.get().bstrVal = dbaccess::ToBstr(name);
-  key.get().vt = VT_BSTR;
-  dbaccess::CComPtr<ADOField> field;
-  GetField(recordset, key.get(), field);
-  CheckResult(field->put_Value(value), field.get(), IID_Field20);
 }
 
 // Releases a value read from a field; a failing clear is a platform failure like any other.
@@ -180,10 +163,93 @@ LONG LongFromValue(const VARIANT& read) {
 
 }  // namespace
 
+void CADORecordset::ForgetFields() {
+  namedFields.clear();
+  nextNamedField = 0;
+  indexedFields.clear();
+}
+
+ADOField* CADORecordset::KeptField(const char* name) {
+  if (name == nullptr) return nullptr;  // looked up as "" every time, and never kept
+  const size_t count = namedFields.size();
+  size_t at = nextNamedField;
+  for (size_t tried = 0; tried < count; ++tried, ++at) {
+    if (at >= count) at = 0;
+    if (strcmp(namedFields[at].name.c_str(), name) == 0) {
+      nextNamedField = at + 1;
+      return namedFields[at].field.get();
+    }
+  }
+  return nullptr;
+}
+
+ADOField* CADORecordset::KeptField(int index) const {
+  const SHORT position = static_cast<SHORT>(static_cast<USHORT>(index));  // as IndexKey keys it
+  return position >= 0 && static_cast<size_t>(position) < indexedFields.size()
+             ? indexedFields[static_cast<size_t>(position)].get()
+             : nullptr;
+}
+
+// A kept Field whose recordset was closed underneath (its connection closed) fails with
+// adErrObjectClosed; the Fields are then forgotten and the lookup through the recordset reports
+// the failure as it always has.
+void CADORecordset::GetValueByName(const char* name, VARIANT* value) {
+  if (ADOField* kept = KeptField(name)) {
+    const HRESULT hr = kept->get_Value(value);
+    if (SUCCEEDED(hr)) return;
+    if (hr != adErrObjectClosed) CheckResult(hr, kept, IID_Field20);
+    ForgetFields();
+  }
+  dbaccess::CVariant key;
+  NameKey(name, key);
+  dbaccess::CComPtr<ADOField> field;
+  GetField(recordset.get(), key.get(), field);
+  if (name != nullptr) {
+    namedFields.push_back(NamedField{name, field});
+    nextNamedField = namedFields.size();
+  }
+  CheckResult(field->get_Value(value), field.get(), IID_Field20);
+}
+
+void CADORecordset::GetValueByIndex(int index, VARIANT* value) {
+  if (ADOField* kept = KeptField(index)) {
+    const HRESULT hr = kept->get_Value(value);
+    if (SUCCEEDED(hr)) return;
+    if (hr != adErrObjectClosed) CheckResult(hr, kept, IID_Field20);
+    ForgetFields();
+  }
+  const VARIANT key = IndexKey(index);
+  dbaccess::CComPtr<ADOField> field;
+  GetField(recordset.get(), key, field);
+  // The position was found, so it is below the column count: the table stays that small.
+  const size_t position = static_cast<size_t>(key.iVal);
+  if (indexedFields.size() <= position) indexedFields.resize(position + 1);
+  indexedFields[position] = field;
+  CheckResult(field->get_Value(value), field.get(), IID_Field20);
+}
+
+void CADORecordset::PutValueByName(const char* name, const VARIANT& value) {
+  if (ADOField* kept = KeptField(name)) {
+    const HRESULT hr = kept->put_Value(value);
+    if (SUCCEEDED(hr)) return;
+    if (hr != adErrObjectClosed) CheckResult(hr, kept, IID_Field20);
+    ForgetFields();
+  }
+  dbaccess::CVariant key;
+  NameKey(name, key);
+  dbaccess::CComPtr<ADOField> field;
+  GetField(recordset.get(), key.get(), field);
+  if (name != nullptr) {
+    namedFields.push_back(NamedField{name, field});
+    nextNamedField = namedFields.size();
+  }
+  CheckResult(field->put_Value(value), field.get(), IID_Field20);
+}
+
 BOOL CADORecordset::ReadFieldLong(const char* name, LONG& value) {
   try {
     dbaccess::CVariant local;
-    GetFieldValueByName(recordset.get(), name, &local);
+    GetValueByName(name, &local);
     const VARIANT& read = local.get();
     const LONG result = LongFromValue(read);
     ClearValue(local.get());
@@ -198,7 +264,7 @@ BOOL CADORecordset::ReadFieldLong(const char* name, LONG& value) {
 BOOL CADORecordset::ReadFieldLong(int index, LONG& value) {
   try {
     dbaccess::CVariant local;
-    GetFieldValue(recordset.get(), IndexKey(index), &local);
+    GetValueByIndex(index, &local);
     const VARIANT& read = local.get();
     const LONG result = LongFromValue(read);
     ClearValue(local.get());
@@ -213,7 +279,7 @@ BOOL CADORecordset::ReadFieldLong(int index, LONG& value) {
 BOOL CADORecordset::ReadFieldInt(const char* name, int& value) {
   try {
     dbaccess::CVariant local;
-    GetFieldValueByName(recordset.get(), name, &local);
+    GetValueByName(name, &local);
     const VARIANT& read = local.get();
     int result = 0;
     switch (read.vt) {
@@ -249,7 +315,7 @@ BOOL CADORecordset::ReadFieldInt(const char* name, int& value) {
 BOOL CADORecordset::ReadFieldDouble(const char* name, double& value) {
   try {
     dbaccess::CVariant local;
-    GetFieldValueByName(recordset.get(), name, &local);
+    GetValueByName(name, &local);
     const VARIANT& read = local.get();
     double result = 0.0;  // also for the types that have no numeric value
     switch (read.vt) {
@@ -295,7 +361,7 @@ BOOL CADORecordset::ReadFieldDouble(const char* name, double& value) {
 BOOL CADORecordset::ReadFieldText(const char* name, std::string& text, const char* dateFormat) {
   try {
     dbaccess::CVariant local;
-    GetFieldValueByName(recordset.get(), name, &local);
+    GetValueByName(name, &local);
     std::string result;
     const bool converted = ValueToText(local.get(), dateFormat, result);
     ClearValue(local.get());
@@ -311,7 +377,7 @@ BOOL CADORecordset::ReadFieldText(const char* name, std::string& text, const cha
 BOOL CADORecordset::ReadFieldVariant(int index, VARIANT& value) {
   try {
     dbaccess::CVariant local;
-    GetFieldValue(recordset.get(), IndexKey(index), &local);
+    GetValueByIndex(index, &local);
     // The Field hands out a copy already: clear the destination and move that copy in, which
     // is the copy rule without duplicating the payload a second time.
     const HRESULT hr = VariantClear(&value);
@@ -366,7 +432,7 @@ BOOL CADORecordset::WriteFieldText(const char* name, const char* value) {
       written.get().bstrVal = dbaccess::ToBstr(value);
       written.get().vt = VT_BSTR;
     }
-    PutFieldValue(recordset.get(), name, written.get());
+    PutValueByName(name, written.get());
     return TRUE;
   } catch (const PlatformError& error) {
     ReportRecordsetError(error);
@@ -381,7 +447,7 @@ BOOL CADORecordset::WriteFieldShort(const char* name, int value) {
     VariantInit(&written);
     written.iVal = static_cast<SHORT>(static_cast<USHORT>(value));
     written.vt = VT_I2;
-    PutFieldValue(recordset.get(), name, written);
+    PutValueByName(name, written);
     return TRUE;
   } catch (const PlatformError& error) {
     ReportRecordsetError(error);
@@ -396,7 +462,7 @@ BOOL CADORecordset::WriteFieldLong(const char* name, LONG value) {
     VariantInit(&written);
     written.lVal = value;
     written.vt = VT_I4;
-    PutFieldValue(recordset.get(), name, written);
+    PutValueByName(name, written);
     return TRUE;
   } catch (const PlatformError& error) {
     ReportRecordsetError(error);
@@ -411,7 +477,7 @@ BOOL CADORecordset::WriteFieldDouble(const char* name, double value) {
     VariantInit(&written);
     written.dblVal = value;
     written.vt = VT_R8;
-    PutFieldValue(recordset.get(), name, written);
+    PutValueByName(name, written);
     return TRUE;
   } catch (const PlatformError& error) {
     ReportRecordsetError(error);
@@ -425,7 +491,7 @@ BOOL CADORecordset::WriteFieldVariant(const char* name, const VARIANT& value) {
     dbaccess::CVariant written;
     const HRESULT hr = VariantCopy(&written, &value);
     if (FAILED(hr)) RaiseError(hr);
-    PutFieldValue(recordset.get(), name, written.get());
+    PutValueByName(name, written.get());
     return TRUE;
   } catch (const PlatformError& error) {
     ReportRecordsetError(error);

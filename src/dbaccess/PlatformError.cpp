@@ -15,12 +15,22 @@ namespace {
 // The HRESULT of a failed conversion: the system's last error in the Win32 facility.
 HRESULT ConversionError() { return static_cast<HRESULT>(0x80070000u | (GetLastError() & 0xFFFFu)); }
 
+// Texts that fit this many characters are converted in one pass through a buffer on the stack;
+// longer ones are measured first.
+constexpr int kStackConversion = 256;
+
 // Wide text to the process code page; false (text untouched) when the conversion fails.
 bool TryFromWide(const OLECHAR* wide, std::string& text) {
   if (wide == nullptr || *wide == 0) {
     text.clear();
     return true;
   }
+  char buffer[kStackConversion];
+  if (WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, kStackConversion, nullptr, nullptr) > 0) {
+    text.assign(buffer, strlen(buffer));
+    return true;
+  }
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
   const int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
   if (size <= 0) return false;
   std::string converted(static_cast<size_t>(size), '\0');
@@ -164,6 +174,14 @@ std::string FormatErrorBlock(const char* heading, const PlatformError& error) {
 
 BSTR ToBstr(const char* text) {
   if (text == nullptr) text = "";
+  OLECHAR buffer[kStackConversion];
+  const int converted = MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, kStackConversion);
+  if (converted > 0) {
+    BSTR wide = SysAllocStringLen(buffer, static_cast<UINT>(converted - 1));
+    if (wide == nullptr) RaiseError(E_OUTOFMEMORY);
+    return wide;
+  }
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) RaiseError(ConversionError());
   const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
   if (length <= 0) RaiseError(ConversionError());
   BSTR wide = SysAllocStringLen(nullptr, static_cast<UINT>(length - 1));

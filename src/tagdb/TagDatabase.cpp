@@ -39,16 +39,20 @@ std::string FormatStatement(const char* templateText, ...) {
   if (templateText == nullptr) return std::string();
   va_list arguments;
   va_start(arguments, templateText);
-  va_list measure;
-  va_copy(measure, arguments);
-  const int length = vsnprintf(nullptr, 0, templateText, measure);
-  va_end(measure);
+  va_list retry;
+  va_copy(retry, arguments);
+  // Statements fit the buffer on the stack; a longer one is formatted again at its length.
+  char buffer[512];
+  const int length = vsnprintf(buffer, sizeof buffer, templateText, arguments);
   std::string statement;
-  if (length > 0) {
+  if (length > 0 && static_cast<size_t>(length) < sizeof buffer) {
+    statement.assign(buffer, static_cast<size_t>(length));
+  } else if (length > 0) {
     statement.resize(static_cast<size_t>(length) + 1);
-    vsnprintf(&statement[0], statement.size(), templateText, arguments);
+    vsnprintf(&statement[0], statement.size(), templateText, retry);
     statement.resize(static_cast<size_t>(length));
   }
+  va_end(retry);
   va_end(arguments);
   return statement;
 }

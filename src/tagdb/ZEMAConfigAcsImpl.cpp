@@ -61,7 +61,8 @@ int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
     FailedTags failedTags;
     InsertHMIInfoRows(savedTags);
     InsertValueRows(savedTags, failedTags);
-    for (LONG tagId : failedTags) RemoveTagRows(tagId);
+    ValueTableNames valueTables;
+    for (LONG tagId : failedTags) RemoveTagRows(tagId, valueTables);
   }
   return 1;
 }
@@ -140,6 +141,9 @@ void CZEMAConfigAcsImpl::InsertValueRows(const SavedTags& savedTags, FailedTags&
         if (FAILED(hr)) dbaccess::RaiseError(hr);
         values.WriteFieldVariant(FixedText(entry.FieldName).c_str(), copy.get());
       }
+      // An entry naming the TagID column (in any case) must not file the row under another
+      // tag: the tag's own id is written again after the caller's values.
+      values.WriteFieldLong(Name(tagdb::TagIDColumn), tagId);
     }
     StoreRow(values);
   }
@@ -182,12 +186,13 @@ int CZEMAConfigAcsImpl::DeleteTags(const char* const* names, int count) {
   if (!AfxIsValidAddress(names, AfxBlockSize(count, sizeof(const char*)), TRUE)) return 0;
 
   int result = 1;
-  for (int i = 0; i < count; ++i) result = DeleteTagByName(names[i]) ? 1 : 0;
+  ValueTableNames valueTables;
+  for (int i = 0; i < count; ++i) result = DeleteTagByName(names[i], valueTables) ? 1 : 0;
   return result;
 }
 
-bool CZEMAConfigAcsImpl::DeleteTagByName(const char* name) {
-  return RemoveTagRows(LookupTagId(name));
+bool CZEMAConfigAcsImpl::DeleteTagByName(const char* name, ValueTableNames& valueTables) {
+  return RemoveTagRows(LookupTagId(name), valueTables);
 }
 
 LONG CZEMAConfigAcsImpl::LookupTagId(const char* name) {
@@ -205,9 +210,9 @@ LONG CZEMAConfigAcsImpl::LookupTagId(const char* name) {
   return tagId;
 }
 
-bool CZEMAConfigAcsImpl::RemoveTagRows(LONG tagId) {
+bool CZEMAConfigAcsImpl::RemoveTagRows(LONG tagId, ValueTableNames& valueTables) {
   DeleteTagRow(tagId);
-  DeleteValueRows(tagId);
+  DeleteValueRows(tagId, valueTables);
   return DeleteHMIInfoRows(tagId);
 }
 
@@ -217,23 +222,30 @@ bool CZEMAConfigAcsImpl::DeleteTagRow(LONG tagId) {
   return connection->ExecuteStatement(statement.c_str());
 }
 
-void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId) {
-  // The tag's own type is not consulted: its row goes from every value table there is.
+void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId, ValueTableNames& valueTables) {
+  // The tag's own type is not consulted: its row goes from every value table there is. Deleting
+  // rows leaves TagTypes as it is, so the first tag reads it and the others reuse what it read.
+  if (valueTables.read) {
+    for (const std::string& quotedTable : valueTables.quoted) DeleteValueRow(tagId, quotedTable);
+    return;
+  }
+  valueTables.read = true;
   auto types = std::make_unique<CADORecordset>(connection.get());
   if (!types->OpenRecordset(Name(tagdb::TagTypesTable), SourceTable)) return;
   while (!types->AtEndOfRecords()) {
     std::string name;
     types->ReadFieldText(Name(tagdb::TypeNameColumn), name);
-    DeleteValueRow(tagId, name);
+    // The table name comes from the database: it goes in as a quoted identifier, whatever it
+    // holds.
+    valueTables.quoted.push_back(tagdb::QuoteSqlIdentifier(name));
+    DeleteValueRow(tagId, valueTables.quoted.back());
     types->MoveToNextRecord();
   }
   types->CloseRecordset();
 }
 
-bool CZEMAConfigAcsImpl::DeleteValueRow(LONG tagId, const std::string& tableName) {
-  // The table name comes from the database: it goes in as a quoted identifier, whatever it holds.
-  std::string statement = tagdb::FormatStatement(tagdb::kDeleteByIdTemplate,
-                                                 tagdb::QuoteSqlIdentifier(tableName).c_str(),
+bool CZEMAConfigAcsImpl::DeleteValueRow(LONG tagId, const std::string& quotedTable) {
+  std::string statement = tagdb::FormatStatement(tagdb::kDeleteByIdTemplate, quotedTable.c_str(),
                                                  Name(tagdb::TagIDColumn), tagId);
   return connection->ExecuteStatement(statement.c_str());
 }

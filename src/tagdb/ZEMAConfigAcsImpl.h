@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ZEMATagAcs.h"
 #include "dbaccess/ADODataBase.h"
@@ -59,15 +60,24 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
   // Closes every table in key order and empties the map.
   void CloseValueTables(ValueTables& valueTables);
 
+  // The value tables of one DeleteTags call or one SaveTags removal pass, as quoted
+  // identifiers: read from TagTypes once, while the first tag's value rows are deleted. None
+  // when TagTypes does not open then.
+  struct ValueTableNames {
+    bool read = false;
+    std::vector<std::string> quoted;
+  };
+
   // Whether the HMIInfo deletion for the tag found by name ran without error.
-  bool DeleteTagByName(const char* name);
+  bool DeleteTagByName(const char* name, ValueTableNames& valueTables);
   // TagID of the first row named name, or -1.
   LONG LookupTagId(const char* name);
   // Deletes the tag's rows from Tags, every value table and HMIInfo; the HMIInfo result.
-  bool RemoveTagRows(LONG tagId);
+  bool RemoveTagRows(LONG tagId, ValueTableNames& valueTables);
   bool DeleteTagRow(LONG tagId);
-  void DeleteValueRows(LONG tagId);
-  bool DeleteValueRow(LONG tagId, const std::string& tableName);
+  void DeleteValueRows(LONG tagId, ValueTableNames& valueTables);
+  // REQUIRES: quotedTable is a quoted identifier.
+  bool DeleteValueRow(LONG tagId, const std::string& quotedTable);
   bool DeleteHMIInfoRows(LONG tagId);
 
   std::unique_ptr<CADODataBase, DatabaseCloser> connection;

@@ -88,6 +88,12 @@ class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
   ConnectionImpl() = default;
   ~ConnectionImpl();
   void CloseHandle();
+  // Runs sql, a DELETE, through a statement compiled once per form: its integer literals become
+  // parameters, so the deletions of one table by different keys share one statement. False when
+  // the statement has no such form or is not one to keep (nothing has run then, and Execute
+  // runs the text as written); otherwise *result is what Execute returns, with its report.
+  bool ExecuteCachedDelete(const std::string& sql, VARIANT* recordsAffected,
+                           ADORecordset** recordset, HRESULT* result);
 
   ULONG refs_ = 1;
   LONG mode_ = adModeUnknown;
@@ -96,6 +102,7 @@ class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
   bool readOnly_ = false;
   std::vector<Cursor*> cursors_;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  std::unordered_map<std::string, sqlite3_stmt*> deletes_;  // by the text with parameters
 };
 
 // One column of a cursor.

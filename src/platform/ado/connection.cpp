@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/ado/ado_objects.h"
 #include "platform/faults/faults.h"
@@ -103,6 +104,103 @@ std::string RewriteJetSyntax(std::string sql) {
   return sql;
 }
 
+// The most compiled DELETE forms kept per connection; further forms run as written.
+constexpr size_t kMaxCachedDeletes = 256;
+
+bool IsIdentifierByte(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || c >= 0x80;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The end of the quoted text opening at `at` (a doubled closing character stays inside).
+size_t SkipQuoted(std::string_view sql, size_t at, char close) {
+  size_t i = at + 1;
+  for (;;) {
+    i = sql.find(close, i);
+    if (i == std::string_view::npos) return sql.size();
+    ++i;
+    if (close == ']' || i >= sql.size() || sql[i] != close) return i;
+    ++i;
+  }
+}
+
+// The parameter form of a DELETE statement: every integer literal that fits 64 bits, outside
+// quotes, brackets and comments, becomes "?" and its value goes to *values in order. False when
+// the statement keeps its literals: it brings parameters of its own, or has an ORDER BY or
+// GROUP BY, where an integer names a column. Anything else that a parameter cannot stand for
+// fails to compile in this form, and then runs as written.
+bool DeleteParameterForm(std::string_view sql, std::string* form, std::vector<int64_t>* values) {
+  form->clear();
+  values->clear();
+  form->reserve(sql.size());
+  size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    size_t end = i + 1;
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      end = SkipQuoted(sql, i, c == '[' ? ']' : c);
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      end = sql.find('\n', i);
+      end = end == std::string_view::npos ? sql.size() : end;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      end = sql.find("*/", i + 2);
+      end = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') {
+      return false;
+    } else if (IsDigit(c) || (c == '.' && i + 1 < sql.size() && IsDigit(sql[i + 1]))) {
+      // A number: digits, a fraction, an exponent; hexadecimal and reals stay as written.
+      bool integer = c != '.';
+      end = i;
+      if (c == '0' && i + 1 < sql.size() && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
+        integer = false;
+        end = i + 2;
+      }
+      while (end < sql.size() && IsDigit(sql[end])) ++end;
+      if (end < sql.size() && sql[end] == '.') {
+        integer = false;
+        ++end;
+        while (end < sql.size() && IsDigit(sql[end])) ++end;
+      }
+      if (end < sql.size() && (sql[end] == 'e' || sql[end] == 'E')) {
+        size_t digits = end + 1;
+        if (digits < sql.size() && (sql[digits] == '+' || sql[digits] == '-')) ++digits;
+        if (digits < sql.size() && IsDigit(sql[digits])) {
+          integer = false;
+          end = digits;
+          while (end < sql.size() && IsDigit(sql[end])) ++end;
+        }
+      }
+      // A number run into a name is not a token of its own: it stays as written.
+      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) {
+        integer = false;
+        ++end;
+      }
+      if (integer) {
+        size_t first = i;
+        while (first + 1 < end && sql[first] == '0') ++first;
+        const std::string_view digits = sql.substr(first, end - first);
+        constexpr std::string_view kMax = "9223372036854775807";
+        if (digits.size() < kMax.size() || (digits.size() == kMax.size() && digits <= kMax)) {
+          int64_t value = 0;
+          for (char d : digits) value = value * 10 + (d - '0');
+          values->push_back(value);
+          form->push_back('?');
+          i = end;
+          continue;
+        }
+      }
+    } else if (IsIdentifierByte(static_cast<unsigned char>(c))) {
+      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) ++end;
+      if (StartsWithWord(sql, i, "ORDER") || StartsWithWord(sql, i, "GROUP")) return false;
+    }
+    form->append(sql.substr(i, end - i));
+    i = end;
+  }
+  return true;
+}
+
 }  // namespace
 
 HRESULT ConnectionImpl::Create(IUnknown** object) {
@@ -181,6 +279,25 @@ HRESULT ConnectionImpl::get_State(LONG* state) {
   return S_OK;
 }
 
+namespace {
+
+// A writer that died inside a transaction leaves a hot journal, which only a connection allowed
+// to write may roll back: a read-only one fails with SQLITE_READONLY_ROLLBACK until then. Rolls
+// it back through a short read-write connection, as any writer opening the file would; false
+// when that cannot be done (the file is not writable, or a writer holds it past the timeout).
+bool RollBackHotJournal(const std::string& path) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  }
+  sqlite3_close_v2(db);
+  return rc == SQLITE_OK;
+}
+
+}  // namespace
+
 HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   if (HRESULT hr = FaultCheck("Connection.Open"))
     return FailInjected(hr, kConnectionSite, "Connection.Open");
@@ -214,6 +331,9 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   if (readOnly) rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK)
     rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  if (readOnly && rc != SQLITE_OK && sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK &&
+      RollBackHotJournal(path))
+    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK && !readOnly)
     rc = sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
@@ -234,6 +354,8 @@ void ConnectionImpl::CloseHandle() {
   cursors_.clear();
   for (auto& entry : statements_) sqlite3_finalize(entry.second);
   statements_.clear();
+  for (auto& entry : deletes_) sqlite3_finalize(entry.second);
+  deletes_.clear();
   if (readOnly_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close_v2(db_);
   db_ = nullptr;
@@ -258,6 +380,8 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   const std::string sql = RewriteJetSyntax(BstrToUtf8(commandText));
+  HRESULT cached = S_OK;
+  if (ExecuteCachedDelete(sql, recordsAffected, recordset, &cached)) return cached;
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
   int rc =
@@ -301,6 +425,63 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
   }
   if (recordset != nullptr) *recordset = RecordsetImpl::New();
   return S_OK;
+}
+
+bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* recordsAffected,
+                                         ADORecordset** recordset, HRESULT* result) {
+  if (!StartsWithWord(sql, SkipBlanks(sql, 0), "DELETE")) return false;
+  std::string form;
+  std::vector<int64_t> values;
+  if (!DeleteParameterForm(sql, &form, &values)) return false;
+  sqlite3_stmt* statement = nullptr;
+  auto found = deletes_.find(form);
+  if (found != deletes_.end()) {
+    statement = found->second;
+  } else {
+    // Only a form that compiles to one statement without rows is kept; anything else (an error
+    // included) is left to the path that runs the text as written and reports what it finds.
+    if (deletes_.size() >= kMaxCachedDeletes) return false;
+    const char* tail = nullptr;
+    const int rc = sqlite3_prepare_v3(db_, form.c_str(), static_cast<int>(form.size()) + 1,
+                                      SQLITE_PREPARE_PERSISTENT, &statement, &tail);
+    while (tail != nullptr && *tail != '\0' &&
+           (*tail == ' ' || *tail == '\t' || *tail == '\r' || *tail == '\n' || *tail == ';'))
+      ++tail;
+    if (rc != SQLITE_OK || statement == nullptr || (tail != nullptr && *tail != '\0') ||
+        sqlite3_column_count(statement) != 0 ||
+        sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size())) {
+      sqlite3_finalize(statement);
+      return false;
+    }
+    found = deletes_.emplace(std::move(form), statement).first;
+  }
+  for (size_t k = 0; k < values.size(); ++k)
+    sqlite3_bind_int64(statement, static_cast<int>(k) + 1, values[k]);
+  int rc;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) {
+    if ((rc & 0xFF) == SQLITE_ERROR || (rc & 0xFF) == SQLITE_SCHEMA) {
+      // The statement no longer compiles (the schema changed) or failed as it ran, which undid
+      // its changes: the text as written reports it the way it is reported uncompiled.
+      sqlite3_finalize(statement);
+      deletes_.erase(found);
+      return false;
+    }
+    *result = FailEngine(db_, rc, kConnectionSite, false);
+    sqlite3_reset(statement);
+    return true;
+  }
+  const LONG affected = sqlite3_stmt_readonly(statement) ? -1 : sqlite3_changes(db_);
+  sqlite3_reset(statement);
+  if (recordsAffected != nullptr) {
+    VariantClear(recordsAffected);
+    recordsAffected->vt = VT_I4;
+    recordsAffected->lVal = affected;
+  }
+  if (recordset != nullptr) *recordset = RecordsetImpl::New();
+  *result = S_OK;
+  return true;
 }
 
 void ConnectionImpl::Attach(Cursor* cursor) { cursors_.push_back(cursor); }

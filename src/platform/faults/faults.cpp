@@ -1,8 +1,7 @@
-// The fault-injection seam. While nothing is armed and no trace runs, FaultCheck is one relaxed
-// load of `active`; everything else happens under one mutex.
+// The fault-injection seam. While nothing is armed and no trace runs, FaultCheck (inline in
+// faults.h) is one relaxed load of `active`; everything else happens here under one mutex.
 #include "platform/faults/faults.h"
 
-#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -23,11 +22,6 @@ struct FaultState {
   int fired = 0;
 };
 
-// Non-zero while a fault is armed or a trace runs. Written only under the mutex; read without it
-// on the fast path, so a check racing with FaultInject may miss the new fault, as any call that
-// started before the arming would.
-std::atomic<int> active{0};
-
 FaultState& State() {
   static FaultState* state = new FaultState;  // never destroyed: checks may run during exit
   return *state;
@@ -35,13 +29,17 @@ FaultState& State() {
 
 // REQUIRES: state.mutex held.
 void UpdateActive(const FaultState& state) {
-  active.store(state.armed.empty() && !state.tracing ? 0 : 1, std::memory_order_relaxed);
+  faults_detail::active.store(state.armed.empty() && !state.tracing ? 0 : 1,
+                              std::memory_order_relaxed);
 }
 
 }  // namespace
 
-HRESULT FaultCheck(const char* callName) {
-  if (active.load(std::memory_order_relaxed) == 0) return S_OK;
+namespace faults_detail {
+
+std::atomic<int> active{0};
+
+__attribute__((noinline, cold)) HRESULT FaultCheckArmed(const char* callName) {
   FaultState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   if (state.tracing) state.trace.emplace_back(callName);
@@ -60,6 +58,8 @@ HRESULT FaultCheck(const char* callName) {
   ++state.fired;
   return code;
 }
+
+}  // namespace faults_detail
 
 void FaultInject(const std::string& callName, HRESULT code, int skip, int times) {
   FaultState& state = State();

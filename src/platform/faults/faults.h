@@ -11,6 +11,7 @@
 #ifndef ZEMA_PLATFORM_FAULTS_H
 #define ZEMA_PLATFORM_FAULTS_H
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,21 @@
 
 namespace platform {
 
+namespace faults_detail {
+// Non-zero while a fault is armed or a trace runs. Written only under the seam's mutex; read
+// without it, so a check racing with FaultInject may miss the new fault, as any call that started
+// before the arming would.
+extern std::atomic<int> active;
+// The armed or tracing path of FaultCheck, kept out of line so that the callers' fast path stays
+// one load and one branch.
+HRESULT FaultCheckArmed(const char* callName);
+}  // namespace faults_detail
+
 // S_OK, or the code an armed fault makes this call fail with. Thread-safe.
-HRESULT FaultCheck(const char* callName);
+inline HRESULT FaultCheck(const char* callName) {
+  if (__builtin_expect(faults_detail::active.load(std::memory_order_relaxed) == 0, 1)) return S_OK;
+  return faults_detail::FaultCheckArmed(callName);
+}
 
 // Arms a fault: the call named callName fails with code, skipping the first `skip` calls and then
 // failing `times` calls in a row (times < 0: every later call).

@@ -46,6 +46,18 @@ struct WideSink {
     ++count;
     return true;
   }
+  // Units of n ASCII bytes; as many as fit, as unit-by-unit puts would leave them.
+  bool PutAscii(const unsigned char* bytes, size_t n) {
+    if (out != nullptr) {
+      const bool fits = capacity - count >= n;
+      if (!fits) n = capacity - count;
+      for (size_t i = 0; i < n; ++i) out[count + i] = bytes[i];
+      count += n;
+      return fits;
+    }
+    count += n;
+    return true;
+  }
   bool PutCodePoint(char32_t cp) {
     if (cp < 0x10000) return Put(static_cast<char16_t>(cp));
     cp -= 0x10000;
@@ -69,7 +81,32 @@ struct ByteSink {
     return true;
   }
   bool Put(char byte) { return Put(&byte, 1); }
+  // Bytes of n units below 0x80; as many as fit, as unit-by-unit puts would leave them.
+  bool PutAscii(const char16_t* units, size_t n) {
+    if (out != nullptr) {
+      const bool fits = capacity - count >= n;
+      if (!fits) n = capacity - count;
+      for (size_t i = 0; i < n; ++i) out[count + i] = static_cast<char>(units[i]);
+      count += n;
+      return fits;
+    }
+    count += n;
+    return true;
+  }
 };
+
+// The length of the run of ASCII bytes / units at the start of s: texts are mostly ASCII only,
+// and such a run maps unit for byte in UTF-8 and Windows-1252 alike.
+size_t AsciiRun(const unsigned char* s, size_t n) {
+  size_t i = 0;
+  while (i < n && s[i] < 0x80) ++i;
+  return i;
+}
+size_t AsciiRun(const char16_t* w, size_t n) {
+  size_t i = 0;
+  while (i < n && w[i] < 0x80) ++i;
+  return i;
+}
 
 // Windows-1252 bytes 0x80-0x9F; the unassigned ones map to the C1 control of the same number.
 constexpr char16_t kCp1252High[32] = {
@@ -86,8 +123,9 @@ Status DecodeUtf8(const unsigned char* s, size_t n, bool strict, WideSink& sink)
   while (i < n) {
     unsigned char b = s[i];
     if (b < 0x80) {
-      if (!sink.Put(b)) return Status::kOverflow;
-      ++i;
+      const size_t run = AsciiRun(s + i, n - i);
+      if (!sink.PutAscii(s + i, run)) return Status::kOverflow;
+      i += run;
       continue;
     }
     size_t length = 0;
@@ -131,6 +169,12 @@ Status DecodeUtf8(const unsigned char* s, size_t n, bool strict, WideSink& sink)
 
 Status EncodeUtf8(const char16_t* w, size_t n, bool strict, ByteSink& sink, bool* usedDefault) {
   for (size_t i = 0; i < n; ++i) {
+    if (w[i] < 0x80) {
+      const size_t run = AsciiRun(w + i, n - i);
+      if (!sink.PutAscii(w + i, run)) return Status::kOverflow;
+      i += run - 1;
+      continue;
+    }
     char32_t u = w[i];
     char bytes[4];
     size_t length;
@@ -167,6 +211,12 @@ Status EncodeUtf8(const char16_t* w, size_t n, bool strict, ByteSink& sink, bool
 
 Status Decode1252(const unsigned char* s, size_t n, WideSink& sink) {
   for (size_t i = 0; i < n; ++i) {
+    if (s[i] < 0x80) {
+      const size_t run = AsciiRun(s + i, n - i);
+      if (!sink.PutAscii(s + i, run)) return Status::kOverflow;
+      i += run - 1;
+      continue;
+    }
     unsigned char b = s[i];
     char16_t u = b >= 0x80 && b <= 0x9F ? kCp1252High[b - 0x80] : b;
     if (!sink.Put(u)) return Status::kOverflow;
@@ -177,6 +227,12 @@ Status Decode1252(const unsigned char* s, size_t n, WideSink& sink) {
 Status Encode1252(const char16_t* w, size_t n, bool strict, char defaultChar, ByteSink& sink,
                   bool* usedDefault) {
   for (size_t i = 0; i < n; ++i) {
+    if (w[i] < 0x80) {
+      const size_t run = AsciiRun(w + i, n - i);
+      if (!sink.PutAscii(w + i, run)) return Status::kOverflow;
+      i += run - 1;
+      continue;
+    }
     char16_t u = w[i];
     int byte = -1;
     if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
