@@ -205,4 +205,18 @@ TEST_F(WriterDeleteTest, CountWhoseByteSizeWrapsIn32BitsFailsTheAddressCheck) {
   munmap(block, page);
 }
 
+// The value tables are listed once per call, but only once the list was read whole: a TagTypes
+// that fails to open for one name is opened again for the next.
+TEST_F(WriterDeleteTest, ATypeListThatFailsToOpenIsReadAgainForTheNextName) {
+  PlantDb().Write(path);
+  writer = OpenWriter(path);
+  // Per name: the lookup by name opens a query, then the value tables' scan opens TagTypes.
+  platform::FaultInject("Recordset.Open", E_FAIL, /*skip=*/1, /*times=*/1);
+  EXPECT_EQ(1, Delete({"TIC-101", "TIC-102"}));
+  EXPECT_EQ(1, platform::FaultFiredCount());
+  EXPECT_EQ("3,4,5", Ids("Tags"));
+  EXPECT_EQ("1", Ids("Analog")) << "the first tag's value row stays; the second one's goes";
+  EXPECT_EQ("3,4", Ids("HMIInfo"));
+}
+
 }  // namespace

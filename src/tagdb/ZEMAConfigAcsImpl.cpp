@@ -229,7 +229,9 @@ void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId, ValueTableNames& valueTable
     for (const std::string& quotedTable : valueTables.quoted) DeleteValueRow(tagId, quotedTable);
     return;
   }
-  valueTables.read = true;
+  // The names count as read only once the whole table was walked: a TagTypes that does not
+  // open for this tag is tried again for the next one.
+  valueTables.quoted.clear();
   auto types = std::make_unique<CADORecordset>(connection.get());
   if (!types->OpenRecordset(Name(tagdb::TagTypesTable), SourceTable)) return;
   while (!types->AtEndOfRecords()) {
@@ -242,6 +244,7 @@ void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId, ValueTableNames& valueTable
     types->MoveToNextRecord();
   }
   types->CloseRecordset();
+  valueTables.read = true;
 }
 
 bool CZEMAConfigAcsImpl::DeleteValueRow(LONG tagId, const std::string& quotedTable) {
