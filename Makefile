@@ -32,7 +32,8 @@ demo: build
 
 bench:
 	@bash scripts/setup.sh --bench
-	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DZEMA_BUILD_BENCH=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DZEMA_BUILD_BENCH=ON \
+	  -DZEMA_BUILD_TESTS=OFF -DZEMA_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	bash bench/run.sh $(BUILD)-bench
 
