@@ -58,10 +58,10 @@ struct TagFieldValue {
 
 // The operator-display information of one field of one tag. 20 bytes.
 struct TagHMIInfo {
-  float SCH;         // scale high
-  float SCL;         // scale low
-  char EU[8];        // engineering unit: at most 7 bytes of text, zero-filled
-  int32_t Decimal;   // number of decimals
+  float SCH;        // scale high
+  float SCL;        // scale low
+  char EU[8];       // engineering unit: at most 7 bytes of text, zero-filled
+  int32_t Decimal;  // number of decimals
 };
 
 // One field value of a tag to save. 48 bytes.
@@ -75,23 +75,23 @@ struct TagHMIEntry {
   char FieldName[32];  // zero-terminated
   float SCH;
   float SCL;
-  char EU[8];          // zero-terminated; at most 7 bytes of text
+  char EU[8];  // zero-terminated; at most 7 bytes of text
   int32_t Decimal;
 };
 
 // One tag to save: 312 bytes with 4-byte pointers, 328 with 8-byte pointers.
 // The text arrays are read up to their terminating zero or to their end, whichever comes first.
 struct TagRecord {
-  char TagName[32];               // zero-terminated, unique by convention
-  char TagDesc[256];              // zero-terminated; empty is stored as NULL
+  char TagName[32];   // zero-terminated, unique by convention
+  char TagDesc[256];  // zero-terminated; empty is stored as NULL
   uint8_t TagGroup;
   uint8_t AlmLevel;
   uint8_t TagLevel;
-  uint8_t reserved;               // not read
-  int32_t TagType;                // TypeID of the tag's type, -32768..32767
-  int32_t FieldValueCount;        // entries in FieldValues; 0 or less means none
+  uint8_t reserved;         // not read
+  int32_t TagType;          // TypeID of the tag's type, -32768..32767
+  int32_t FieldValueCount;  // entries in FieldValues; 0 or less means none
   const TagFieldEntry* FieldValues;
-  int32_t HMICount;               // entries in HMIEntries; 0 or less means none
+  int32_t HMICount;  // entries in HMIEntries; 0 or less means none
   const TagHMIEntry* HMIEntries;
 };
 
@@ -252,7 +252,8 @@ static_assert(sizeof(TagHMIEntry) == 52 && offsetof(TagHMIEntry, FieldName) == 0
 static_assert(offsetof(TagRecord, TagName) == 0 && offsetof(TagRecord, TagDesc) == 32 &&
                   offsetof(TagRecord, TagGroup) == 288 && offsetof(TagRecord, AlmLevel) == 289 &&
                   offsetof(TagRecord, TagLevel) == 290 && offsetof(TagRecord, reserved) == 291 &&
-                  offsetof(TagRecord, TagType) == 292 && offsetof(TagRecord, FieldValueCount) == 296,
+                  offsetof(TagRecord, TagType) == 292 &&
+                  offsetof(TagRecord, FieldValueCount) == 296,
               "TagRecord layout up to its first pointer");
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(TagRecord) == 312 && offsetof(TagRecord, FieldValues) == 300 &&

@@ -5,7 +5,7 @@
 // with VariantClear; text travels as BSTR, a length-prefixed, zero-terminated UTF-16 string that
 // is allocated and freed only with the Sys... functions below.
 //
-// The functions follow the rules of the original platform: VariantCopy and VariantChangeType
+// The functions follow the rules of OLE Automation: VariantCopy and VariantChangeType
 // clear their destination first, text is duplicated, interface payloads are reference-counted.
 // They are safe to call from any thread on distinct VARIANTs.
 #ifndef ZEMATAGACS_OLEAUTO_H

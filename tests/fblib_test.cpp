@@ -82,7 +82,9 @@ TEST_F(FBLibTest, InputsAndOutputsAreReportedByKind) {
       "<FB moduleid='100' modulecfg='PID.xml'/></Lib></FBLib>");
   Module("Control/PID.xml", ModuleFile({{"PV", "in"}, {"SP", "in"}, {"OUT", "out"}, {"Mode", ""}}));
   TagDbBuilder db;
-  db.Type(1, "Pid", 10, 100, kPidColumns).Tag(1, "FIC-1", "", 1).Values("Pid", 1, {"1", "2", "3", "4", "5"});
+  db.Type(1, "Pid", 10, 100, kPidColumns)
+      .Tag(1, "FIC-1", "", 1)
+      .Values("Pid", 1, {"1", "2", "3", "4", "5"});
   const std::string path = dir.File("tags.db");
   db.Write(path);
   ASSERT_EQ(CZEMATagAcs::Instance()->Load(path.c_str()), 1);
@@ -114,12 +116,15 @@ TEST_F(FBLibTest, IdsAreReadLikeAtoi) {
       "<Lib libid=' 12' libcfg='a'><FB moduleid='7abc' modulecfg='twelve.xml'/></Lib>"
       "<Lib libid='-1' libcfg='a'><FB moduleid='-1' modulecfg='minus.xml'/></Lib>"
       "<Lib libid='x' libcfg='a'><FB modulecfg='zero2.xml'/></Lib>"
+      "<Lib libid='99999999999999999999' libcfg='a'><FB moduleid='1' modulecfg='big.xml'/></Lib>"
       "</FBLib>");
   Module("a/zero.xml", ModuleFile({{"PV", "in"}}));
   Module("a/zero2.xml", ModuleFile({{"SP", "out"}}));
   Module("a/twelve.xml", ModuleFile({{"OUT", "out"}}));
   Module("a/minus.xml", ModuleFile({{"Mode", "in"}}));
-  auto kinds = LoadKinds({{1, {0, 0}}, {2, {12, 7}}, {3, {-1, -1}}, {4, {12, 8}}});
+  Module("a/big.xml", ModuleFile({{"Extra", "out"}}));
+  auto kinds =
+      LoadKinds({{1, {0, 0}}, {2, {12, 7}}, {3, {-1, -1}}, {4, {12, 8}}, {5, {2147483647, 1}}});
   EXPECT_EQ(kinds[1]["PV"], ZEMA_KIND_INPUT) << "missing and empty ids read as 0";
   EXPECT_EQ(kinds[1]["SP"], ZEMA_KIND_OUTPUT) << "a non-numeric id reads as 0";
   EXPECT_EQ(kinds[1]["OUT"], ZEMA_KIND_NONE);
@@ -128,6 +133,9 @@ TEST_F(FBLibTest, IdsAreReadLikeAtoi) {
   EXPECT_EQ(kinds[3]["Mode"], ZEMA_KIND_INPUT) << "-1 matches only -1";
   EXPECT_EQ(kinds[3]["PV"], ZEMA_KIND_NONE);
   for (const auto& field : kinds[4]) EXPECT_EQ(field.second, ZEMA_KIND_NONE) << field.first;
+  EXPECT_EQ(kinds[5]["Extra"], ZEMA_KIND_OUTPUT)
+      << "an id beyond the int range reads as the largest";
+  EXPECT_EQ(kinds[3]["Extra"], ZEMA_KIND_NONE);
 }
 
 TEST_F(FBLibTest, EveryMatchingBlockAppliesInDocumentOrder) {
@@ -165,8 +173,9 @@ TEST_F(FBLibTest, CataloguesThatGiveNothing) {
   for (const auto& field : none[1]) EXPECT_EQ(field.second, ZEMA_KIND_NONE);
 
   Module("L/m.xml", ModuleFile({{"PV", "in"}}));
-  for (const char* xml : {"", "<Other><Lib libid='1' libcfg='L'><FB moduleid='1' modulecfg='m.xml'/></Lib></Other>",
-                          "   <!-- nothing -->  "}) {
+  for (const char* xml :
+       {"", "<Other><Lib libid='1' libcfg='L'><FB moduleid='1' modulecfg='m.xml'/></Lib></Other>",
+        "   <!-- nothing -->  "}) {
     CZEMATagAcs::Release();
     Catalogue(xml);
     auto kinds = LoadKinds({{1, {1, 1}}});

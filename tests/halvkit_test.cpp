@@ -1,10 +1,10 @@
 // The toolkit's language directory.
+#include "halvkit.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "halvkit.h"
 
 namespace {
 

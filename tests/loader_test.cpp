@@ -78,10 +78,22 @@ class LoaderTest : public ::testing::Test {
 TEST_F(LoaderTest, EveryDeclaredColumnTypeArrivesAsItsVariant) {
   TagDbBuilder db;
   db.Type(1, "AllTypes", 1, 1,
-          {{"L", "LONG"}, {"I", "INTEGER"}, {"Big", "BIGINT"}, {"S", "SHORT"}, {"By", "BYTE"},
-           {"B", "BIT"}, {"F", "SINGLE"}, {"D", "DOUBLE"}, {"R", "REAL"}, {"C", "CURRENCY"},
-           {"Dt", "DATETIME"}, {"Dec", "DECIMAL(10,2)"}, {"V", "VARCHAR(16)"},
-           {"Memo", "LONGTEXT"}, {"Any", ""}, {"Nothing", "LONG"}})
+          {{"L", "LONG"},
+           {"I", "INTEGER"},
+           {"Big", "BIGINT"},
+           {"S", "SHORT"},
+           {"By", "BYTE"},
+           {"B", "BIT"},
+           {"F", "SINGLE"},
+           {"D", "DOUBLE"},
+           {"R", "REAL"},
+           {"C", "CURRENCY"},
+           {"Dt", "DATETIME"},
+           {"Dec", "DECIMAL(10,2)"},
+           {"V", "VARCHAR(16)"},
+           {"Memo", "LONGTEXT"},
+           {"Any", ""},
+           {"Nothing", "LONG"}})
       .Tag(1, "T1", "all types", 1)
       .Values("AllTypes", 1,
               {"42", "-9", "5000000000", "-7", "200", "1", "1.5", "2.25", "0.1", "12.3456",
@@ -138,15 +150,30 @@ TEST_F(LoaderTest, EverySynonymOfADeclaredTypeDecidesTheVariantType) {
     VARTYPE vt;
   };
   const Case cases[] = {
-      {"COUNTER", "1", VT_I4},           {"INT", "1", VT_I4},
-      {"SMALLINT", "1", VT_I2},          {"TINYINT", "1", VT_UI1},      {"YESNO", "0", VT_BOOL},
-      {"BOOLEAN", "1", VT_BOOL},         {"LOGICAL", "1", VT_BOOL},     {"FLOAT4", "1.5", VT_R4},
-      {"FLOAT", "1.5", VT_R8},           {"FLOAT8", "1.5", VT_R8},      {"NUMBER", "1.5", VT_R8},
-      {"NUMERIC", "1.5", VT_R8},         {"MONEY", "1.5", VT_CY},       {"DATE", "'2001-02-03'", VT_DATE},
-      {"TIME", "'2001-02-03 04:05:06'", VT_DATE}, {"TIMESTAMP", "'2001-02-03 04:05:06'", VT_DATE},
-      {"NUMERIC(12,3)", "1.5", VT_DECIMAL}, {"CHAR(4)", "'ab'", VT_BSTR}, {"TEXT(9)", "'ab'", VT_BSTR},
-      {"NVARCHAR(9)", "'ab'", VT_BSTR},  {"TEXT", "'ab'", VT_BSTR},     {"MEMO", "'ab'", VT_BSTR},
-      {"CLOB", "'ab'", VT_BSTR},         {"varchar(3)", "'ab'", VT_BSTR},
+      {"COUNTER", "1", VT_I4},
+      {"INT", "1", VT_I4},
+      {"SMALLINT", "1", VT_I2},
+      {"TINYINT", "1", VT_UI1},
+      {"YESNO", "0", VT_BOOL},
+      {"BOOLEAN", "1", VT_BOOL},
+      {"LOGICAL", "1", VT_BOOL},
+      {"FLOAT4", "1.5", VT_R4},
+      {"FLOAT", "1.5", VT_R8},
+      {"FLOAT8", "1.5", VT_R8},
+      {"NUMBER", "1.5", VT_R8},
+      {"NUMERIC", "1.5", VT_R8},
+      {"MONEY", "1.5", VT_CY},
+      {"DATE", "'2001-02-03'", VT_DATE},
+      {"TIME", "'2001-02-03 04:05:06'", VT_DATE},
+      {"TIMESTAMP", "'2001-02-03 04:05:06'", VT_DATE},
+      {"NUMERIC(12,3)", "1.5", VT_DECIMAL},
+      {"CHAR(4)", "'ab'", VT_BSTR},
+      {"TEXT(9)", "'ab'", VT_BSTR},
+      {"NVARCHAR(9)", "'ab'", VT_BSTR},
+      {"TEXT", "'ab'", VT_BSTR},
+      {"MEMO", "'ab'", VT_BSTR},
+      {"CLOB", "'ab'", VT_BSTR},
+      {"varchar(3)", "'ab'", VT_BSTR},
   };
   TagDbBuilder::Columns columns;
   std::vector<std::string> literals;
@@ -170,7 +197,10 @@ TEST_F(LoaderTest, TagsCarryTheirColumnsAndDisplayInformation) {
       .Values("Analog", 5, {"21.5"})
       .Hmi(5, "PV", 150.25, -20, "degC", 1)
       .Hmi(5, "PV", 1, 1, "second", 7)  // the first row of a field wins
-      .Hmi(5, "SP", 1e300, -1e300, "\xE2\x84\x83" "abcdef", 2)
+      .Hmi(5, "SP", 1e300, -1e300,
+           "\xE2\x84\x83"
+           "abcdef",
+           2)
       .Hmi(99, "PV", 1, 1, "x", 0);  // no such tag
   ASSERT_EQ(Load(db), 1);
   CZEMATag* tag = TagNamed("TIC-101");
@@ -193,7 +223,9 @@ TEST_F(LoaderTest, TagsCarryTheirColumnsAndDisplayInformation) {
   EXPECT_TRUE(std::isinf(info.SCH) && info.SCH > 0) << "a double beyond the float range";
   EXPECT_TRUE(std::isinf(info.SCL) && info.SCL < 0);
   // A 3-byte character and four letters fill 7 bytes; the rest is zero.
-  EXPECT_EQ(std::string(info.EU), "\xE2\x84\x83" "abcd");
+  EXPECT_EQ(std::string(info.EU),
+            "\xE2\x84\x83"
+            "abcd");
   EXPECT_EQ(info.EU[7], '\0');
   EXPECT_EQ(tag->GetHMIInfo("pv", &info), 0);
 }
@@ -328,8 +360,9 @@ TEST_F(LoaderTest, NarrowIntegerIdColumnsReadAsTheirValues) {
   // Ids stored in SHORT and BYTE columns, negative ones included.
   TagDbBuilder db;
   db.Without("TagTypes")
-      .Sql("CREATE TABLE TagTypes (TypeID SHORT, TypeName VARCHAR(20), TypeLibID BYTE, "
-           "TypeModuleID SHORT)")
+      .Sql(
+          "CREATE TABLE TagTypes (TypeID SHORT, TypeName VARCHAR(20), TypeLibID BYTE, "
+          "TypeModuleID SHORT)")
       .Sql("INSERT INTO TagTypes VALUES (-3, 'Neg', 250, -2)")
       .Sql("CREATE TABLE Neg (TagID SHORT, V LONG)")
       .Tag(7, "n", "", -3)

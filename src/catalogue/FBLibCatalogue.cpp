@@ -1,5 +1,6 @@
 #include "catalogue/FBLibCatalogue.h"
 
+#include <climits>
 #include <cstdlib>
 #include <vector>
 
@@ -17,6 +18,20 @@ int ReadWholeFile(const std::string& path, CXmlDocument& document) {
   document.SetText(bytes.data());
   return 1;
 }
+
+namespace {
+
+// atoi without its undefined overflow: blanks skipped, an optional sign and the leading digits
+// taken, anything after them ignored, 0 without digits; a number beyond the int range gives the
+// nearest int.
+int IdFromText(const std::string& text) {
+  const long value = std::strtol(text.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+}  // namespace
 
 CFBLibCatalogue::CFBLibCatalogue(std::string nlsDir) : nlsDir(std::move(nlsDir)) {}
 
@@ -36,8 +51,8 @@ bool CFBLibCatalogue::ReadLibraryCatalogue() {
       while (document.FindNextChild("FB")) {
         const std::string moduleid = document.ChildAttribute("moduleid");
         const std::string modulecfg = document.ChildAttribute("modulecfg");
-        functionBlocks.push_back(FunctionBlock{std::atoi(libid.c_str()),
-                                               std::atoi(moduleid.c_str()), libcfg, modulecfg});
+        functionBlocks.push_back(
+            FunctionBlock{IdFromText(libid), IdFromText(moduleid), libcfg, modulecfg});
       }
       document.Ascend();
     }

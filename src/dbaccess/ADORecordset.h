@@ -22,11 +22,11 @@ enum RecordsetSource {
 
 // The description of one column.
 struct FieldInfo {
-  char name[30];        // the column name, cut to 29 bytes at a character boundary
-  SHORT type;           // DataTypeEnum
-  LONG actualSize;      // 0 when there is no current row
+  char name[30];    // the column name, cut to 29 bytes at a character boundary
+  SHORT type;       // DataTypeEnum
+  LONG actualSize;  // 0 when there is no current row
   LONG definedSize;
-  LONG attributes;      // FieldAttributeEnum bits
+  LONG attributes;  // FieldAttributeEnum bits
 };
 
 class CADORecordset {

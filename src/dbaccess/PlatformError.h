@@ -41,7 +41,11 @@ class CBstr {
   CBstr(const CBstr&) = delete;
   CBstr& operator=(const CBstr&) = delete;
   BSTR get() const { return text; }
-  BSTR* out() { SysFreeString(text); text = nullptr; return &text; }
+  BSTR* out() {
+    SysFreeString(text);
+    text = nullptr;
+    return &text;
+  }
 
  private:
   BSTR text = nullptr;
@@ -67,7 +71,9 @@ class CComPtr {
  public:
   CComPtr() = default;
   ~CComPtr() { reset(); }
-  CComPtr(const CComPtr& other) : object(other.object) { if (object) object->AddRef(); }
+  CComPtr(const CComPtr& other) : object(other.object) {
+    if (object) object->AddRef();
+  }
   CComPtr& operator=(const CComPtr& other) {
     if (other.object) other.object->AddRef();
     reset();
@@ -78,8 +84,16 @@ class CComPtr {
   T* get() const { return object; }
   explicit operator bool() const { return object != nullptr; }
   // Releases the held reference and hands out the slot to receive a new one.
-  T** out() { reset(); return &object; }
-  void reset() { if (object) { object->Release(); object = nullptr; } }
+  T** out() {
+    reset();
+    return &object;
+  }
+  void reset() {
+    if (object) {
+      object->Release();
+      object = nullptr;
+    }
+  }
 
  private:
   T* object = nullptr;

@@ -1,8 +1,9 @@
 // The library's life in a process: registration with the host framework at load, the catalogue
 // singleton, and the orderly end at unload.
+#include "module/Module.h"
+
 #include "ZEMATagAcs.h"
 #include "catalogue/ZEMATagAcsImpl.h"
-#include "module/Module.h"
 #include "platform/afx/afx.h"
 
 namespace {

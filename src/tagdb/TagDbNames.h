@@ -6,24 +6,40 @@
 namespace tagdb {
 
 enum TagDbName {
-  TagTypesTable, TypeIDColumn, TypeNameColumn, TypeLibIDColumn, TypeModuleIDColumn,
-  TagsTable, TagIDColumn, TagNameColumn, TagDescColumn, TagTypeColumn, TagGroupColumn,
-  TagLevelColumn, AlmLevelColumn,
-  HMIInfoTable, FieldNameColumn, SCHColumn, SCLColumn, EUColumn, DecimalColumn,
+  TagTypesTable,
+  TypeIDColumn,
+  TypeNameColumn,
+  TypeLibIDColumn,
+  TypeModuleIDColumn,
+  TagsTable,
+  TagIDColumn,
+  TagNameColumn,
+  TagDescColumn,
+  TagTypeColumn,
+  TagGroupColumn,
+  TagLevelColumn,
+  AlmLevelColumn,
+  HMIInfoTable,
+  FieldNameColumn,
+  SCHColumn,
+  SCLColumn,
+  EUColumn,
+  DecimalColumn,
   TagDbNameCount
 };
 
 // Spelled exactly as the tables spell them, in the order of TagDbName.
 inline constexpr const char* kTagDbNames[TagDbNameCount] = {
-  "TagTypes", "TypeID", "TypeName", "TypeLibID", "TypeModuleID",
-  "Tags", "TagID", "TagName", "TagDesc", "TagType", "TagGroup", "TagLevel", "AlmLevel",
-  "HMIInfo", "FieldName", "SCH", "SCL", "EU", "Decimal",
+    "TagTypes",  "TypeID",  "TypeName", "TypeLibID", "TypeModuleID", "Tags",     "TagID",
+    "TagName",   "TagDesc", "TagType",  "TagGroup",  "TagLevel",     "AlmLevel", "HMIInfo",
+    "FieldName", "SCH",     "SCL",      "EU",        "Decimal",
 };
 
 inline constexpr const char* Name(TagDbName name) { return kTagDbNames[name]; }
 
 // The connection string, with the database path for %s.
-inline constexpr const char kConnectionTemplate[] = "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%s";
+inline constexpr const char kConnectionTemplate[] =
+    "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=%s";
 // The name of one type: table, id column, id.
 inline constexpr const char kSelectByIdTemplate[] = "SELECT * FROM %s WHERE %s = %d";
 // The id of one tag by name: id column, table, name column, name (quoted for SQL).

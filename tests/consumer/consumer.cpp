@@ -10,12 +10,12 @@
 #include "ZEMATagAcs.h"
 #include "oleauto.h"
 
-#define CHECK(condition)                                              \
-  do {                                                                \
-    if (!(condition)) {                                               \
+#define CHECK(condition)                                                           \
+  do {                                                                             \
+    if (!(condition)) {                                                            \
       std::fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #condition); \
-      return 1;                                                       \
-    }                                                                 \
+      return 1;                                                                    \
+    }                                                                              \
   } while (0)
 
 int main(int argc, char** argv) {

@@ -13,9 +13,9 @@ int main(int argc, char** argv) {
   }
   const int tags = std::atoi(argv[2]);
   TagDbBuilder db;
-  const TagDbBuilder::Columns columns = {{"PV", "DOUBLE"}, {"SP", "DOUBLE"}, {"Mode", "LONG"},
-                                         {"Alarm", "BIT"},  {"Unit", "VARCHAR(16)"},
-                                         {"Stamp", "DATETIME"}, {"Cost", "CURRENCY"}};
+  const TagDbBuilder::Columns columns = {
+      {"PV", "DOUBLE"},        {"SP", "DOUBLE"},      {"Mode", "LONG"},    {"Alarm", "BIT"},
+      {"Unit", "VARCHAR(16)"}, {"Stamp", "DATETIME"}, {"Cost", "CURRENCY"}};
   for (int type = 1; type <= 8; ++type)
     db.Type(type, "Type" + std::to_string(type), 1, type, columns);
   for (int id = 1; id <= tags; ++id) {

@@ -90,16 +90,18 @@ void TagDbBuilder::Write(const std::string& path) const {
   };
   std::string sql = "PRAGMA journal_mode=WAL; BEGIN;\n";
   if (wanted("TagTypes"))
-    sql += "CREATE TABLE TagTypes (TypeID LONG, TypeName VARCHAR(64), TypeLibID LONG, "
-           "TypeModuleID LONG);\n";
+    sql +=
+        "CREATE TABLE TagTypes (TypeID LONG, TypeName VARCHAR(64), TypeLibID LONG, "
+        "TypeModuleID LONG);\n";
   if (wanted("Tags"))
     sql += std::string("CREATE TABLE Tags (TagID ") +
            (tagsWithoutKey ? "LONG" : "INTEGER PRIMARY KEY AUTOINCREMENT") +
            ", TagName VARCHAR(31), TagDesc VARCHAR(255), TagType SHORT, TagGroup SHORT, "
            "TagLevel SHORT, AlmLevel SHORT);\n";
   if (wanted("HMIInfo"))
-    sql += "CREATE TABLE HMIInfo (TagID LONG, FieldName VARCHAR(31), SCH DOUBLE, SCL DOUBLE, "
-           "EU VARCHAR(7), Decimal LONG);\n";
+    sql +=
+        "CREATE TABLE HMIInfo (TagID LONG, FieldName VARCHAR(31), SCH DOUBLE, SCL DOUBLE, "
+        "EU VARCHAR(7), Decimal LONG);\n";
   for (const auto& table : tables) sql += table + ";\n";
   for (const auto& row : rows) sql += row + ";\n";
   sql += "COMMIT;";

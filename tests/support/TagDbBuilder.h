@@ -31,7 +31,8 @@ class TagDbBuilder {
   TagDbBuilder& Tag(int tagId, const std::string& name, const std::string& desc, int tagType,
                     int group = 0, int level = 0, int almLevel = 0);
   // A row of a value table: the TagID, then one SQL literal per column of the type.
-  TagDbBuilder& Values(const std::string& table, int tagId, const std::vector<std::string>& literals);
+  TagDbBuilder& Values(const std::string& table, int tagId,
+                       const std::vector<std::string>& literals);
   // An HMIInfo row.
   TagDbBuilder& Hmi(int tagId, const std::string& fieldName, double sch, double scl,
                     const std::string& eu, int decimals);

@@ -1,5 +1,5 @@
 // Data-access stand-in: Connection, Recordset, Command, Fields and Field over SQLite, with the
-// class and interface identifiers, enumerations and result codes of the original component.
+// class and interface identifiers, enumerations and result codes of ADO.
 //
 // Objects are created through CoCreateInstance (com.h) with the CLSID_ identifiers; the classes
 // register themselves in the COM class registry (RegisterAdoClasses, called by CoCreateInstance's
@@ -25,61 +25,115 @@ extern const IID IID_Command;         // _Command {B08400BD-F9D1-4D02-B856-71D5D
 extern const IID IID_Fields;          // Fields {0000054D-0000-0010-8000-00AA006D2EA4}
 extern const IID IID_Field;           // Field {0000054C-0000-0010-8000-00AA006D2EA4}
 // Interfaces for which the objects supply error information.
-extern const IID IID_Connection15;    // {00000515-0000-0010-8000-00AA006D2EA4}
-extern const IID IID_Recordset15;     // {0000050E-0000-0010-8000-00AA006D2EA4}
-extern const IID IID_Command15;       // {00000508-0000-0010-8000-00AA006D2EA4}
-extern const IID IID_Fields15;        // {00000506-0000-0010-8000-00AA006D2EA4}
-extern const IID IID_Field20;         // {0000054C-0000-0010-8000-00AA006D2EA4}
-extern const IID IID_ADOCollection;   // {00000512-0000-0010-8000-00AA006D2EA4}
+extern const IID IID_Connection15;   // {00000515-0000-0010-8000-00AA006D2EA4}
+extern const IID IID_Recordset15;    // {0000050E-0000-0010-8000-00AA006D2EA4}
+extern const IID IID_Command15;      // {00000508-0000-0010-8000-00AA006D2EA4}
+extern const IID IID_Fields15;       // {00000506-0000-0010-8000-00AA006D2EA4}
+extern const IID IID_Field20;        // {0000054C-0000-0010-8000-00AA006D2EA4}
+extern const IID IID_ADOCollection;  // {00000512-0000-0010-8000-00AA006D2EA4}
 
 // Result codes of the component.
-#define DB_E_ERRORSINCOMMAND ((HRESULT)0x80040E14L)  // a statement that does not parse
-#define DB_E_NOTABLE ((HRESULT)0x80040E37L)          // no such table
+#define DB_E_ERRORSINCOMMAND ((HRESULT)0x80040E14L)     // a statement that does not parse
+#define DB_E_NOTABLE ((HRESULT)0x80040E37L)             // no such table
 #define DB_E_INTEGRITYVIOLATION ((HRESULT)0x80040E2FL)  // a constraint refused the row
-#define DB_E_DATAOVERFLOW ((HRESULT)0x80040E57L)     // text longer than a sized column
-#define adErrItemNotFound ((HRESULT)0x800A0CC1L)      // unknown column
-#define adErrNoCurrentRecord ((HRESULT)0x800A0BCDL)   // no current row
-#define adErrObjectClosed ((HRESULT)0x800A0E78L)      // operation on a closed object
-#define adErrObjectOpen ((HRESULT)0x800A0E79L)        // operation not allowed on an open object
+#define DB_E_DATAOVERFLOW ((HRESULT)0x80040E57L)        // text longer than a sized column
+#define adErrItemNotFound ((HRESULT)0x800A0CC1L)        // unknown column
+#define adErrNoCurrentRecord ((HRESULT)0x800A0BCDL)     // no current row
+#define adErrObjectClosed ((HRESULT)0x800A0E78L)        // operation on a closed object
+#define adErrObjectOpen ((HRESULT)0x800A0E79L)          // operation not allowed on an open object
 #define adErrFeatureNotAvailable ((HRESULT)0x800A0CB3L)
 #define adErrInvalidConnection ((HRESULT)0x800A0E7DL)
 #define adErrProviderNotFound ((HRESULT)0x800A0E7AL)
 
 enum DataTypeEnum {
-  adEmpty = 0, adSmallInt = 2, adInteger = 3, adSingle = 4, adDouble = 5, adCurrency = 6,
-  adDate = 7, adBSTR = 8, adIDispatch = 9, adError = 10, adBoolean = 11, adVariant = 12,
-  adIUnknown = 13, adDecimal = 14, adTinyInt = 16, adUnsignedTinyInt = 17,
-  adUnsignedSmallInt = 18, adUnsignedInt = 19, adBigInt = 20, adUnsignedBigInt = 21,
-  adFileTime = 64, adGUID = 72, adBinary = 128, adChar = 129, adWChar = 130, adNumeric = 131,
-  adUserDefined = 132, adDBDate = 133, adDBTime = 134, adDBTimeStamp = 135, adChapter = 136,
-  adPropVariant = 138, adVarNumeric = 139, adVarChar = 200, adLongVarChar = 201,
-  adVarWChar = 202, adLongVarWChar = 203, adVarBinary = 204, adLongVarBinary = 205,
+  adEmpty = 0,
+  adSmallInt = 2,
+  adInteger = 3,
+  adSingle = 4,
+  adDouble = 5,
+  adCurrency = 6,
+  adDate = 7,
+  adBSTR = 8,
+  adIDispatch = 9,
+  adError = 10,
+  adBoolean = 11,
+  adVariant = 12,
+  adIUnknown = 13,
+  adDecimal = 14,
+  adTinyInt = 16,
+  adUnsignedTinyInt = 17,
+  adUnsignedSmallInt = 18,
+  adUnsignedInt = 19,
+  adBigInt = 20,
+  adUnsignedBigInt = 21,
+  adFileTime = 64,
+  adGUID = 72,
+  adBinary = 128,
+  adChar = 129,
+  adWChar = 130,
+  adNumeric = 131,
+  adUserDefined = 132,
+  adDBDate = 133,
+  adDBTime = 134,
+  adDBTimeStamp = 135,
+  adChapter = 136,
+  adPropVariant = 138,
+  adVarNumeric = 139,
+  adVarChar = 200,
+  adLongVarChar = 201,
+  adVarWChar = 202,
+  adLongVarWChar = 203,
+  adVarBinary = 204,
+  adLongVarBinary = 205,
   adArray = 0x2000
 };
 
 enum FieldAttributeEnum {
-  adFldUnspecified = -1, adFldMayDefer = 0x2, adFldUpdatable = 0x4,
-  adFldUnknownUpdatable = 0x8, adFldFixed = 0x10, adFldIsNullable = 0x20, adFldMayBeNull = 0x40,
-  adFldLong = 0x80, adFldRowID = 0x100, adFldRowVersion = 0x200, adFldCacheDeferred = 0x1000,
-  adFldIsChapter = 0x2000, adFldNegativeScale = 0x4000, adFldKeyColumn = 0x8000
+  adFldUnspecified = -1,
+  adFldMayDefer = 0x2,
+  adFldUpdatable = 0x4,
+  adFldUnknownUpdatable = 0x8,
+  adFldFixed = 0x10,
+  adFldIsNullable = 0x20,
+  adFldMayBeNull = 0x40,
+  adFldLong = 0x80,
+  adFldRowID = 0x100,
+  adFldRowVersion = 0x200,
+  adFldCacheDeferred = 0x1000,
+  adFldIsChapter = 0x2000,
+  adFldNegativeScale = 0x4000,
+  adFldKeyColumn = 0x8000
 };
 
 enum ObjectStateEnum {
-  adStateClosed = 0, adStateOpen = 1, adStateConnecting = 2, adStateExecuting = 4,
+  adStateClosed = 0,
+  adStateOpen = 1,
+  adStateConnecting = 2,
+  adStateExecuting = 4,
   adStateFetching = 8
 };
 enum ConnectModeEnum { adModeUnknown = 0, adModeRead = 1, adModeWrite = 2, adModeReadWrite = 3 };
 enum CursorTypeEnum {
-  adOpenUnspecified = -1, adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2,
+  adOpenUnspecified = -1,
+  adOpenForwardOnly = 0,
+  adOpenKeyset = 1,
+  adOpenDynamic = 2,
   adOpenStatic = 3
 };
 enum LockTypeEnum {
-  adLockUnspecified = -1, adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3,
+  adLockUnspecified = -1,
+  adLockReadOnly = 1,
+  adLockPessimistic = 2,
+  adLockOptimistic = 3,
   adLockBatchOptimistic = 4
 };
 enum CursorLocationEnum { adUseServer = 2, adUseClient = 3 };
 enum CommandTypeEnum {
-  adCmdUnspecified = -1, adCmdText = 1, adCmdTable = 2, adCmdStoredProc = 4, adCmdUnknown = 8
+  adCmdUnspecified = -1,
+  adCmdText = 1,
+  adCmdTable = 2,
+  adCmdStoredProc = 4,
+  adCmdUnknown = 8
 };
 enum ExecuteOptionEnum { adExecuteNoRecords = 0x80 };
 

@@ -124,7 +124,7 @@ HRESULT RecordsetImpl::OpenOn(ConnectionImpl* connection, const std::string& sou
       break;
     default:
       hr = cursor->OpenStatement(source, &returnsRows);
-      // A bare name given as a command names a table, as with the original provider.
+      // A bare name given as a command names a table.
       if (hr == DB_E_ERRORSINCOMMAND && IsSingleName(source)) {
         hr = cursor->OpenTable(source);
         if (SUCCEEDED(hr)) SetErrorInfo(0, nullptr);

@@ -52,8 +52,11 @@ thread_local int initCount = 0;
 class ErrorInfoSlot {
  public:
   ErrorInfoSlot() { valid_ = pthread_key_create(&key_, ReleaseAtThreadEnd) == 0; }
+  // Exit may still set or take error information after this runs (a caller's static object
+  // that closes a writer): the slot then stores nothing.
   ~ErrorInfoSlot() {
     if (valid_) pthread_key_delete(key_);
+    valid_ = false;
   }
   ErrorInfoSlot(const ErrorInfoSlot&) = delete;
   ErrorInfoSlot& operator=(const ErrorInfoSlot&) = delete;

@@ -14,10 +14,10 @@
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154L)
 #define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110L)
 
-extern const IID IID_IUnknown;             // {00000000-0000-0000-C000-000000000046}
-extern const IID IID_IDispatch;            // {00020400-0000-0000-C000-000000000046}
-extern const IID IID_IErrorInfo;           // {1CF2B120-547D-101B-8E65-08002B2BD119}
-extern const IID IID_ISupportErrorInfo;    // {DF0B3D60-548F-101B-8E65-08002B2BD119}
+extern const IID IID_IUnknown;           // {00000000-0000-0000-C000-000000000046}
+extern const IID IID_IDispatch;          // {00020400-0000-0000-C000-000000000046}
+extern const IID IID_IErrorInfo;         // {1CF2B120-547D-101B-8E65-08002B2BD119}
+extern const IID IID_ISupportErrorInfo;  // {DF0B3D60-548F-101B-8E65-08002B2BD119}
 
 // Answers whether an object sets the thread's error information for failures of an interface.
 struct ISupportErrorInfo : IUnknown {
@@ -58,6 +58,7 @@ void CoFailCreateInstanceForTesting(const CLSID& clsid, HRESULT code);
 HRESULT SetErrorInfo(ULONG reserved, IErrorInfo* errorInfo);
 HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** errorInfo);
 // A new error-information object with the given texts (either may be null), one reference.
-IErrorInfo* CreateErrorInfoObject(const GUID& guid, const OLECHAR* source, const OLECHAR* description);
+IErrorInfo* CreateErrorInfoObject(const GUID& guid, const OLECHAR* source,
+                                  const OLECHAR* description);
 
 #endif

@@ -1,6 +1,6 @@
 // The run-time library's multi-byte string functions and number formatting, over the process
-// code page of the Win32 stand-in. Kept in a namespace because the original names begin with an
-// underscore.
+// code page of the Win32 stand-in. Kept in a namespace because the run-time library's names begin
+// with an underscore.
 #ifndef ZEMA_PLATFORM_CRT_H
 #define ZEMA_PLATFORM_CRT_H
 

@@ -1,14 +1,13 @@
 // VariantChangeType: conversions among the scalar types of a VARIANT.
 //
-// Rules beyond the contract in oleauto.h: those of the original platform with flags 0, except
-// that text is read and written in the C locale and dates as ISO text, where the original
-// followed the user's locale.
+// Rules beyond the contract in oleauto.h: those of OLE Automation with flags 0, except that
+// text is read and written in the C locale and dates as ISO text, not in the user's locale.
 // - VT_EMPTY converts to 0, "", false, DATE 0; VT_NULL converts only to VT_NULL and VT_EMPTY;
 //   every type converts to VT_EMPTY (the result is empty).
 // - Integer, real, currency, decimal, date and bool values convert among each other; each
 //   conversion rounds once, to nearest with ties to even, and fails with DISP_E_OVERFLOW when
 //   the rounded value does not fit the target. A bool is the integer -1 or 0, except that true
-//   converts to an unsigned integer as all bits set (255 for VT_UI1), as on the original; a
+//   converts to an unsigned integer as all bits set (255 for VT_UI1); a
 //   number converts to bool as -1 when it is not zero.
 // - Reals become currency and decimals through the shortest decimal text that reads back as the
 //   same real (0.1 is 0.1, not 0.1000000000000000055...).

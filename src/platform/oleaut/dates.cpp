@@ -11,8 +11,7 @@ constexpr int64_t kMillisecondsPerDay = 86400000;
 // Days from 1 January 1970 (the civil-day origin below) to 30 December 1899 (DATE 0).
 constexpr int64_t kDateEpochCivilDay = -25569;
 
-// Days since 1 January 1970 of a Gregorian date (the algorithm of H. Hinnant's "chrono-compatible
-// low-level date algorithms").
+// Days since 1 January 1970 of a proleptic Gregorian date, counted in 400-year eras.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;

@@ -8,7 +8,7 @@
 // subsequence, and each byte that does not begin a character of a double-byte code page,
 // becomes U+FFFD. A lone surrogate becomes U+FFFD in UTF-8 and the default character in the other
 // code pages, and is reported through usedDefaultChar; with WC_ERR_INVALID_CHARS it fails the
-// conversion. Unlike the original, UTF-8 accepts defaultChar and usedDefaultChar, so that callers
+// conversion. Unlike Win32, UTF-8 accepts defaultChar and usedDefaultChar, so that callers
 // that pass them with CP_ACP work whatever the process code page is. Windows-1252 maps its five
 // unassigned bytes to the C1 controls of the same number and back; there is no best-fit
 // mapping, so WC_NO_BEST_FIT_CHARS changes nothing.

@@ -87,7 +87,7 @@ DWORD FormatMessageA(DWORD flags, const void* /*source*/, DWORD messageId, DWORD
   return static_cast<DWORD>(length);
 }
 
-// Frees what FormatMessageA allocated; returns null as the original does on success.
+// Frees what FormatMessageA allocated; returns null as Win32 does on success.
 void* LocalFree(void* memory) {
   free(memory);
   return nullptr;

@@ -67,7 +67,7 @@ int MultiByteToWideChar(UINT cp, DWORD flags, const char* multiByte, int cbMulti
 // length needed. Returns the number of bytes written, or 0 with the last error set.
 // A lone surrogate becomes U+FFFD in UTF-8 and the default character elsewhere, reported as a
 // used default; WC_ERR_INVALID_CHARS makes it fail with ERROR_NO_UNICODE_TRANSLATION. UTF-8
-// accepts defaultChar and usedDefaultChar (the original refuses them), so CP_ACP callers work
+// accepts defaultChar and usedDefaultChar (Win32 refuses them), so CP_ACP callers work
 // whatever the process code page is. There is no best-fit mapping.
 int WideCharToMultiByte(UINT cp, DWORD flags, const OLECHAR* wideChar, int cchWideChar,
                         char* multiByte, int cbMultiByte, const char* defaultChar,
