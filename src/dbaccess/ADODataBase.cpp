@@ -17,15 +17,7 @@ void CheckConnection(HRESULT hr, ADOConnection* connection) {
 
 CADODataBase::CADODataBase() {
   CoInitialize(nullptr);  // S_FALSE (already initialised) still needs its CoUninitialize
-  IUnknown* unknown = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_Connection, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,
-                              reinterpret_cast<void**>(&unknown))) ||
-      unknown == nullptr)
-    return;
-  if (SUCCEEDED(OleRun(unknown)) &&
-      FAILED(unknown->QueryInterface(IID_Connection, reinterpret_cast<void**>(connection.out()))))
-    connection.reset();
-  unknown->Release();
+  dbaccess::CreateObject(CLSID_Connection, IID_Connection, connection);
 }
 
 CADODataBase::~CADODataBase() {

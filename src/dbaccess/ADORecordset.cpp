@@ -9,20 +9,6 @@ namespace {
 using dbaccess::CheckResult;
 using dbaccess::RaiseError;
 
-// Creates one data-access object and asks it for iid; *object stays null on any failure.
-template <class T>
-void CreateObject(const CLSID& clsid, const IID& iid, dbaccess::CComPtr<T>& object) {
-  IUnknown* unknown = nullptr;
-  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,
-                              reinterpret_cast<void**>(&unknown))) ||
-      unknown == nullptr)
-    return;
-  if (SUCCEEDED(OleRun(unknown)) &&
-      FAILED(unknown->QueryInterface(iid, reinterpret_cast<void**>(object.out()))))
-    object.reset();
-  unknown->Release();
-}
-
 // The platform's value for an argument left out: VT_ERROR with DISP_E_PARAMNOTFOUND.
 VARIANT MissingArgument() {
   VARIANT missing;
@@ -39,8 +25,8 @@ bool IsLeadingSpace(char c) {
 }  // namespace
 
 CADORecordset::CADORecordset(CADODataBase* database) {
-  CreateObject(CLSID_Recordset, IID_Recordset, recordset);
-  CreateObject(CLSID_Command, IID_Command, command);
+  dbaccess::CreateObject(CLSID_Recordset, IID_Recordset, recordset);
+  dbaccess::CreateObject(CLSID_Command, IID_Command, command);
   newRecordPending = FALSE;
   ADOConnection* shared = database != nullptr ? database->Connection() : nullptr;
   if (shared != nullptr) {

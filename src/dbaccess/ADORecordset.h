@@ -83,6 +83,8 @@ class CADORecordset {
     dbaccess::CComPtr<ADOField> field;
   };
 
+  template <class Prepare>
+  BOOL WriteFieldValue(const char* name, Prepare prepare);
   void ReportRecordsetError(const PlatformError& error);
   // The value of a column of the current row / sets a column of the pending row. A Field follows
   // the current row of its recordset, so the one found for a column serves every later row until

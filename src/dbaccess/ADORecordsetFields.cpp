@@ -422,79 +422,57 @@ BOOL CADORecordset::ReadFieldInfo(int index, FieldInfo& info) {
   return TRUE;
 }
 
-BOOL CADORecordset::WriteFieldText(const char* name, const char* value) {
+// The common write step: nothing without a pending row; otherwise the prepared value goes into
+// the column, and a failure (preparing included) is reported.
+template <class Prepare>
+BOOL CADORecordset::WriteFieldValue(const char* name, Prepare prepare) {
   if (!newRecordPending) return FALSE;
   try {
     dbaccess::CVariant written;
-    if (value == nullptr || *value == '\0') {
-      written.get().vt = VT_NULL;
-    } else {
-      written.get().bstrVal = dbaccess::ToBstr(value);
-      written.get().vt = VT_BSTR;
-    }
+    prepare(written.get());
     PutValueByName(name, written.get());
     return TRUE;
   } catch (const PlatformError& error) {
     ReportRecordsetError(error);
     return FALSE;
   }
+}
+
+BOOL CADORecordset::WriteFieldText(const char* name, const char* value) {
+  return WriteFieldValue(name, [value](VARIANT& written) {
+    if (value == nullptr || *value == '\0') {
+      written.vt = VT_NULL;
+    } else {
+      written.bstrVal = dbaccess::ToBstr(value);
+      written.vt = VT_BSTR;
+    }
+  });
 }
 
 BOOL CADORecordset::WriteFieldShort(const char* name, int value) {
-  if (!newRecordPending) return FALSE;
-  try {
-    VARIANT written;
-    VariantInit(&written);
+  return WriteFieldValue(name, [value](VARIANT& written) {
     written.iVal = static_cast<SHORT>(static_cast<USHORT>(value));
     written.vt = VT_I2;
-    PutValueByName(name, written);
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  });
 }
 
 BOOL CADORecordset::WriteFieldLong(const char* name, LONG value) {
-  if (!newRecordPending) return FALSE;
-  try {
-    VARIANT written;
-    VariantInit(&written);
+  return WriteFieldValue(name, [value](VARIANT& written) {
     written.lVal = value;
     written.vt = VT_I4;
-    PutValueByName(name, written);
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  });
 }
 
 BOOL CADORecordset::WriteFieldDouble(const char* name, double value) {
-  if (!newRecordPending) return FALSE;
-  try {
-    VARIANT written;
-    VariantInit(&written);
+  return WriteFieldValue(name, [value](VARIANT& written) {
     written.dblVal = value;
     written.vt = VT_R8;
-    PutValueByName(name, written);
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  });
 }
 
 BOOL CADORecordset::WriteFieldVariant(const char* name, const VARIANT& value) {
-  if (!newRecordPending) return FALSE;
-  try {
-    dbaccess::CVariant written;
+  return WriteFieldValue(name, [&value](VARIANT& written) {
     const HRESULT hr = VariantCopy(&written, &value);
     if (FAILED(hr)) RaiseError(hr);
-    PutValueByName(name, written.get());
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  });
 }

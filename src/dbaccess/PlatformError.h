@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ZEMATagAcs.h"
+#include "platform/com/com.h"
 
 namespace dbaccess {
 
@@ -98,6 +99,20 @@ class CComPtr {
  private:
   T* object = nullptr;
 };
+
+// Creates one data-access object and asks it for iid; *object stays null on any failure.
+template <class T>
+void CreateObject(const CLSID& clsid, const IID& iid, CComPtr<T>& object) {
+  IUnknown* unknown = nullptr;
+  if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,
+                              reinterpret_cast<void**>(&unknown))) ||
+      unknown == nullptr)
+    return;
+  if (SUCCEEDED(OleRun(unknown)) &&
+      FAILED(unknown->QueryInterface(iid, reinterpret_cast<void**>(object.out()))))
+    object.reset();
+  unknown->Release();
+}
 
 }  // namespace dbaccess
 
