@@ -92,6 +92,13 @@ class CADORecordset {
   void GetValueByName(const char* name, VARIANT* value);
   void GetValueByIndex(int index, VARIANT* value);
   void PutValueByName(const char* name, const VARIANT& value);
+  template <class Find, class Call>
+  void CallField(ADOField* kept, Find find, Call call);
+  // Looks a column's Field up through the recordset and keeps it.
+  dbaccess::CComPtr<ADOField> FindField(const char* name);
+  dbaccess::CComPtr<ADOField> FindField(int index);
+  template <class T, class Get, class Convert>
+  BOOL ReadFieldAs(Get get, Convert convert, T& out);
   // The kept Field of a column; null when there is none.
   ADOField* KeptField(const char* name);
   ADOField* KeptField(int index) const;

@@ -161,6 +161,71 @@ LONG LongFromValue(const VARIANT& read) {
   }
 }
 
+// ReadFieldInt's integer: 16-bit and byte values widened, 32-bit VT_INT as it is, any other type
+// the low 16 bits of its payload with their sign.
+int IntFromValue(const VARIANT& read) {
+  int result = 0;
+  switch (read.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      result = 0;
+      break;
+    case VT_INT:
+      result = read.intVal;
+      break;
+    case VT_I2:
+      result = read.iVal;
+      break;
+    case VT_BOOL:
+      result = read.boolVal;
+      break;
+    case VT_UI1:
+      result = read.bVal;
+      break;
+    default:
+      result = static_cast<SHORT>(read.uiVal);
+      break;  // the low 16 bits
+  }
+  return result;
+}
+
+// ReadFieldDouble's number: 0.0 for NULL and for the types that have no numeric value.
+double DoubleFromValue(const VARIANT& read) {
+  double result = 0.0;
+  switch (read.vt) {
+    case VT_I2:
+      result = read.iVal;
+      break;
+    case VT_I4:
+      result = read.lVal;
+      break;
+    case VT_INT:
+      result = read.intVal;
+      break;
+    case VT_UI1:
+      result = read.bVal;
+      break;
+    case VT_R4:
+      result = read.fltVal;
+      break;
+    case VT_R8:
+      result = read.dblVal;
+      break;
+    case VT_CY:
+      result = CurrencyToDouble(read);
+      break;
+    case VT_DECIMAL:
+      result = DecimalToDouble(read.decVal);
+      break;
+    case VT_DATE:
+      result = read.date;
+      break;
+    default:
+      break;
+  }
+  return result;
+}
+
 }  // namespace
 
 void CADORecordset::ForgetFields() {
@@ -190,16 +255,23 @@ ADOField* CADORecordset::KeptField(int index) const {
              : nullptr;
 }
 
-// A kept Field whose recordset was closed underneath (its connection closed) fails with
-// adErrObjectClosed; the Fields are then forgotten and the lookup through the recordset reports
-// the failure as it always has.
-void CADORecordset::GetValueByName(const char* name, VARIANT* value) {
-  if (ADOField* kept = KeptField(name)) {
-    const HRESULT hr = kept->get_Value(value);
+// Calls call on the kept Field of a column, or else on the Field that find looks up through the
+// recordset (and keeps). A kept Field whose recordset was closed underneath (its connection
+// closed) fails with adErrObjectClosed; the Fields are then forgotten and the lookup through the
+// recordset reports the failure as it always has.
+template <class Find, class Call>
+void CADORecordset::CallField(ADOField* kept, Find find, Call call) {
+  if (kept != nullptr) {
+    const HRESULT hr = call(kept);
     if (SUCCEEDED(hr)) return;
     if (hr != adErrObjectClosed) CheckResult(hr, kept, IID_Field20);
     ForgetFields();
   }
+  dbaccess::CComPtr<ADOField> field = find();
+  CheckResult(call(field.get()), field.get(), IID_Field20);
+}
+
+dbaccess::CComPtr<ADOField> CADORecordset::FindField(const char* name) {
   dbaccess::CVariant key;
   NameKey(name, key);
   dbaccess::CComPtr<ADOField> field;
@@ -208,16 +280,10 @@ void CADORecordset::GetValueByName(const char* name, VARIANT* value) {
     namedFields.push_back(NamedField{name, field});
     nextNamedField = namedFields.size();
   }
-  CheckResult(field->get_Value(value), field.get(), IID_Field20);
+  return field;
 }
 
-void CADORecordset::GetValueByIndex(int index, VARIANT* value) {
-  if (ADOField* kept = KeptField(index)) {
-    const HRESULT hr = kept->get_Value(value);
-    if (SUCCEEDED(hr)) return;
-    if (hr != adErrObjectClosed) CheckResult(hr, kept, IID_Field20);
-    ForgetFields();
-  }
+dbaccess::CComPtr<ADOField> CADORecordset::FindField(int index) {
   const VARIANT key = IndexKey(index);
   dbaccess::CComPtr<ADOField> field;
   GetField(recordset.get(), key, field);
@@ -225,153 +291,77 @@ void CADORecordset::GetValueByIndex(int index, VARIANT* value) {
   const size_t position = static_cast<size_t>(key.iVal);
   if (indexedFields.size() <= position) indexedFields.resize(position + 1);
   indexedFields[position] = field;
-  CheckResult(field->get_Value(value), field.get(), IID_Field20);
+  return field;
+}
+
+void CADORecordset::GetValueByName(const char* name, VARIANT* value) {
+  CallField(
+      KeptField(name), [&] { return FindField(name); },
+      [value](ADOField* field) { return field->get_Value(value); });
+}
+
+void CADORecordset::GetValueByIndex(int index, VARIANT* value) {
+  CallField(
+      KeptField(index), [&] { return FindField(index); },
+      [value](ADOField* field) { return field->get_Value(value); });
 }
 
 void CADORecordset::PutValueByName(const char* name, const VARIANT& value) {
-  if (ADOField* kept = KeptField(name)) {
-    const HRESULT hr = kept->put_Value(value);
-    if (SUCCEEDED(hr)) return;
-    if (hr != adErrObjectClosed) CheckResult(hr, kept, IID_Field20);
-    ForgetFields();
+  CallField(
+      KeptField(name), [&] { return FindField(name); },
+      [&value](ADOField* field) { return field->put_Value(value); });
+}
+
+// The common read step: the column's value of the current row, converted; the out argument is
+// written only when the read, the conversion and the release of the value all succeeded.
+template <class T, class Get, class Convert>
+BOOL CADORecordset::ReadFieldAs(Get get, Convert convert, T& out) {
+  try {
+    dbaccess::CVariant local;
+    get(&local);
+    T result{};
+    const bool converted = convert(local.get(), result);
+    ClearValue(local.get());
+    if (!converted) return FALSE;
+    out = std::move(result);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
   }
-  dbaccess::CVariant key;
-  NameKey(name, key);
-  dbaccess::CComPtr<ADOField> field;
-  GetField(recordset.get(), key.get(), field);
-  if (name != nullptr) {
-    namedFields.push_back(NamedField{name, field});
-    nextNamedField = namedFields.size();
-  }
-  CheckResult(field->put_Value(value), field.get(), IID_Field20);
 }
 
 BOOL CADORecordset::ReadFieldLong(const char* name, LONG& value) {
-  try {
-    dbaccess::CVariant local;
-    GetValueByName(name, &local);
-    const VARIANT& read = local.get();
-    const LONG result = LongFromValue(read);
-    ClearValue(local.get());
-    value = result;
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  return ReadFieldAs(
+      [&](VARIANT* read) { GetValueByName(name, read); },
+      [](const VARIANT& read, LONG& result) { return result = LongFromValue(read), true; }, value);
 }
 
 BOOL CADORecordset::ReadFieldLong(int index, LONG& value) {
-  try {
-    dbaccess::CVariant local;
-    GetValueByIndex(index, &local);
-    const VARIANT& read = local.get();
-    const LONG result = LongFromValue(read);
-    ClearValue(local.get());
-    value = result;
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  return ReadFieldAs(
+      [&](VARIANT* read) { GetValueByIndex(index, read); },
+      [](const VARIANT& read, LONG& result) { return result = LongFromValue(read), true; }, value);
 }
 
 BOOL CADORecordset::ReadFieldInt(const char* name, int& value) {
-  try {
-    dbaccess::CVariant local;
-    GetValueByName(name, &local);
-    const VARIANT& read = local.get();
-    int result = 0;
-    switch (read.vt) {
-      case VT_EMPTY:
-      case VT_NULL:
-        result = 0;
-        break;
-      case VT_INT:
-        result = read.intVal;
-        break;
-      case VT_I2:
-        result = read.iVal;
-        break;
-      case VT_BOOL:
-        result = read.boolVal;
-        break;
-      case VT_UI1:
-        result = read.bVal;
-        break;
-      default:
-        result = static_cast<SHORT>(read.uiVal);
-        break;  // the low 16 bits
-    }
-    ClearValue(local.get());
-    value = result;
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  return ReadFieldAs(
+      [&](VARIANT* read) { GetValueByName(name, read); },
+      [](const VARIANT& read, int& result) { return result = IntFromValue(read), true; }, value);
 }
 
 BOOL CADORecordset::ReadFieldDouble(const char* name, double& value) {
-  try {
-    dbaccess::CVariant local;
-    GetValueByName(name, &local);
-    const VARIANT& read = local.get();
-    double result = 0.0;  // also for the types that have no numeric value
-    switch (read.vt) {
-      case VT_I2:
-        result = read.iVal;
-        break;
-      case VT_I4:
-        result = read.lVal;
-        break;
-      case VT_INT:
-        result = read.intVal;
-        break;
-      case VT_UI1:
-        result = read.bVal;
-        break;
-      case VT_R4:
-        result = read.fltVal;
-        break;
-      case VT_R8:
-        result = read.dblVal;
-        break;
-      case VT_CY:
-        result = CurrencyToDouble(read);
-        break;
-      case VT_DECIMAL:
-        result = DecimalToDouble(read.decVal);
-        break;
-      case VT_DATE:
-        result = read.date;
-        break;
-      default:
-        break;
-    }
-    ClearValue(local.get());
-    value = result;
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  return ReadFieldAs(
+      [&](VARIANT* read) { GetValueByName(name, read); },
+      [](const VARIANT& read, double& result) { return result = DoubleFromValue(read), true; },
+      value);
 }
 
 BOOL CADORecordset::ReadFieldText(const char* name, std::string& text, const char* dateFormat) {
-  try {
-    dbaccess::CVariant local;
-    GetValueByName(name, &local);
-    std::string result;
-    const bool converted = ValueToText(local.get(), dateFormat, result);
-    ClearValue(local.get());
-    if (!converted) return FALSE;
-    text.swap(result);
-    return TRUE;
-  } catch (const PlatformError& error) {
-    ReportRecordsetError(error);
-    return FALSE;
-  }
+  return ReadFieldAs([&](VARIANT* read) { GetValueByName(name, read); },
+                     [dateFormat](const VARIANT& read, std::string& result) {
+                       return ValueToText(read, dateFormat, result);
+                     },
+                     text);
 }
 
 BOOL CADORecordset::ReadFieldVariant(int index, VARIANT& value) {
