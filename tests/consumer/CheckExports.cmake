@@ -9,7 +9,7 @@ set(required
   "CZEMAConfigAcs::Close()" "typeinfo for CZEMATagAcs" "typeinfo for CZEMAConfigAcs"
   "typeinfo for PlatformError"
   " VariantInit" " VariantClear" " VariantCopy" " VariantChangeType" " SysAllocString"
-  " SysAllocStringLen" " SysFreeString" " SysStringLen")
+  " SysAllocStringLen" " SysFreeString" " SysStringLen" " ZemaConfigGeneration")
 foreach(name ${required})
   string(FIND "${symbols}" "${name}" at)
   if(at EQUAL -1)

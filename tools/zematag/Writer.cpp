@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "ToolError.h"
+#include "Tracking.h"
 
 CWriter::CWriter(const std::string& path) {
   std::error_code error;
@@ -13,6 +14,7 @@ CWriter::CWriter(const std::string& path) {
   try {
     writer = CZEMAConfigAcs::Open(path.c_str());
   } catch (int) {
+    tracking::ExplainRefusedWriter(path);
     throw ToolError(fmt::format("{}: does not open as a tag database", path));
   }
   if (writer == nullptr) throw ToolError(fmt::format("{}: does not open as a tag database", path));

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/ado/ado_objects.h"
+#include "platform/ado/audit.h"
 #include "platform/faults/faults.h"
 
 namespace platform {
@@ -341,6 +342,11 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
     sqlite3_close_v2(db);
     return Fail(E_FAIL, {&IID_Connection, "SQLite"},
                 "Could not open file '" + path + "': " + message + ".");
+  }
+  std::string auditError;
+  if (!PrepareAuditConnection(db, readOnly, &auditError)) {
+    sqlite3_close_v2(db);
+    return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "'" + path + "': " + auditError);
   }
   db_ = db;
   readOnly_ = readOnly;
