@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "ZEMABatch.h"
 #include "ZEMAGeneration.h"
 #include "ZEMATagAcs.h"
 #include "platform/com/com.h"
@@ -178,6 +179,11 @@ TEST(AuditConnection, AuditLogWithOtherColumnsRefusesEveryWriter) {
     thrown = value;
   }
   EXPECT_EQ(thrown, 0) << "the writer does not open";
+  char reason[512] = {};
+  ZemaLastError(reason, sizeof reason);
+  EXPECT_NE(std::string(reason).find("AuditLog has the wrong columns (Who, What"),
+            std::string::npos)
+      << reason;
   EXPECT_EQ(QueryText(path, "SELECT count(*) FROM Tags"), "1") << "nothing was written";
   // Reading stays possible: the trail is not touched by a Load.
   EXPECT_EQ(CZEMATagAcs::Instance()->Load(path.c_str()), 1);

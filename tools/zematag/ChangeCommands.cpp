@@ -7,6 +7,8 @@ namespace {
 
 // The options live as long as the process: the parser fills them, the action reads them later.
 struct ChangeOptions {
+  DiffOptions diff;
+  ApplyOptions apply;
   std::string auditDatabase;
   LogOptions log;
   WatchOptions watch;
@@ -21,6 +23,24 @@ ChangeOptions& Options() {
 
 void AddChangeCommands(CLI::App& app, std::function<int()>* action) {
   ChangeOptions& options = Options();
+
+  CLI::App* diff = app.add_subcommand("diff", "show what differs between two tag databases");
+  diff->add_option("A", options.diff.from, "the earlier tag database")->required();
+  diff->add_option("B", options.diff.to, "the later tag database")->required();
+  diff->add_option("--format", options.diff.format, "text or json (default text)")
+      ->check(CLI::IsMember({"text", "json"}));
+  diff->add_option("--changeset", options.diff.changeset,
+                   "also write the change set that turns A into B to this file");
+  diff->callback([&options, action] { *action = [&options] { return RunDiff(options.diff); }; });
+
+  CLI::App* apply =
+      app.add_subcommand("apply", "apply a change set of zematag diff to a tag database");
+  apply->add_option("FILE", options.apply.changeset, "change set file")->required();
+  apply->add_option("DB", options.apply.database, "tag database")->required();
+  apply->add_flag("--force", options.apply.force,
+                  "apply even where the database no longer holds the values the change set "
+                  "expects");
+  apply->callback([&options, action] { *action = [&options] { return RunApply(options.apply); }; });
 
   CLI::App* audit = app.add_subcommand("audit", "manage the audit trail of a tag database");
   audit->require_subcommand(1);
