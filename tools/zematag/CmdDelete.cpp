@@ -35,7 +35,9 @@ int RunDelete(const std::string& database, const std::vector<std::string>& names
       ReportError(fmt::format("{}: no tag named {}", database, name));
       status = 1;
     } else {
-      present.push_back(name.c_str());
+      // DeleteTags removes one tag per name it is given: a name that several tags share is
+      // given once for each.
+      present.insert(present.end(), count, name.c_str());
     }
   }
   if (!present.empty()) {
@@ -54,9 +56,10 @@ int RunDelete(const std::string& database, const std::vector<std::string>& names
   if (ZemaCommitBatch(writer.Get()) != 1)
     throw ToolError(fmt::format("{}: {}; nothing was deleted", database, LibraryFailureText()));
   size_t deleted = 0;
-  for (const char* name : present) {
+  for (const auto& [name, count] : before) {
+    if (count == 0) continue;
     const size_t left = reader.TagIdsNamed(name).size();
-    deleted += before[name] - std::min(left, before[name]);
+    deleted += count - std::min(left, count);
     if (left > 0) {
       ReportError(fmt::format("{}: tag {} was not deleted", database, name));
       status = 1;
