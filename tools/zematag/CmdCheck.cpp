@@ -69,7 +69,15 @@ int RunCheck(const CheckOptions& options) {
   // make it worse.
   const std::vector<std::string> damage = store.IntegrityProblems();
   if (!damage.empty()) {
-    for (const std::string& line : damage) problems.Add("damaged file", line);
+    for (const std::string& problem : damage) {
+      size_t start = 0;
+      while (start < problem.size()) {
+        size_t end = problem.find('\n', start);
+        if (end == std::string::npos) end = problem.size();
+        if (end > start) problems.Add("damaged file", problem.substr(start, end - start));
+        start = end + 1;
+      }
+    }
     problems.Summarise();
     fmt::print("{}: the database file is damaged ({} problem(s)); restore it from a backup{}\n",
                database, problems.total,

@@ -100,10 +100,15 @@ std::vector<long long> CSchemaStore::TagIdsNamed(const std::string& name) {
 
 std::vector<std::string> CSchemaStore::IntegrityProblems() {
   std::vector<std::string> problems;
-  Query("PRAGMA integrity_check",
-        [&](const std::vector<std::string>& row, const std::vector<bool>&) {
-          if (row[0] != "ok") problems.push_back(row[0]);
-        });
+  try {
+    Query("PRAGMA integrity_check",
+          [&](const std::vector<std::string>& row, const std::vector<bool>&) {
+            if (row[0] != "ok") problems.push_back(row[0]);
+          });
+  } catch (const ToolError&) {
+    // A file damaged badly enough stops the check itself: that is one more problem.
+    problems.push_back(fmt::format("the check stopped: {}", sqlite3_errmsg(db)));
+  }
   return problems;
 }
 

@@ -148,9 +148,15 @@ int main(int argc, char** argv) {
   } catch (const ToolError& e) {
     ReportError(e.what());
   } catch (const PlatformError& e) {
+    // The library's own words when it knows the kind (locked, damaged, disk full, ...).
+    int kind = 0;
+    const std::string why = LibraryFailureText(&kind);
     const std::string description = e.Description();
-    ReportError(fmt::format("the database engine failed: {}{}", e.what(),
-                            description.empty() ? "" : " (" + description + ")"));
+    if (IsFatalLibraryFailure(kind))
+      ReportError(why);
+    else
+      ReportError(fmt::format("the database engine failed: {}{}", e.what(),
+                              description.empty() ? "" : " (" + description + ")"));
   } catch (int) {
     ReportError("the database does not open as a tag database");
   } catch (const std::exception& e) {
