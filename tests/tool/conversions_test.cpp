@@ -1,11 +1,10 @@
 // The text forms of zematag: values converted to VARIANTs and back, and the CSV reader and writer.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <cmath>
 
 #include "Csv.h"
 #include "Text.h"

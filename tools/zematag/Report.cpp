@@ -69,6 +69,11 @@ std::string LibraryFailureText(int* kind) {
   if (kind != nullptr) *kind = found;
   std::string detail = text;
   while (!detail.empty() && (detail.back() == '.' || detail.back() == '\n')) detail.pop_back();
+  // The library's text is "Its own sentence (the engine's words)": for a kind the tool names
+  // itself, the engine's words are the detail worth adding.
+  const size_t open = detail.find(" (");
+  if (open != std::string::npos && !detail.empty() && detail.back() == ')')
+    detail = detail.substr(open + 2, detail.size() - open - 3);
   const auto with = [&](const char* words) {
     return detail.empty() ? std::string(words) : fmt::format("{} ({})", words, detail);
   };
@@ -86,6 +91,8 @@ std::string LibraryFailureText(int* kind) {
     case ZEMA_ERR_NOT_FOUND:
       return with("no such database file");
     default:
+      detail = text;
+      while (!detail.empty() && (detail.back() == '.' || detail.back() == '\n')) detail.pop_back();
       return detail.empty() ? "the library gave no reason" : detail;
   }
 }
