@@ -42,6 +42,13 @@ plant_db() {  # plant_db DB [init options]: the example plant, imported
   "$ZEMATAG" import "$db" "$EXAMPLE/tags.csv" >/dev/null
 }
 q() { sqlite3 "$@"; }
+# The content of a database, committed rows included, as one hash.
+content() { sqlite3 "$1" .dump | md5sum; }
+# A copy of a database with everything committed to it (its WAL may still hold the last writes).
+copy_db() {
+  rm -f "$2" "$2-wal" "$2-shm"
+  sqlite3 "$1" ".backup '$2'"
+}
 
 case "$case_name" in
 
@@ -138,7 +145,7 @@ watch)
 
 diff)
   plant_db a.db
-  cp a.db b.db
+  copy_db a.db b.db
   # b: one tag deleted, one described anew, a display unit and a value changed, one tag added.
   "$ZEMATAG" delete b.db TIC-101 >/dev/null
   q b.db "UPDATE Tags SET TagDesc = 'changed' WHERE TagName = 'TT-101';
@@ -189,7 +196,7 @@ PY
 
 apply)
   plant_db a.db
-  cp a.db b.db
+  copy_db a.db b.db
   "$ZEMATAG" delete b.db TIC-101 >/dev/null
   q b.db "UPDATE Tags SET TagDesc = 'changed' WHERE TagName = 'TT-101';
     UPDATE PIDController SET SP = 99 WHERE TagID = (SELECT TagID FROM Tags WHERE TagName = 'FIC-102');"
@@ -216,16 +223,16 @@ apply)
   contains out.txt "bar"
 
   # Applied twice: every change meets what it already made; nothing is written.
-  before=$(md5sum <c.db)
+  before=$(content c.db)
   run_fails apply ab.cs c.db
   contains err.txt "tag NEW-1: the target already has the Tags row that the change set adds"
   contains err.txt "tag TIC-101: the target has no Tags row to delete"
   contains err.txt "tag FIC-102: PIDController.SP is 99 in the target, the change set expects 26.92"
   contains err.txt "nothing applied"
-  [ "$(md5sum <c.db)" = "$before" ] || fail "a refused apply changed the file"
+  [ "$(content c.db)" = "$before" ] || fail "a refused apply changed the file"
 
   # A target changed since the diff: refused, naming tag and column, unless forced.
-  cp a.db e.db
+  copy_db a.db e.db
   q e.db "UPDATE Tags SET TagDesc = 'someone else' WHERE TagName = 'TT-101'"
   run_fails apply ab.cs e.db
   contains err.txt 'tag TT-101: Tags.TagDesc is "someone else" in the target, the change set expects "Feed tank T-101 temperature transmitter"'
@@ -239,14 +246,14 @@ apply)
   sed 's/^field *= *SP *DOUBLE/field = SP LONG/' "$EXAMPLE/types.ini" >other.ini
   "$ZEMATAG" init f.db --types other.ini >/dev/null
   "$ZEMATAG" import f.db "$EXAMPLE/tags.csv" >/dev/null 2>&1 || true  # SP values are not whole
-  before=$(md5sum <f.db)
+  before=$(content f.db)
   run_fails apply ab.cs f.db
   contains err.txt "is a change set for another schema than f.db: type PIDController has fields"
-  [ "$(md5sum <f.db)" = "$before" ] || fail "a refused apply changed the file"
+  [ "$(content f.db)" = "$before" ] || fail "a refused apply changed the file"
 
   # Cut short anywhere, or not a change set at all: refused, nothing written.
-  cp a.db g.db
-  before=$(md5sum <g.db)
+  copy_db a.db g.db
+  before=$(content g.db)
   size=$(stat -c %s ab.cs)
   for cut in 0 1 7 40 $((size / 3)) $((size / 2)) $((size - 20)) $((size - 1)); do
     head -c "$cut" ab.cs >cut.cs
@@ -257,13 +264,13 @@ apply)
   contains err.txt "not a complete change set"
   run_fails apply missing.cs g.db
   contains err.txt "missing.cs"
-  [ "$(md5sum <g.db)" = "$before" ] || fail "a refused apply changed the file"
+  [ "$(content g.db)" = "$before" ] || fail "a refused apply changed the file"
   ;;
 
 apply_killed)
   # kill -9 in the middle of apply: the target is as before or fully applied, never half.
   plant_db a.db
-  cp a.db b.db
+  copy_db a.db b.db
   python3 -c "
 print('TagName,TagType,TagDesc,PV,PV.EU')
 for i in range(4000): print(f'BIG-{i},PIDController,big tag {i},{i}.5,bar')" >big.csv
@@ -272,8 +279,7 @@ for i in range(4000): print(f'BIG-{i},PIDController,big tag {i},{i}.5,bar')" >bi
   run_fails diff a.db b.db --changeset ab.cs
   before=0 after=0
   for delay in 0.01 0.03 0.05 0.08 0.1 0.15 0.2 0.3 0.5 1.5; do
-    cp a.db t.db
-    rm -f t.db-wal t.db-shm
+    copy_db a.db t.db
     "$ZEMATAG" apply ab.cs t.db >/dev/null 2>&1 &
     pid=$!
     sleep "$delay"

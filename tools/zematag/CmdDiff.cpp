@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "ChangeCommands.h"
 #include "Changeset.h"
@@ -163,24 +162,7 @@ void PrintJson(const CPlantSnapshot& from, const CPlantSnapshot& to, const CPlan
 
 int RunDiff(const DiffOptions& options) {
   CPlantSnapshot from, to;
-  // The two files are read side by side: each reader has a connection of its own.
-  std::exception_ptr failure;
-  std::thread second([&] {
-    try {
-      CSqlitePlantReader(options.to).Read(&to);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-  });
-  try {
-    CSqlitePlantReader(options.from).Read(&from);
-  } catch (...) {
-    second.join();
-    throw;
-  }
-  second.join();
-  if (failure) std::rethrow_exception(failure);
-
+  ReadPlants(options.from, options.to, &from, &to);
   const CPlantDiff diff = DiffPlants(from, to);
   if (options.format == "json")
     PrintJson(from, to, diff);

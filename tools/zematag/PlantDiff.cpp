@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <exception>
 #include <map>
+#include <thread>
 
 #include "Text.h"
 
@@ -220,4 +222,24 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
   std::sort(diff.tags.begin(), diff.tags.end(),
             [](const CTagChange& a, const CTagChange& b) { return a.name < b.name; });
   return diff;
+}
+
+void ReadPlants(const std::string& fromPath, const std::string& toPath, CPlantSnapshot* from,
+                CPlantSnapshot* to) {
+  std::exception_ptr failure;
+  std::thread second([&] {
+    try {
+      CSqlitePlantReader(toPath).Read(to);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  try {
+    CSqlitePlantReader(fromPath).Read(from);
+  } catch (...) {
+    second.join();
+    throw;
+  }
+  second.join();
+  if (failure) std::rethrow_exception(failure);
 }

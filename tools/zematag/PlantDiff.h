@@ -44,6 +44,11 @@ struct CPlantDiff {
   bool Empty() const { return types.empty() && tags.empty(); }
 };
 
+// Reads two SQLite tag databases side by side (a connection and a thread each); throws the
+// ToolError of the first that fails.
+void ReadPlants(const std::string& fromPath, const std::string& toPath, CPlantSnapshot* from,
+                CPlantSnapshot* to);
+
 CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to);
 
 // The columns of one whole tag (for an added or removed one): Tags columns, values, display.
