@@ -39,6 +39,13 @@ struct ExpectedType {
   std::string fields;
 };
 
+// A value table of the target that the change set writes: its name there and its fields.
+struct TargetTable {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> fields;
+};
+using TargetTables = std::map<std::string, TargetTable>;  // by change set table
+
 struct TableShape {
   std::string name;
   int columns = 0;
@@ -190,14 +197,11 @@ ChangesetContents ReadContents(const std::string& file, std::string& bytes) {
 // The target's type of that name: id and fields, or false.
 bool TargetType(tracking::CTrackedDb& db, const std::string& name, ExpectedType* type) {
   bool found = false;
-  db.Query(fmt::format("SELECT TypeName, TypeID FROM \"TagTypes\" WHERE TypeName = '{}' COLLATE "
+  std::string literal = "'";
+  for (char c : name) literal += c == '\'' ? std::string("''") : std::string(1, c);
+  db.Query(fmt::format("SELECT TypeName, TypeID FROM \"TagTypes\" WHERE TypeName = {}' COLLATE "
                        "NOCASE LIMIT 1",
-                       [&] {
-                         std::string quoted;
-                         for (char c : name)
-                           quoted += c == '\'' ? std::string("''") : std::string(1, c);
-                         return quoted;
-                       }()),
+                       literal),
            [&](sqlite3_stmt* row) {
              found = true;
              type->name = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
@@ -216,8 +220,8 @@ bool TargetType(tracking::CTrackedDb& db, const std::string& name, ExpectedType*
 
 // Refuses a change set whose tables do not fit the target. Returns the target's layout of each
 // value table the change set writes.
-std::map<std::string, std::vector<std::pair<std::string, std::string>>> CheckSchema(
-    const std::string& file, const std::string& database, const ChangesetContents& contents) {
+TargetTables CheckSchema(const std::string& file, const std::string& database,
+                         const ChangesetContents& contents) {
   tracking::CTrackedDb db = tracking::CTrackedDb::Open(database, false);
   for (const char* table : {"TagTypes", "Tags", "HMIInfo"})
     if (!db.HasTable(table))
@@ -241,7 +245,7 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> CheckSch
       throw ToolError(other + fmt::format("type {} has fields ({}) there, ({}) in the change set",
                                           expected.name, target.fields, expected.fields));
   }
-  std::map<std::string, std::vector<std::pair<std::string, std::string>>> layouts;
+  TargetTables layouts;
   for (const TableShape& table : contents.tables) {
     int expectedColumns = 0;
     if (table.name == changeset::kTags) expectedColumns = changeset::kTagsTableColumns;
@@ -254,12 +258,11 @@ std::map<std::string, std::vector<std::pair<std::string, std::string>>> CheckSch
         throw ToolError(other + fmt::format("type {} is not described", typeName));
       ExpectedType target;
       TargetType(db, typeName, &target);
-      auto& fields = layouts[table.name];
+      TargetTable& layout = layouts[table.name];
+      layout.name = target.name;
       for (auto& column : db.Columns(target.name))
-        if (!EqualsNoCase(column.first, "TagID")) fields.push_back(column);
-      expectedColumns = 1 + static_cast<int>(fields.size());
-      layouts[table.name] = fields;
-      layouts[table.name].insert(layouts[table.name].begin(), {target.name, ""});  // the table
+        if (!EqualsNoCase(column.first, "TagID")) layout.fields.push_back(column);
+      expectedColumns = 1 + static_cast<int>(layout.fields.size());
     }
     if (table.columns != expectedColumns)
       throw ToolError(other + fmt::format("table {} has {} columns in the change set, {} here",
@@ -358,9 +361,8 @@ std::string Column(const std::string& name) { return QuoteName(name); }
 // The temporary triggers that carry each row the engine writes into the scratch tables on to
 // the target's tables. Unqualified names resolve to the target: the scratch tables all start
 // with "zema:".
-std::string WriteThroughSql(
-    const std::map<std::string, std::vector<std::pair<std::string, std::string>>>& layouts,
-    const std::vector<std::string>& targetValueTables) {
+std::string WriteThroughSql(const TargetTables& layouts,
+                            const std::vector<std::string>& targetValueTables) {
   const std::string tagId =
       "(SELECT min(\"TagID\") FROM \"Tags\" WHERE \"TagName\" = {}.\"TagName\")";
   const auto id = [&](const char* row) { return fmt::format(tagId, row); };
@@ -419,15 +421,15 @@ std::string WriteThroughSql(
 
   int number = 0;
   for (const auto& [scratchTable, layout] : layouts) {
-    const std::string target = QuoteName(layout.front().first);
+    const std::string target = QuoteName(layout.name);
     columns.clear();
     values.clear();
     assignments.clear();
-    for (size_t i = 1; i < layout.size(); ++i) {
-      columns += ", " + Column(layout[i].first);
-      values += ", NEW." + Column(layout[i].first);
-      assignments += std::string(assignments.empty() ? "" : ", ") + Column(layout[i].first) +
-                     " = NEW." + Column(layout[i].first);
+    for (const auto& field : layout.fields) {
+      columns += ", " + Column(field.first);
+      values += ", NEW." + Column(field.first);
+      assignments += std::string(assignments.empty() ? "" : ", ") + Column(field.first) +
+                     " = NEW." + Column(field.first);
     }
     const std::string scratch = QuoteName(scratchTable);
     ++number;
@@ -490,12 +492,11 @@ int RunApply(const ApplyOptions& options) {
     context.columns[changeset::kHmi] = {"TagName", "FieldName"};
     for (const char* column : kHmiColumns) context.columns[changeset::kHmi].push_back(column);
     for (const auto& [table, layout] : layouts) {
-      create += changeset::CreateValuesSql(
-          table.substr(std::strlen(changeset::kValuesPrefix)),
-          std::vector<std::pair<std::string, std::string>>(layout.begin() + 1, layout.end()));
+      create += changeset::CreateValuesSql(table.substr(std::strlen(changeset::kValuesPrefix)),
+                                           layout.fields);
       auto& names = context.columns[table];
       names.push_back("TagName");
-      for (size_t i = 1; i < layout.size(); ++i) names.push_back(layout[i].first);
+      for (const auto& field : layout.fields) names.push_back(field.first);
     }
     scratch.Execute(create, options.database);
 
@@ -513,8 +514,8 @@ int RunApply(const ApplyOptions& options) {
                                     " ORDER BY rowid"));
     for (const auto& [table, layout] : layouts) {
       sql = fmt::format("INSERT OR IGNORE INTO main.{} SELECT ?1", QuoteName(table));
-      for (size_t i = 1; i < layout.size(); ++i) sql += ", " + Column(layout[i].first);
-      loads.push_back(scratch.Prepare(sql + " FROM target." + QuoteName(layout.front().first) +
+      for (const auto& field : layout.fields) sql += ", " + Column(field.first);
+      loads.push_back(scratch.Prepare(sql + " FROM target." + QuoteName(layout.name) +
                                       " WHERE \"TagID\" = " + tagId + " ORDER BY rowid"));
     }
     for (const std::string& name : contents.tagNames)
