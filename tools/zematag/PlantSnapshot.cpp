@@ -160,6 +160,39 @@ std::vector<CCell> DecodeCells(const std::string& encoded) {
 
 namespace {
 
+// AppendCell(encoded, CCell::FromSqlite(value)) without the cell in between: the reader encodes
+// millions of values.
+void AppendValue(std::string* encoded, sqlite3_value* value) {
+  const int type = sqlite3_value_type(value);
+  switch (type) {
+    case SQLITE_INTEGER: {
+      const int64_t integer = sqlite3_value_int64(value);
+      encoded->push_back(static_cast<char>(CCell::kInteger));
+      encoded->append(reinterpret_cast<const char*>(&integer), sizeof(integer));
+      return;
+    }
+    case SQLITE_FLOAT: {
+      const double real = sqlite3_value_double(value);
+      encoded->push_back(static_cast<char>(CCell::kReal));
+      encoded->append(reinterpret_cast<const char*>(&real), sizeof(real));
+      return;
+    }
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      const char* bytes = type == SQLITE_TEXT
+                              ? reinterpret_cast<const char*>(sqlite3_value_text(value))
+                              : static_cast<const char*>(sqlite3_value_blob(value));
+      const uint32_t size = static_cast<uint32_t>(sqlite3_value_bytes(value));
+      encoded->push_back(static_cast<char>(type == SQLITE_TEXT ? CCell::kText : CCell::kBlob));
+      encoded->append(reinterpret_cast<const char*>(&size), sizeof(size));
+      if (size > 0) encoded->append(bytes, size);
+      return;
+    }
+    default:
+      encoded->push_back(static_cast<char>(CCell::kNull));
+  }
+}
+
 std::string Text(sqlite3_stmt* row, int i) {
   const unsigned char* text = sqlite3_column_text(row, i);
   return text != nullptr ? reinterpret_cast<const char*>(text) : "";
@@ -219,7 +252,7 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
     tag.name = Text(row, 1);
     tag.typeId = sqlite3_column_int64(row, 3);
     for (size_t i = 0; i < kTagColumnCount; ++i)
-      AppendCell(&tag.head, CCell::FromSqlite(sqlite3_column_value(row, static_cast<int>(i) + 2)));
+      AppendValue(&tag.head, sqlite3_column_value(row, static_cast<int>(i) + 2));
     if (!plant->byName.emplace(tag.name, plant->tags.size()).second) {
       ++plant->duplicateNames;  // a later tag of the same name is not the one callers find
       return;
@@ -240,8 +273,7 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
       if (tag.typeId != type.id || tag.hasValues) return;
       tag.hasValues = true;
       for (size_t i = 0; i < type.fields.size(); ++i)
-        AppendCell(&tag.values,
-                   CCell::FromSqlite(sqlite3_column_value(row, static_cast<int>(i) + 1)));
+        AppendValue(&tag.values, sqlite3_column_value(row, static_cast<int>(i) + 1));
     });
   }
 
@@ -254,7 +286,7 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
     if (found == byId.end()) return;
     std::string encoded;
     for (size_t i = 0; i < kHmiColumnCount; ++i)
-      AppendCell(&encoded, CCell::FromSqlite(sqlite3_column_value(row, static_cast<int>(i) + 2)));
+      AppendValue(&encoded, sqlite3_column_value(row, static_cast<int>(i) + 2));
     plant->tags[found->second].hmi.emplace_back(Text(row, 1), std::move(encoded));
   });
   // One display row per field, the first; in field-name order, so that row order does not count.
