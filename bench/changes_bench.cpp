@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 

@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
 #include "Tracking.h"
@@ -203,7 +202,7 @@ std::string Text(sqlite3_stmt* row, int i) {
 std::string ColumnOrNull(const std::vector<std::pair<std::string, std::string>>& columns,
                          const char* name) {
   for (const auto& column : columns)
-    if (EqualsNoCase(column.first, name)) return QuoteName(column.first);
+    if (EqualsNoCase(column.first, name)) return tracking::Quoted(column.first);
   return "NULL";
 }
 
@@ -265,8 +264,8 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
   for (const CTypeShape& type : plant->types) {
     if (!type.hasTable || plant->TypeById(type.id) != &type) continue;
     std::string select = "SELECT \"TagID\"";
-    for (const auto& field : type.fields) select += ", " + QuoteName(field.first);
-    db.Query(select + " FROM " + QuoteName(type.name), [&](sqlite3_stmt* row) {
+    for (const auto& field : type.fields) select += ", " + tracking::Quoted(field.first);
+    db.Query(select + " FROM " + tracking::Quoted(type.name), [&](sqlite3_stmt* row) {
       const auto found = byId.find(sqlite3_column_int64(row, 0));
       if (found == byId.end()) return;
       CTagSnapshot& tag = plant->tags[found->second];

@@ -9,7 +9,6 @@
 #include <filesystem>
 
 #include "Layout.h"
-#include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
 
@@ -81,7 +80,7 @@ std::string RowJson(const std::vector<std::pair<std::string, std::string>>& colu
                     const char* row) {
   std::string sql = "'{'";
   for (size_t i = 0; i < columns.size(); ++i) {
-    const std::string value = fmt::format("{}.{}", row, QuoteName(columns[i].first));
+    const std::string value = fmt::format("{}.{}", row, Quoted(columns[i].first));
     sql += fmt::format(
         " || {} || json_quote(CASE typeof({}) WHEN 'blob' THEN 'X''' || hex({}) || '''' ELSE {} "
         "END)",
@@ -98,10 +97,19 @@ bool HasColumn(const std::vector<std::pair<std::string, std::string>>& columns, 
 
 std::string TriggerName(const char* kind, const std::string& table, const char* operation) {
   // Blanks in the name: no trigger of anyone else's can be called the same.
-  return QuoteName(fmt::format("zema {} {} {}", kind, table, operation));
+  return Quoted(fmt::format("zema {} {} {}", kind, table, operation));
 }
 
 }  // namespace
+
+std::string Quoted(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
 
 void RegisterAuditFunctions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
@@ -193,7 +201,7 @@ std::vector<std::string> TrackedTables(CTrackedDb& db) {
                   "sqlite_master m WHERE m.type = 'table' AND (lower(m.name) IN ('tags', "
                   "'hmiinfo', 'tagtypes') OR lower(m.name) IN (SELECT lower(TypeName) FROM {})) "
                   "ORDER BY m.rowid",
-                  QuoteName(layout::kTagTypes)),
+                  Quoted(layout::kTagTypes)),
       [&](sqlite3_stmt* row) {
         const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
         if (EqualsNoCase(name, kAuditLog) || EqualsNoCase(name, kGenerationTable)) return;
@@ -209,14 +217,14 @@ void InstallGeneration(CTrackedDb& db) {
       // A random start, so that two databases hardly ever show the same number.
       "INSERT INTO {0} SELECT (abs(random()) % 2147483647) * 4294967296 WHERE NOT EXISTS "
       "(SELECT 1 FROM {0});\n",
-      QuoteName(kGenerationTable), QuoteName("Generation"));
+      Quoted(kGenerationTable), Quoted("Generation"));
   for (const std::string& table : TrackedTables(db))
     for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
       sql += fmt::format(
           "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN UPDATE {} SET {} = {} + 1; "
           "END;\n",
-          TriggerName("generation", table, operation), operation, QuoteName(table),
-          QuoteName(kGenerationTable), QuoteName("Generation"), QuoteName("Generation"));
+          TriggerName("generation", table, operation), operation, Quoted(table),
+          Quoted(kGenerationTable), Quoted("Generation"), Quoted("Generation"));
   db.Execute(sql);
 }
 
@@ -241,14 +249,14 @@ void InstallAudit(CTrackedDb& db) {
         fmt::format("{}: table AuditLog has the wrong columns ({}); rename or remove it first",
                     db.Path(), found));
   InstallGeneration(db);
-  const std::string log = QuoteName(kAuditLog);
+  const std::string log = Quoted(kAuditLog);
   std::string sql = fmt::format(
       "CREATE TABLE IF NOT EXISTS {} ({} INTEGER PRIMARY KEY, {} TEXT NOT NULL, {} TEXT, {} "
       "TEXT, {} TEXT, {} TEXT NOT NULL, {} TEXT NOT NULL, {} INTEGER, {} TEXT, {} TEXT, {} "
       "TEXT);\n",
-      log, QuoteName("AuditID"), QuoteName("Time"), QuoteName("OsUser"), QuoteName("Host"),
-      QuoteName("Program"), QuoteName("Operation"), QuoteName("TableName"), QuoteName("TagID"),
-      QuoteName("TagName"), QuoteName("Before"), QuoteName("After"));
+      log, Quoted("AuditID"), Quoted("Time"), Quoted("OsUser"), Quoted("Host"), Quoted("Program"),
+      Quoted("Operation"), Quoted("TableName"), Quoted("TagID"), Quoted("TagName"),
+      Quoted("Before"), Quoted("After"));
   for (const char* operation : {"UPDATE", "DELETE"})
     sql += fmt::format(
         "CREATE TRIGGER IF NOT EXISTS {} BEFORE {} ON {} BEGIN SELECT RAISE(ABORT, 'the audit "
@@ -262,7 +270,7 @@ void InstallAudit(CTrackedDb& db) {
       const char* row = operation[0] == 'D' ? "OLD" : "NEW";
       std::string name = "NULL";
       if (isTags && HasColumn(columns, layout::kTagName)) {
-        name = fmt::format("{}.{}", row, QuoteName(layout::kTagName));
+        name = fmt::format("{}.{}", row, Quoted(layout::kTagName));
       } else if (hasTagId) {
         // The tag's row is gone when the writer deletes its value and display rows: then the
         // name comes from the trail's latest few rows, where its deletion was just recorded.
@@ -270,19 +278,19 @@ void InstallAudit(CTrackedDb& db) {
             "COALESCE((SELECT {0} FROM {1} WHERE {2} = {3}.{2}), (SELECT {0} FROM {4} WHERE "
             "{5} > (SELECT max({5}) FROM {4}) - 64 AND {2} = {3}.{2} AND {6} = {7} ORDER BY {5} "
             "DESC LIMIT 1))",
-            QuoteName(layout::kTagName), QuoteName(layout::kTags), QuoteName(layout::kTagID), row,
-            log, QuoteName("AuditID"), QuoteName("TableName"), Literal(layout::kTags));
+            Quoted(layout::kTagName), Quoted(layout::kTags), Quoted(layout::kTagID), row, log,
+            Quoted("AuditID"), Quoted("TableName"), Literal(layout::kTags));
       }
       sql += fmt::format(
           "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN INSERT INTO {} ({}, {}, {}, {}, "
           "{}, {}, {}, {}, {}, {}) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), "
           "zema_audit_user(), zema_audit_host(), zema_audit_program(), {}, {}, {}, {}, {}, {}); "
           "END;\n",
-          TriggerName("audit", table, operation), operation, QuoteName(table), log,
-          QuoteName("Time"), QuoteName("OsUser"), QuoteName("Host"), QuoteName("Program"),
-          QuoteName("Operation"), QuoteName("TableName"), QuoteName("TagID"), QuoteName("TagName"),
-          QuoteName("Before"), QuoteName("After"), Literal(Lower(operation)), Literal(table),
-          hasTagId ? fmt::format("{}.{}", row, QuoteName(layout::kTagID)) : "NULL", name,
+          TriggerName("audit", table, operation), operation, Quoted(table), log, Quoted("Time"),
+          Quoted("OsUser"), Quoted("Host"), Quoted("Program"), Quoted("Operation"),
+          Quoted("TableName"), Quoted("TagID"), Quoted("TagName"), Quoted("Before"),
+          Quoted("After"), Literal(Lower(operation)), Literal(table),
+          hasTagId ? fmt::format("{}.{}", row, Quoted(layout::kTagID)) : "NULL", name,
           operation[0] == 'I' ? "NULL" : RowJson(columns, "OLD"),
           operation[0] == 'D' ? "NULL" : RowJson(columns, "NEW"));
     }

@@ -62,6 +62,9 @@ class CTrackedDb {
   std::string path;
 };
 
+// A name quoted as an SQL identifier ("a""b").
+std::string Quoted(const std::string& name);
+
 // Registers zema_audit_user(), zema_audit_host() and zema_audit_program() on db.
 void RegisterAuditFunctions(sqlite3* db);
 
