@@ -44,7 +44,7 @@ def main():
         return a / c if a is not None and c not in (None, 0) else None
 
     diff, load = ms("Changes/diff"), ms("Changes/load")
-    row("diff of 2 plants (1%% changed) vs 1 Load", fmt_ms(diff), fmt_ms(load), ratio(diff, load),
+    row("diff of 2 plants (1% changed) vs 1 Load", fmt_ms(diff), fmt_ms(load), ratio(diff, load),
         "<= 2x", lambda v: v <= 2.0)
     audit, plain = ms("Changes/save_audit"), ms("Changes/save_plain")
     row("SaveTags %d with audit trail vs without" % saves, fmt_ms(audit), fmt_ms(plain),
