@@ -6,65 +6,13 @@
 #include <cmath>
 
 #include "Text.h"
+#include "platform/ado/column_type.h"
 
 // Numbers and dates are read and written by VariantChangeType, the library's own conversions;
 // what is the tool's own is kept here: its truth words, its shapes of number text (whole numbers
 // without a point, exact numbers without an exponent), a time alone as day 0, the shortest text
 // of a real, and exact text without insignificant zeros.
 namespace {
-
-struct TypeWord {
-  const char* word;
-  ValueKind kind;
-};
-
-// The declared type names the library understands, with the kind of value each holds.
-constexpr TypeWord kTypeWords[] = {
-    {"LONG", ValueKind::kInteger},
-    {"INT", ValueKind::kInteger},
-    {"INTEGER", ValueKind::kInteger},
-    {"INT4", ValueKind::kInteger},
-    {"MEDIUMINT", ValueKind::kInteger},
-    {"COUNTER", ValueKind::kInteger},
-    {"AUTOINCREMENT", ValueKind::kInteger},
-    {"BIGINT", ValueKind::kBigInt},
-    {"INT8", ValueKind::kBigInt},
-    {"SHORT", ValueKind::kSmallInt},
-    {"SMALLINT", ValueKind::kSmallInt},
-    {"INT2", ValueKind::kSmallInt},
-    {"BYTE", ValueKind::kByte},
-    {"TINYINT", ValueKind::kByte},
-    {"BIT", ValueKind::kBoolean},
-    {"YESNO", ValueKind::kBoolean},
-    {"BOOLEAN", ValueKind::kBoolean},
-    {"BOOL", ValueKind::kBoolean},
-    {"LOGICAL", ValueKind::kBoolean},
-    {"SINGLE", ValueKind::kSingle},
-    {"FLOAT4", ValueKind::kSingle},
-    {"DOUBLE", ValueKind::kDouble},
-    {"FLOAT", ValueKind::kDouble},
-    {"FLOAT8", ValueKind::kDouble},
-    {"REAL", ValueKind::kDouble},
-    {"NUMBER", ValueKind::kDouble},
-    {"NUMERIC", ValueKind::kDouble},
-    {"DECIMAL", ValueKind::kDecimal},
-    {"CURRENCY", ValueKind::kCurrency},
-    {"MONEY", ValueKind::kCurrency},
-    {"DATETIME", ValueKind::kDate},
-    {"DATE", ValueKind::kDate},
-    {"TIME", ValueKind::kDate},
-    {"TIMESTAMP", ValueKind::kDate},
-    {"VARCHAR", ValueKind::kText},
-    {"CHAR", ValueKind::kText},
-    {"NVARCHAR", ValueKind::kText},
-    {"NCHAR", ValueKind::kText},
-    {"CHARACTER", ValueKind::kText},
-    {"TEXT", ValueKind::kLongText},
-    {"MEMO", ValueKind::kLongText},
-    {"LONGTEXT", ValueKind::kLongText},
-    {"CLOB", ValueKind::kLongText},
-    {"NTEXT", ValueKind::kLongText},
-};
 
 struct Declaration {
   std::string word;  // upper case
@@ -101,10 +49,39 @@ Declaration Split(const std::string& declared) {
   return d;
 }
 
-const TypeWord* FindWord(const std::string& word) {
-  for (const TypeWord& entry : kTypeWords)
-    if (word == entry.word) return &entry;
-  return nullptr;
+// The tool's kind of value for the library's kind of column.
+ValueKind KindOf(const platform::ado::ColumnType& column) {
+  using platform::ado::ColumnKind;
+  switch (column.kind) {
+    case ColumnKind::kInteger:
+      return ValueKind::kInteger;
+    case ColumnKind::kBigInt:
+      return ValueKind::kBigInt;
+    case ColumnKind::kSmallInt:
+      return ValueKind::kSmallInt;
+    case ColumnKind::kByte:
+      return ValueKind::kByte;
+    case ColumnKind::kBoolean:
+      return ValueKind::kBoolean;
+    case ColumnKind::kSingle:
+      return ValueKind::kSingle;
+    case ColumnKind::kDouble:
+      return ValueKind::kDouble;
+    case ColumnKind::kCurrency:
+      return ValueKind::kCurrency;
+    case ColumnKind::kDate:
+      return ValueKind::kDate;
+    case ColumnKind::kDecimal:
+      return ValueKind::kDecimal;
+    case ColumnKind::kText:
+      return ValueKind::kText;
+    case ColumnKind::kLongText:
+      return ValueKind::kLongText;
+    case ColumnKind::kBinary:
+    case ColumnKind::kUntyped:
+      break;
+  }
+  return ValueKind::kUnsupported;
 }
 
 // The tool's own rules for the shape of number text, on top of what VariantChangeType reads:
@@ -290,36 +267,34 @@ std::string ParseScale(const std::string& text, bool round, float* value) {
 }
 
 ColumnType ColumnTypeOf(const std::string& declared) {
+  // The library's own reading of the declaration, so that the tool checks a value against the
+  // column the library will write it to.
+  const platform::ado::ColumnType column = platform::ado::ColumnTypeFromDeclared(declared.c_str());
   ColumnType type;
-  const Declaration d = Split(declared);
-  const TypeWord* entry = FindWord(d.word);
-  if (entry == nullptr) return type;
-  type.kind = entry->kind;
-  if (d.word == "NUMERIC" && d.first > 0) type.kind = ValueKind::kDecimal;
-  if (type.kind == ValueKind::kText) type.size = d.first > 0 ? static_cast<int>(d.first) : 255;
+  type.kind = KindOf(column);
+  if (type.kind == ValueKind::kText) type.size = static_cast<int>(column.definedSize);
   if (type.kind == ValueKind::kDecimal) {
-    type.precision = d.first > 0 && d.first <= 28 ? static_cast<int>(d.first) : 0;
-    type.scale = type.precision > 0 && d.second >= 0 ? static_cast<int>(d.second) : 28;
-    if (type.precision > 0 && type.scale > type.precision) type.scale = type.precision;
+    // Without a declared precision and scale the column keeps what it is given, up to 28
+    // decimals; with them, the library rounds to the scale, so more decimals are refused.
+    type.precision = column.scaleDeclared ? column.precision : 0;
+    type.scale = column.scaleDeclared ? column.scale : 28;
   }
   return type;
 }
 
 std::string CanonicalDeclaration(const std::string& declared, std::string* reason) {
   const Declaration d = Split(declared);
-  const TypeWord* entry = FindWord(d.word);
-  const ValueKind kind = d.word == "NUMERIC" && d.first > 0
-                             ? ValueKind::kDecimal
-                             : (entry != nullptr ? entry->kind : ValueKind::kUnsupported);
   if (d.word.empty() || d.malformed) {
     *reason = fmt::format("'{}' is not a column type", declared);
     return "";
   }
-  if (entry == nullptr) {
+  const platform::ado::ColumnType column = platform::ado::ColumnTypeFromDeclared(declared.c_str());
+  const ValueKind kind = KindOf(column);
+  if (kind == ValueKind::kUnsupported) {
     *reason = fmt::format("unknown column type '{}'", declared);
     return "";
   }
-  if (d.word == "COUNTER" || d.word == "AUTOINCREMENT") {
+  if (column.counter) {
     *reason = fmt::format("'{}': auto-numbered fields are not supported", declared);
     return "";
   }
