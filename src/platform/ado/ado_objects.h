@@ -54,6 +54,12 @@ HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description,
 HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling);
 // The kind of an engine result, with the operating system's error number for I/O errors.
 FailureKind EngineFailureKind(int rc, int systemErrno);
+// The engine's message for its result rc on db (null: the message of rc alone), after plain
+// words for the kinds a caller acts on; *kind gets the kind.
+std::string EngineMessage(sqlite3* db, int rc, FailureKind* kind);
+// The engine's message for its result rc on db (null: the message of rc alone), after plain
+// words for the kinds a caller acts on; *kind gets the kind.
+std::string EngineMessage(sqlite3* db, int rc, FailureKind* kind);
 // The failure of a call made to fail through the fault seam.
 HRESULT FailInjected(HRESULT code, const ErrorSite& site, const char* call);
 
