@@ -229,6 +229,11 @@ class Cursor {
   std::vector<bool> insertColumns_;   // the columns of insert_
   sqlite3_stmt* insert_ = nullptr;    // the last INSERT used (owned by the connection)
   sqlite3_stmt* readBack_ = nullptr;  // SELECT * ... WHERE rowid = ? (owned by the connection)
+  // The stored row is read back (so that numbering and defaults show) at the first read of one
+  // of its values, not at Update: rows added one after another are seldom read.
+  bool readBackPending_ = false;
+  sqlite3_int64 insertedRowId_ = 0;
+  void ReadBackInserted();
 };
 
 class FieldImpl;
