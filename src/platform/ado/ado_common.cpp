@@ -197,22 +197,5 @@ bool VariantText(const VARIANT& value, std::string* text) {
   return false;
 }
 
-std::string QuoteIdentifier(std::string_view name) {
-  while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
-  while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
-  if (name.size() >= 2 &&
-      ((name.front() == '[' && name.back() == ']') || (name.front() == '"' && name.back() == '"') ||
-       (name.front() == '`' && name.back() == '`'))) {
-    name = name.substr(1, name.size() - 2);
-  }
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted.push_back('"');
-    quoted.push_back(c);
-  }
-  quoted.push_back('"');
-  return quoted;
-}
-
 }  // namespace ado
 }  // namespace platform

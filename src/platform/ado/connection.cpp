@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/ado/ado_objects.h"
+#include "platform/ado/statement_form.h"
 #include "platform/faults/faults.h"
 
 namespace platform {
@@ -16,6 +17,8 @@ namespace {
 // Answers QueryInterface with the implementation itself, for objects handed back to us.
 constexpr IID kConnectionImplIid = {
     0x5a1c0e8d, 0x2b7e, 0x4f0a, {0x9d, 0x31, 0x6e, 0x42, 0x0b, 0x7c, 0x11, 0x5d}};
+
+const IID* const kConnectionInterfaces[] = {&IID_Connection, &IID_Connection15, nullptr};
 
 const char* const kProviders[] = {"microsoft.jet.oledb.4.0", "microsoft.ace.oledb.12.0"};
 
@@ -71,135 +74,8 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
   return settings;
 }
 
-bool StartsWithWord(std::string_view text, size_t at, std::string_view word) {
-  if (text.size() < at + word.size()) return false;
-  for (size_t k = 0; k < word.size(); ++k) {
-    char c = text[at + k];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != word[k]) return false;
-  }
-  const size_t after = at + word.size();
-  if (after == text.size()) return true;
-  const char next = text[after];
-  return !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') ||
-           (next >= '0' && next <= '9') || next == '_');
-}
-
-size_t SkipBlanks(std::string_view text, size_t at) {
-  while (at < text.size() &&
-         (text[at] == ' ' || text[at] == '\t' || text[at] == '\r' || text[at] == '\n'))
-    ++at;
-  return at;
-}
-
-// Jet's "DELETE * FROM" as SQLite's "DELETE FROM".
-std::string RewriteJetSyntax(std::string sql) {
-  const size_t begin = SkipBlanks(sql, 0);
-  if (!StartsWithWord(sql, begin, "DELETE")) return sql;
-  const size_t star = SkipBlanks(sql, begin + 6);
-  if (star >= sql.size() || sql[star] != '*') return sql;
-  const size_t from = SkipBlanks(sql, star + 1);
-  if (!StartsWithWord(sql, from, "FROM")) return sql;
-  sql.erase(star, from - star);
-  return sql;
-}
-
 // The most compiled DELETE forms kept per connection; further forms run as written.
 constexpr size_t kMaxCachedDeletes = 256;
-
-bool IsIdentifierByte(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c >= 0x80;
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The end of the quoted text opening at `at` (a doubled closing character stays inside).
-size_t SkipQuoted(std::string_view sql, size_t at, char close) {
-  size_t i = at + 1;
-  for (;;) {
-    i = sql.find(close, i);
-    if (i == std::string_view::npos) return sql.size();
-    ++i;
-    if (close == ']' || i >= sql.size() || sql[i] != close) return i;
-    ++i;
-  }
-}
-
-// The parameter form of a DELETE statement: every integer literal that fits 64 bits, outside
-// quotes, brackets and comments, becomes "?" and its value goes to *values in order. False when
-// the statement keeps its literals: it brings parameters of its own, or has an ORDER BY or
-// GROUP BY, where an integer names a column. Anything else that a parameter cannot stand for
-// fails to compile in this form, and then runs as written.
-bool DeleteParameterForm(std::string_view sql, std::string* form, std::vector<int64_t>* values) {
-  form->clear();
-  values->clear();
-  form->reserve(sql.size());
-  size_t i = 0;
-  while (i < sql.size()) {
-    const char c = sql[i];
-    size_t end = i + 1;
-    if (c == '\'' || c == '"' || c == '`' || c == '[') {
-      end = SkipQuoted(sql, i, c == '[' ? ']' : c);
-    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      end = sql.find('\n', i);
-      end = end == std::string_view::npos ? sql.size() : end;
-    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      end = sql.find("*/", i + 2);
-      end = end == std::string_view::npos ? sql.size() : end + 2;
-    } else if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') {
-      return false;
-    } else if (IsDigit(c) || (c == '.' && i + 1 < sql.size() && IsDigit(sql[i + 1]))) {
-      // A number: digits, a fraction, an exponent; hexadecimal and reals stay as written.
-      bool integer = c != '.';
-      end = i;
-      if (c == '0' && i + 1 < sql.size() && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
-        integer = false;
-        end = i + 2;
-      }
-      while (end < sql.size() && IsDigit(sql[end])) ++end;
-      if (end < sql.size() && sql[end] == '.') {
-        integer = false;
-        ++end;
-        while (end < sql.size() && IsDigit(sql[end])) ++end;
-      }
-      if (end < sql.size() && (sql[end] == 'e' || sql[end] == 'E')) {
-        size_t digits = end + 1;
-        if (digits < sql.size() && (sql[digits] == '+' || sql[digits] == '-')) ++digits;
-        if (digits < sql.size() && IsDigit(sql[digits])) {
-          integer = false;
-          end = digits;
-          while (end < sql.size() && IsDigit(sql[end])) ++end;
-        }
-      }
-      // A number run into a name is not a token of its own: it stays as written.
-      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) {
-        integer = false;
-        ++end;
-      }
-      if (integer) {
-        size_t first = i;
-        while (first + 1 < end && sql[first] == '0') ++first;
-        const std::string_view digits = sql.substr(first, end - first);
-        constexpr std::string_view kMax = "9223372036854775807";
-        if (digits.size() < kMax.size() || (digits.size() == kMax.size() && digits <= kMax)) {
-          int64_t value = 0;
-          for (char d : digits) value = value * 10 + (d - '0');
-          values->push_back(value);
-          form->push_back('?');
-          i = end;
-          continue;
-        }
-      }
-    } else if (IsIdentifierByte(static_cast<unsigned char>(c))) {
-      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) ++end;
-      if (StartsWithWord(sql, i, "ORDER") || StartsWithWord(sql, i, "GROUP")) return false;
-    }
-    form->append(sql.substr(i, end - i));
-    i = end;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -216,33 +92,15 @@ ConnectionImpl* ConnectionImpl::FromUnknown(IUnknown* object) {
   return static_cast<ConnectionImpl*>(impl);
 }
 
+ConnectionImpl::ConnectionImpl() : ComObject(kConnectionInterfaces) {}
+
 ConnectionImpl::~ConnectionImpl() { CloseHandle(); }
 
 HRESULT ConnectionImpl::QueryInterface(const IID& iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == kConnectionImplIid) {
-    *object = this;
-  } else if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Connection ||
-             iid == IID_Connection15) {
-    *object = static_cast<ADOConnection*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
+  if (object == nullptr || iid != kConnectionImplIid) return ComObject::QueryInterface(iid, object);
+  *object = this;
   AddRef();
   return S_OK;
-}
-
-ULONG ConnectionImpl::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
-}
-
-HRESULT ConnectionImpl::InterfaceSupportsErrorInfo(const IID& iid) {
-  return iid == IID_Connection15 || iid == IID_Connection ? S_OK : S_FALSE;
 }
 
 HRESULT ConnectionImpl::put_Mode(ConnectModeEnum mode) {
@@ -558,10 +416,7 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
   if (rc != SQLITE_OK) return FailEngine(db_, rc, kConnectionSite, true);
   if (statement == nullptr)
     return Fail(DB_E_ERRORSINCOMMAND, kConnectionSite, "The command text is empty.");
-  while (tail != nullptr && *tail != '\0' &&
-         (*tail == ' ' || *tail == '\t' || *tail == '\r' || *tail == '\n' || *tail == ';'))
-    ++tail;
-  if (tail != nullptr && *tail != '\0') {
+  if (!IsEmptyTail(tail)) {
     sqlite3_finalize(statement);
     return Fail(DB_E_ERRORSINCOMMAND, kConnectionSite,
                 "The command text holds more than one statement.");
@@ -598,7 +453,7 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
 
 bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* recordsAffected,
                                          ADORecordset** recordset, HRESULT* result) {
-  if (!StartsWithWord(sql, SkipBlanks(sql, 0), "DELETE")) return false;
+  if (!IsDeleteStatement(sql)) return false;
   std::string form;
   std::vector<int64_t> values;
   if (!DeleteParameterForm(sql, &form, &values)) return false;
@@ -613,10 +468,7 @@ bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* record
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v3(db_, form.c_str(), static_cast<int>(form.size()) + 1,
                                       SQLITE_PREPARE_PERSISTENT, &statement, &tail);
-    while (tail != nullptr && *tail != '\0' &&
-           (*tail == ' ' || *tail == '\t' || *tail == '\r' || *tail == '\n' || *tail == ';'))
-      ++tail;
-    if (rc != SQLITE_OK || statement == nullptr || (tail != nullptr && *tail != '\0') ||
+    if (rc != SQLITE_OK || statement == nullptr || !IsEmptyTail(tail) ||
         sqlite3_column_count(statement) != 0 ||
         sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size())) {
       sqlite3_finalize(statement);

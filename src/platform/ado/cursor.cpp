@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "platform/ado/ado_objects.h"
+#include "platform/ado/statement_form.h"
 
 namespace platform {
 namespace ado {
@@ -255,10 +256,7 @@ HRESULT Cursor::OpenStatement(const std::string& sql, bool* returnsRows) {
   if (rc != SQLITE_OK) return FailEngine(db, rc, kRecordsetSite, true);
   if (statement == nullptr)
     return Fail(DB_E_ERRORSINCOMMAND, kRecordsetSite, "The command text is empty.");
-  while (tail != nullptr &&
-         (*tail == ' ' || *tail == '\t' || *tail == '\r' || *tail == '\n' || *tail == ';'))
-    ++tail;
-  if (tail != nullptr && *tail != '\0') {
+  if (!IsEmptyTail(tail)) {
     sqlite3_finalize(statement);
     return Fail(DB_E_ERRORSINCOMMAND, kRecordsetSite,
                 "The command text holds more than one statement.");
