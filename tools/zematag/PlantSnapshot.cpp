@@ -10,7 +10,6 @@
 #include "Text.h"
 #include "ToolError.h"
 #include "Tracking.h"
-#include "Values.h"
 
 CCell CCell::FromSqlite(sqlite3_value* value) {
   CCell cell;
@@ -68,7 +67,7 @@ std::string CCell::Shown() const {
     case kInteger:
       return std::to_string(integer);
     case kReal:
-      return DoubleText(real);
+      return fmt::format("{}", real);  // the shortest text that reads back exactly
     case kText: {
       std::string quoted = "\"";
       for (char c : bytes) {
