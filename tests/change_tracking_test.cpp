@@ -168,6 +168,23 @@ TEST(AuditConnection, TriggersLearnUserHostAndProgramFromTheConnection) {
             ThisUser() + "|" + host + "|" + program_invocation_short_name + "|TIC-2|1|1");
 }
 
+// With an audit trail the counter stays and the trail's ids count the writes.
+TEST(ConfigGeneration, AuditedDatabaseCountsTheTrail) {
+  TempDir dir;
+  const std::string path = dir.File("plant.db");
+  Plant()
+      .Sql(kAuditSql)
+      .Sql(
+          "CREATE TABLE ConfigGeneration (Generation INTEGER NOT NULL);"
+          "INSERT INTO ConfigGeneration VALUES (8589934592)")
+      .Write(path);
+  EXPECT_EQ(GenerationOf(path), 8589934592ull);
+  SaveOne(path, "TIC-2");
+  EXPECT_EQ(GenerationOf(path), 8589934593ull);
+  SaveOne(path, "TIC-3");
+  EXPECT_EQ(GenerationOf(path), 8589934594ull);
+}
+
 TEST(AuditConnection, AuditLogWithOtherColumnsRefusesEveryWriter) {
   TempDir dir;
   const std::string path = dir.File("plant.db");

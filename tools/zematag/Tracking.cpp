@@ -212,6 +212,9 @@ std::vector<std::string> TrackedTables(CTrackedDb& db) {
 }
 
 void InstallGeneration(CTrackedDb& db) {
+  // With an audit trail every write adds a row to it, and the trail's last AuditID counts the
+  // writes: the generation is the stored value plus that id, and no trigger raises the counter.
+  const bool audited = AuditStateOf(db) == AuditState::kEnabled;
   std::string sql = fmt::format(
       "CREATE TABLE IF NOT EXISTS {0} ({1} INTEGER NOT NULL);\n"
       // A random start, so that two databases hardly ever show the same number.
@@ -220,11 +223,14 @@ void InstallGeneration(CTrackedDb& db) {
       Quoted(kGenerationTable), Quoted("Generation"));
   for (const std::string& table : TrackedTables(db))
     for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
-      sql += fmt::format(
-          "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN UPDATE {} SET {} = {} + 1; "
-          "END;\n",
-          TriggerName("generation", table, operation), operation, Quoted(table),
-          Quoted(kGenerationTable), Quoted("Generation"), Quoted("Generation"));
+      sql += audited ? fmt::format("DROP TRIGGER IF EXISTS {};\n",
+                                   TriggerName("generation", table, operation))
+                     : fmt::format(
+                           "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN UPDATE {} SET {} "
+                           "= {} + 1; "
+                           "END;\n",
+                           TriggerName("generation", table, operation), operation, Quoted(table),
+                           Quoted(kGenerationTable), Quoted("Generation"), Quoted("Generation"));
   db.Execute(sql);
 }
 
@@ -248,7 +254,6 @@ void InstallAudit(CTrackedDb& db) {
     throw ToolError(
         fmt::format("{}: table AuditLog has the wrong columns ({}); rename or remove it first",
                     db.Path(), found));
-  InstallGeneration(db);
   const std::string log = Quoted(kAuditLog);
   std::string sql = fmt::format(
       "CREATE TABLE IF NOT EXISTS {} ({} INTEGER PRIMARY KEY, {} TEXT NOT NULL, {} TEXT, {} "
@@ -262,6 +267,9 @@ void InstallAudit(CTrackedDb& db) {
         "CREATE TRIGGER IF NOT EXISTS {} BEFORE {} ON {} BEGIN SELECT RAISE(ABORT, 'the audit "
         "trail cannot be changed'); END;\n",
         TriggerName("audit", kAuditLog, operation), operation, log);
+  db.Execute(sql);
+  sql.clear();
+  InstallGeneration(db);
   for (const std::string& table : TrackedTables(db)) {
     const auto columns = db.Columns(table);
     const bool hasTagId = HasColumn(columns, layout::kTagID);

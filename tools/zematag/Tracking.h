@@ -3,7 +3,8 @@
 //
 // - ConfigGeneration holds one row, one integer, raised by one for every row written to Tags,
 //   HMIInfo, TagTypes or a value table. `zematag init` installs it; the library reads it for
-//   ZemaConfigGeneration.
+//   ZemaConfigGeneration. With an audit trail no trigger raises it: every write adds a row to
+//   the trail, and the generation is the stored integer plus the trail's last AuditID.
 // - AuditLog (opt-in: `zematag audit enable`, `zematag init --audit`) receives one row per row
 //   written to those tables: the time (UTC), who wrote it (operating-system user, host,
 //   program: SQL functions that every connection of the library and of this tool answers), the

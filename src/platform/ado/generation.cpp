@@ -14,14 +14,15 @@
 namespace platform {
 namespace ado {
 
-const char kGenerationTable[] = "ConfigGeneration";
-const char kGenerationColumn[] = "Generation";
-
 namespace {
 
 constexpr size_t kMaxKept = 16;
 constexpr int kBusyTimeoutMs = 5000;
 constexpr unsigned long long kLocalCount = 1ull << 63;
+constexpr char kGenerationSql[] = "SELECT \"Generation\" FROM \"ConfigGeneration\" LIMIT 1";
+constexpr char kAuditedGenerationSql[] =
+    "SELECT \"Generation\" + ifnull((SELECT max(\"AuditID\") FROM \"AuditLog\"), 0) FROM "
+    "\"ConfigGeneration\" LIMIT 1";
 
 // One file looked at before, with the connection kept open on it.
 struct Watched {
@@ -141,10 +142,11 @@ bool WatchedFiles::Read(const char* path, unsigned long long* generation) {
   // count the commit here. A commit between the two statements is seen again next time.
   long long counter = 0;
   hasRow = false;
-  const std::string sql =
-      std::string("SELECT \"") + kGenerationColumn + "\" FROM \"" + kGenerationTable + "\" LIMIT 1";
   unsigned long long value;
-  const QueryResult result = QueryInteger(file->db, sql.c_str(), &counter, &hasRow);
+  // With an audit trail the trail's last id counts the writes (see the tools' triggers).
+  QueryResult result = QueryInteger(file->db, kAuditedGenerationSql, &counter, &hasRow);
+  if (result == QueryResult::kDoesNotCompile)
+    result = QueryInteger(file->db, kGenerationSql, &counter, &hasRow);
   if (result == QueryResult::kFailed) return false;
   if (result == QueryResult::kDone && hasRow) {
     value = static_cast<unsigned long long>(counter) & ~kLocalCount;

@@ -3,6 +3,8 @@
 // A database made by `zematag init` (or given an audit trail) keeps a counter in the one row of
 // table ConfigGeneration, which triggers on every tag table raise in the same transaction as
 // each row they write; its value is the generation, the same for every process, below 2^63.
+// A database with an audit trail has no such triggers: every write adds a row to AuditLog,
+// and the generation is the stored value plus the last AuditID.
 // For any other database the generation is counted by this process: SQLite reports whether any
 // connection committed to the file since the last look, and each time it did the count moves
 // on. Those numbers have the top bit set, start at a random value per file and process, and
@@ -17,10 +19,6 @@
 
 namespace platform {
 namespace ado {
-
-// Name of the counter table and its column.
-extern const char kGenerationTable[];
-extern const char kGenerationColumn[];
 
 // Stores the generation of the database at path in *generation and returns true; false (with
 // *generation untouched) when path is null, the file is missing or is not an SQLite database,
