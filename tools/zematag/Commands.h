@@ -30,6 +30,13 @@ int RunShow(const std::string& database, const std::vector<std::string>& names);
 int RunExport(const std::string& database, const std::string& format, const std::string& output);
 int RunDelete(const std::string& database, const std::vector<std::string>& names);
 int RunCheck(const std::string& database);
+
+struct ConvertOptions {
+  std::string source;  // a Jet or ACE database file
+  std::string target;  // the new SQLite tag database; never replaced
+  bool quiet = false;  // no progress bars
+};
+int RunConvert(const ConvertOptions& options);
 // Builds the example plant from exampleDir ("" to look for it) into dir and shows it.
 int RunDemo(const std::string& dir, const std::string& exampleDir);
 

@@ -11,6 +11,7 @@
 #include "Layout.h"
 #include "Text.h"
 #include "ToolError.h"
+#include "platform/ado/jet/jet_reader.h"
 
 namespace {
 
@@ -24,13 +25,13 @@ void Execute(sqlite3* db, const std::string& path, const std::string& sql) {
   }
 }
 
+}  // namespace
+
 std::string IndexSql(const std::string& table, const std::string& column) {
   // Index names hold blanks, so no type (an identifier) can clash with them.
   return fmt::format("CREATE INDEX {} ON {} ({});\n", QuoteName("ix " + table + " " + column),
                      QuoteName(table), QuoteName(column));
 }
-
-}  // namespace
 
 std::string QuoteName(const std::string& name) {
   std::string quoted = "\"";
@@ -45,6 +46,7 @@ CSchemaStore CSchemaStore::OpenReadOnly(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error))
     throw ToolError(fmt::format("{}: no such database file", path));
+  if (platform::ado::jet::IsJetFile(path)) return CheckTagTables(OpenJet(path, nullptr));
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
     const std::string message = db != nullptr ? sqlite3_errmsg(db) : "cannot open";
@@ -52,7 +54,25 @@ CSchemaStore CSchemaStore::OpenReadOnly(const std::string& path) {
     throw ToolError(fmt::format("{}: {}", path, message));
   }
   sqlite3_busy_timeout(db, 5000);
-  CSchemaStore store(db, path);
+  return CheckTagTables(CSchemaStore(db, path));
+}
+
+CSchemaStore CSchemaStore::OpenJet(const std::string& path, const JetProgress& progress) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw ToolError(fmt::format("{}: out of memory", path));
+  }
+  std::string error;
+  if (!platform::ado::jet::ReadJetFile(path, db, &error, progress)) {
+    sqlite3_close(db);
+    throw ToolError(error);
+  }
+  return CSchemaStore(db, path);
+}
+
+CSchemaStore CSchemaStore::CheckTagTables(CSchemaStore store) {
+  const std::string& path = store.path;
   for (const char* table : {layout::kTagTypes, layout::kTags, layout::kHMIInfo}) {
     bool exists = false;
     try {

@@ -16,8 +16,14 @@ struct sqlite3;
 class CSchemaStore {
  public:
   // Opens an existing database file read-only. Throws ToolError when the file is missing or is
-  // not a tag database (tables TagTypes, Tags and HMIInfo).
+  // not a tag database (tables TagTypes, Tags and HMIInfo). A Jet or ACE file is read whole into
+  // memory (OpenJet).
   static CSchemaStore OpenReadOnly(const std::string& path);
+  // Reads every table of the Jet or ACE file at path, tag database or not, into an in-memory
+  // database, calling progress(rows read, rows in all) as it goes (when given). Throws ToolError
+  // naming the file and the reason when it cannot be read.
+  using JetProgress = std::function<void(long long done, long long total)>;
+  static CSchemaStore OpenJet(const std::string& path, const JetProgress& progress);
   // Creates a new tag database with the types' tables and indexes, in WAL mode. The file is
   // built beside the target and renamed into place when complete, so a failure leaves nothing.
   // REQUIRES: types validated (ValidateTypes); no file at path.
@@ -39,14 +45,20 @@ class CSchemaStore {
   void Query(const std::string& sql, const Row& row);
   // Whether a table of that name (ignoring case, as SQLite does) exists.
   bool HasTable(const std::string& name);
+  // The open database, for commands that read every table (convert).
+  sqlite3* Handle() const { return db; }
 
  private:
   CSchemaStore(sqlite3* db, std::string path) : db(db), path(std::move(path)) {}
+  // Throws ToolError unless the store holds TagTypes, Tags and HMIInfo.
+  static CSchemaStore CheckTagTables(CSchemaStore store);
   sqlite3* db;
   std::string path;
 };
 
 // A name quoted for SQL.
 std::string QuoteName(const std::string& name);
+// The statement that indexes column of table, as every tag database made by the tool has.
+std::string IndexSql(const std::string& table, const std::string& column);
 
 #endif

@@ -90,6 +90,7 @@ bool HasJetHeader(const unsigned char* bytes, size_t size) {
 }
 
 bool IsJetFile(const std::string& path) {
+  if (!path.empty() && path == FedPath()) return true;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   unsigned char header[kMaskedOffset];
@@ -158,6 +159,12 @@ bool CheckImage(const unsigned char* bytes, size_t size, FileFormat* format, std
 
 bool ReadJetFile(const std::string& path, sqlite3* db, std::string* error,
                  const ReadProgress& progress, ReadTotals* totals) {
+  if (!path.empty() && path == FedPath()) {
+    std::string why;
+    if (CopySqliteFile(path, db, &why)) return true;
+    *error = "Could not read the Jet database file '" + path + "': " + why + ".";
+    return false;
+  }
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat status;
   std::string why;
@@ -188,8 +195,7 @@ bool ReadJetFile(const std::string& path, sqlite3* db, std::string* error,
 
 OpenResult OpenJetAsSqlite(const std::string& path, bool readOnly, sqlite3** db,
                            std::string* error) {
-  const bool fed = !path.empty() && path == FedPath();
-  if (!fed && !IsJetFile(path)) return OpenResult::kNotJet;
+  if (!IsJetFile(path)) return OpenResult::kNotJet;
   if (!readOnly) {
     *error = "The file '" + path +
              "' is a Jet database, which opens read-only (mode 1) only. To change it, convert it "
@@ -204,9 +210,7 @@ OpenResult OpenJetAsSqlite(const std::string& path, bool readOnly, sqlite3** db,
     *error = "Could not open the Jet database file '" + path + "': out of memory.";
     return OpenResult::kFailed;
   }
-  std::string why;
-  bool read = fed ? CopySqliteFile(path, memory, &why) : ReadJetFile(path, memory, error);
-  if (fed && !read) *error = "Could not read the Jet database file '" + path + "': " + why + ".";
+  bool read = ReadJetFile(path, memory, error);
   if (read && sqlite3_exec(memory, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = "Could not read the Jet database file '" + path + "': " + sqlite3_errmsg(memory);
     read = false;

@@ -1,6 +1,7 @@
-// Reads the user tables of a Jet image with libmdb: libmdb finds the tables, their columns and
-// their data pages; the rows are taken apart here, from the bytes the pages hold, so that every
-// value comes through exactly and nothing outside a page is ever read.
+// Reads the user tables of a Jet image. libmdb reads the table definitions (columns, usage
+// maps); the catalogue, the data pages, the rows and the values are read here from the bytes of
+// the image, with every offset checked, so that every value comes through exactly and a damaged
+// file is refused rather than misread.
 // glib first: mdbtools.h includes it inside extern "C", where its C++ parts do not compile.
 #include "platform/ado/jet/jet_reader.h"
 
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +37,8 @@ constexpr size_t kLongValueHeader = 12;
 constexpr uint32_t kLongValueInline = 0x80000000;
 constexpr uint32_t kLongValueOnePage = 0x40000000;
 constexpr uint32_t kLongValueLengthMask = 0x3FFFFFFF;
+// The catalogue table (MSysObjects) is defined on page 2.
+constexpr uint32_t kCatalogueDefinitionPage = 2;
 
 // Column types as the file stores them.
 enum JetType : int {
@@ -106,6 +110,12 @@ struct Bytes {
   size_t size = 0;
 };
 
+// A column's value in a row: absent (NULL), or its bytes. A yes/no column is present or not.
+struct Field {
+  bool present = false;
+  Bytes value;
+};
+
 class CImageReader {
  public:
   CImageReader(const unsigned char* bytes, size_t size, const FileFormat& format)
@@ -118,10 +128,18 @@ class CImageReader {
 
  private:
   bool ReadColumns(MdbTableDef* table, std::vector<Column>* columns, std::string* error);
-  bool ReadRows(MdbTableDef* table, const std::vector<Column>& columns, sqlite3_stmt* insert,
-                sqlite3* db, std::string* error);
-  bool ReadRow(Bytes row, const std::vector<Column>& columns, sqlite3_stmt* insert,
-               std::string* error);
+  // Calls visit with the fields of each row of the table, in the order the file stores them.
+  using RowVisitor = std::function<bool(const std::vector<Field>& fields, std::string* error)>;
+  bool ReadRows(MdbTableDef* table, const std::vector<Column>& columns, const RowVisitor& visit,
+                std::string* error);
+  // The pages that may hold the table's rows, in file order, from its usage map.
+  void DataPages(const MdbTableDef* table, std::vector<size_t>* pages) const;
+  // Where each column's value lies in a row; false when the row is damaged.
+  bool CrackRow(Bytes row, const std::vector<Column>& columns, std::vector<Field>* fields) const;
+  bool StoreRow(const std::vector<Column>& columns, const std::vector<Field>& fields,
+                sqlite3_stmt* insert, std::string* error);
+  // The user tables, from the catalogue table, into entries_.
+  bool ReadCatalogue(MdbHandle* mdb, std::string* error);
   bool BindValue(const Column& column, Bytes value, sqlite3_stmt* insert, int index,
                  std::string* error);
   bool LongValue(Bytes field, std::string* out, std::string* error);
@@ -133,8 +151,8 @@ class CImageReader {
   FileFormat format_;
   iconv_t toUtf16_ = reinterpret_cast<iconv_t>(-1);
   bool toUtf16Tried_ = false;
-  long long rowsDone_ = 0, rowsTotal_ = 0;
-  const ReadProgress* progress_ = nullptr;
+  std::vector<std::unique_ptr<MdbCatalogEntry>> entries_;
+  mutable std::vector<size_t> offsets_;
   std::string buffer_;
   std::string longValue_;
   std::u16string text_;
@@ -444,9 +462,8 @@ bool CImageReader::BindValue(const Column& column, Bytes value, sqlite3_stmt* in
   return rc == SQLITE_OK;
 }
 
-bool CImageReader::ReadRow(Bytes row, const std::vector<Column>& columns, sqlite3_stmt* insert,
-                           std::string* error) {
-  *error = "it is damaged (a row)";
+bool CImageReader::CrackRow(Bytes row, const std::vector<Column>& columns,
+                            std::vector<Field>* fields) const {
   const bool jet3 = format_.version == kJet3;
   const size_t countSize = jet3 ? 1 : 2;
   const unsigned char* p = row.data;
@@ -458,12 +475,13 @@ bool CImageReader::ReadRow(Bytes row, const std::vector<Column>& columns, sqlite
   const unsigned char* nullMask = p + n - maskSize;
   // The variable-length values: the offset of each, and of the end of the last, from the row's
   // start, stored backwards before the null mask.
-  std::vector<size_t> offsets;
+  std::vector<size_t>& offsets = offsets_;
+  offsets.clear();
   size_t fixedEnd = n - maskSize;  // where the fixed values must end
   bool hasVariable = false;
   for (const Column& column : columns) hasVariable = hasVariable || !column.fixed;
   if (hasVariable) {
-    size_t varCount, tableEnd;  // the offset table lies below tableEnd
+    size_t varCount, tableEnd;  // the offset table lies at and above tableEnd
     if (jet3) {
       // One byte per offset, plus a table of the offset numbers at which each further 256 bytes
       // of the row begin.
@@ -494,54 +512,91 @@ bool CImageReader::ReadRow(Bytes row, const std::vector<Column>& columns, sqlite
         return false;
     fixedEnd = offsets[0];
   }
-  int index = 1;
-  for (const Column& column : columns) {
-    const bool present = column.number / 8 < maskSize &&
-                         (nullMask[column.number / 8] >> (column.number % 8) & 1) != 0;
-    int rc = SQLITE_OK;
-    if (column.type == kBool) {
-      // A yes/no value is its bit in the null mask.
-      StoredValue stored;
-      stored.storage = StoredValue::kInteger;
-      stored.integer = present ? 1 : 0;
-      rc = BindStored(insert, index, stored);
-    } else if (!present) {
-      rc = sqlite3_bind_null(insert, index);
-    } else {
-      Bytes value;
-      if (column.fixed) {
-        const size_t start = countSize + column.fixedOffset;
-        if (start + column.size <= fixedEnd) value = {p + start, column.size};
-      } else if (column.varIndex + 1 < offsets.size()) {
-        value = {p + offsets[column.varIndex],
-                 offsets[column.varIndex + 1] - offsets[column.varIndex]};
-      }
-      // A value the row has no room for belongs to a column added after the row was written.
-      if (value.data == nullptr)
-        rc = sqlite3_bind_null(insert, index);
-      else if (!BindValue(column, value, insert, index, error))
-        return false;
+  fields->assign(columns.size(), Field());
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const Column& column = columns[k];
+    Field& field = (*fields)[k];
+    field.present = column.number / 8 < maskSize &&
+                    (nullMask[column.number / 8] >> (column.number % 8) & 1) != 0;
+    if (!field.present || column.type == kBool) continue;
+    if (column.fixed) {
+      const size_t start = countSize + column.fixedOffset;
+      if (start + column.size <= fixedEnd) field.value = {p + start, column.size};
+    } else if (column.varIndex + 1 < offsets.size()) {
+      field.value = {p + offsets[column.varIndex],
+                     offsets[column.varIndex + 1] - offsets[column.varIndex]};
     }
-    if (rc != SQLITE_OK) return false;
-    ++index;
+    // A value the row has no room for belongs to a column added after the row was written.
+    if (field.value.data == nullptr) field.present = false;
   }
   return true;
 }
 
+bool CImageReader::StoreRow(const std::vector<Column>& columns, const std::vector<Field>& fields,
+                            sqlite3_stmt* insert, std::string* error) {
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const Column& column = columns[k];
+    const int index = static_cast<int>(k) + 1;
+    int rc;
+    if (column.type == kBool) {
+      // A yes/no value is its bit in the null mask.
+      rc = sqlite3_bind_int64(insert, index, fields[k].present ? 1 : 0);
+    } else if (!fields[k].present) {
+      rc = sqlite3_bind_null(insert, index);
+    } else {
+      if (!BindValue(column, fields[k].value, insert, index, error)) return false;
+      rc = SQLITE_OK;
+    }
+    if (rc != SQLITE_OK) {
+      *error = "out of memory";
+      return false;
+    }
+  }
+  return true;
+}
+
+void CImageReader::DataPages(const MdbTableDef* table, std::vector<size_t>* pages) const {
+  pages->clear();
+  const unsigned char* map = table->usage_map;
+  const size_t size = map != nullptr ? table->map_sz : 0;
+  const size_t pageCount = imageSize_ / format_.pageSize;
+  if (size >= 5 && map[0] == 0) {
+    // A bitmap of the pages from a first page on.
+    const size_t first = U32(map + 1);
+    for (size_t bit = 0; bit < (size - 5) * 8 && first + bit < pageCount; ++bit)
+      if (map[5 + bit / 8] >> (bit % 8) & 1) pages->push_back(first + bit);
+  } else if (size >= 1 && map[0] == 1) {
+    // The numbers of map pages, each a bitmap of the next run of pages after a 4-byte header.
+    const size_t bitsPerPage = (format_.pageSize - 4) * 8;
+    for (size_t k = 0; k < (size - 1) / 4 && k * bitsPerPage < pageCount; ++k) {
+      const size_t mapPage = U32(map + 1 + 4 * k);
+      if (mapPage == 0 || mapPage >= pageCount) continue;
+      const unsigned char* bits = image_ + mapPage * format_.pageSize + 4;
+      for (size_t bit = 0; bit < bitsPerPage && k * bitsPerPage + bit < pageCount; ++bit)
+        if (bits[bit / 8] >> (bit % 8) & 1) pages->push_back(k * bitsPerPage + bit);
+    }
+  } else {
+    // No map this reader knows: every page, of which only the table's own data pages count.
+    for (size_t page = 1; page < pageCount; ++page) pages->push_back(page);
+  }
+}
+
 bool CImageReader::ReadRows(MdbTableDef* table, const std::vector<Column>& columns,
-                            sqlite3_stmt* insert, sqlite3* db, std::string* error) {
-  MdbHandle* mdb = table->entry->mdb;
-  const size_t countAt = mdb->fmt->row_count_offset;
+                            const RowVisitor& visit, std::string* error) {
+  const size_t countAt = format_.version == kJet3 ? 0x08 : 0x0C;
   const size_t pageSize = format_.pageSize;
-  mdb_rewind_table(table);
-  while (mdb_read_next_dpg(table) != 0) {
-    // The page list may name pages that are not this table's: they are passed over.
-    const unsigned char* page = mdb->pg_buf;
+  const std::string name = table->name;
+  std::vector<Field> fields;
+  std::vector<size_t> pages;
+  DataPages(table, &pages);
+  for (size_t number : pages) {
+    // The map may name pages that are not this table's: they are passed over.
+    const unsigned char* page = image_ + number * pageSize;
     if (page[0] != kDataPage || U32(page + 4) != table->entry->table_pg) continue;
     const size_t rows = U16(page + countAt);
     const size_t offsetTable = countAt + 2;
     if (offsetTable + 2 * rows > pageSize) {
-      *error = "it is damaged (a data page of table '" + std::string(table->name) + "')";
+      *error = "it is damaged (a data page of table '" + name + "')";
       return false;
     }
     for (size_t r = 0; r < rows; ++r) {
@@ -549,24 +604,15 @@ bool CImageReader::ReadRows(MdbTableDef* table, const std::vector<Column>& colum
       if (raw & kRowSkipped) continue;
       const size_t start = raw & kRowOffsetMask;
       const size_t end = r == 0 ? pageSize : U16(page + offsetTable + 2 * (r - 1)) & kRowOffsetMask;
-      if (start < offsetTable + 2 * rows || start >= end || end > pageSize) {
-        *error = "it is damaged (a row of table '" + std::string(table->name) + "')";
+      if (start < offsetTable + 2 * rows || start >= end || end > pageSize ||
+          !CrackRow({page + start, end - start}, columns, &fields)) {
+        *error = "it is damaged (a row of table '" + name + "')";
         return false;
       }
-      std::string why;
-      if (!ReadRow({page + start, end - start}, columns, insert, &why)) {
-        *error = why + " in table '" + table->name + "'";
+      if (!visit(fields, error)) {
+        *error += " (table '" + name + "')";
         return false;
       }
-      const int rc = sqlite3_step(insert);
-      sqlite3_reset(insert);
-      sqlite3_clear_bindings(insert);
-      if (rc != SQLITE_DONE) {
-        *error = std::string("a row of table '") + table->name +
-                 "' cannot be stored: " + sqlite3_errmsg(db);
-        return false;
-      }
-      if (++rowsDone_ % 4096 == 0 && *progress_) (*progress_)(rowsDone_, rowsTotal_);
     }
   }
   return true;
@@ -582,9 +628,67 @@ struct StatementFinalizer {
   void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
 };
 
+// The definition of the table at page, with its columns; null when libmdb cannot read it.
+MdbTableDef* ReadDefinition(MdbCatalogEntry* entry) {
+  MdbTableDef* table = mdb_read_table(entry);
+  if (table == nullptr) return nullptr;
+  if (mdb_read_columns(table) == nullptr || table->columns == nullptr ||
+      table->num_cols != table->columns->len) {
+    mdb_free_tabledef(table);
+    return nullptr;
+  }
+  return table;
+}
+
+bool CImageReader::ReadCatalogue(MdbHandle* mdb, std::string* error) {
+  // The catalogue table is read here rather than by libmdb, which also parses every object's
+  // properties and can loop forever on damaged ones.
+  MdbCatalogEntry catalogue = {};
+  catalogue.mdb = mdb;
+  catalogue.object_type = MDB_TABLE;
+  catalogue.table_pg = kCatalogueDefinitionPage;
+  strcpy(catalogue.object_name, "MSysObjects");
+  std::unique_ptr<MdbTableDef, TableFreer> table(ReadDefinition(&catalogue));
+  std::vector<Column> columns;
+  *error = "it is damaged (its catalogue cannot be read)";
+  if (table == nullptr || !ReadColumns(table.get(), &columns, error)) return false;
+  const auto position = [&](const char* name, int type) {
+    for (size_t k = 0; k < columns.size(); ++k)
+      if (columns[k].name == name && columns[k].type == type) return k;
+    return columns.size();
+  };
+  const size_t idAt = position("Id", kLong), nameAt = position("Name", kText),
+               typeAt = position("Type", kShort), flagsAt = position("Flags", kLong);
+  if (idAt == columns.size() || nameAt == columns.size() || typeAt == columns.size() ||
+      flagsAt == columns.size())
+    return false;
+  std::string utf8;
+  return ReadRows(
+      table.get(), columns,
+      [&](const std::vector<Field>& fields, std::string*) {
+        if (!fields[idAt].present || !fields[nameAt].present || !fields[typeAt].present)
+          return true;
+        const int type = static_cast<int16_t>(U16(fields[typeAt].value.data)) & 0x7F;
+        const uint32_t flags = fields[flagsAt].present ? U32(fields[flagsAt].value.data) : 0;
+        // Local tables that are neither system tables nor hidden by the engine.
+        if (type != MDB_TABLE || (flags & 0x80000002) != 0) return true;
+        Text(fields[nameAt].value, &text_);
+        utf8.clear();
+        AppendUtf8(text_.data(), text_.size(), &utf8);
+        auto entry = std::make_unique<MdbCatalogEntry>();
+        *entry = MdbCatalogEntry();
+        entry->mdb = mdb;
+        entry->object_type = MDB_TABLE;
+        entry->table_pg = U32(fields[idAt].value.data) & 0x00FFFFFF;
+        snprintf(entry->object_name, sizeof entry->object_name, "%s", utf8.c_str());
+        entries_.push_back(std::move(entry));
+        return true;
+      },
+      error);
+}
+
 bool CImageReader::Read(sqlite3* db, const ReadProgress& progress, ReadTotals* totals,
                         std::string* error) {
-  progress_ = &progress;
   // libmdb reads from its own copy: it gets a buffer it may treat as writable.
   std::vector<unsigned char> copy(image_, image_ + imageSize_);
   std::unique_ptr<MdbHandle, MdbCloser> mdb(mdb_open_buffer(copy.data(), copy.size(), MDB_NOFLAGS));
@@ -592,36 +696,34 @@ bool CImageReader::Read(sqlite3* db, const ReadProgress& progress, ReadTotals* t
     *error = "libmdb does not read it";
     return false;
   }
-  if (mdb_read_catalog(mdb.get(), MDB_TABLE) == nullptr) {
-    *error = "it is damaged (its catalogue cannot be read)";
-    return false;
-  }
+  if (!ReadCatalogue(mdb.get(), error)) return false;
   // The tables first, so that the progress knows how many rows there are in all.
   std::vector<std::unique_ptr<MdbTableDef, TableFreer>> tables;
-  for (unsigned k = 0; k < mdb->num_catalog; ++k) {
-    MdbCatalogEntry* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, k));
-    if (entry->object_type != MDB_TABLE || !mdb_is_user_table(entry)) continue;
-    if (entry->table_pg == 0 || entry->table_pg >= imageSize_ / format_.pageSize ||
-        image_[entry->table_pg * format_.pageSize] != kTableDefinitionPage) {
+  long long rowsTotal = 0;
+  for (const auto& entry : entries_) {
+    std::unique_ptr<MdbTableDef, TableFreer> table;
+    if (entry->table_pg != 0 && entry->table_pg < imageSize_ / format_.pageSize &&
+        image_[entry->table_pg * format_.pageSize] == kTableDefinitionPage)
+      table.reset(ReadDefinition(entry.get()));
+    if (table == nullptr) {
       *error = std::string("it is damaged (the definition of table '") + entry->object_name + "')";
       return false;
     }
-    std::unique_ptr<MdbTableDef, TableFreer> table(mdb_read_table(entry));
-    if (table == nullptr || mdb_read_columns(table.get()) == nullptr ||
-        table->num_cols != table->columns->len) {
-      *error = std::string("it is damaged (the definition of table '") + entry->object_name + "')";
-      return false;
-    }
-    rowsTotal_ += table->num_rows;
+    rowsTotal += table->num_rows;
     tables.push_back(std::move(table));
   }
   if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
     *error = sqlite3_errmsg(db);
     return false;
   }
+  long long rowsDone = 0;
+  bool read = true;
   for (auto& table : tables) {
     std::vector<Column> columns;
-    if (!ReadColumns(table.get(), &columns, error)) break;
+    if (!ReadColumns(table.get(), &columns, error)) {
+      read = false;
+      break;
+    }
     std::string create = "CREATE TABLE " + Quoted(table->name) + " (";
     std::string insertSql = "INSERT INTO " + Quoted(table->name) + " VALUES (";
     for (size_t k = 0; k < columns.size(); ++k) {
@@ -637,21 +739,40 @@ bool CImageReader::Read(sqlite3* db, const ReadProgress& progress, ReadTotals* t
       sqlite3_finalize(raw);
       *error = std::string("table '") + table->name +
                "' cannot be made: " + (columns.empty() ? "it has no columns" : sqlite3_errmsg(db));
+      read = false;
       break;
     }
     std::unique_ptr<sqlite3_stmt, StatementFinalizer> insert(raw);
-    if (!ReadRows(table.get(), columns, insert.get(), db, error)) break;
+    read = ReadRows(
+        table.get(), columns,
+        [&](const std::vector<Field>& fields, std::string* why) {
+          const bool stored = StoreRow(columns, fields, insert.get(), why);
+          const int rc = stored ? sqlite3_step(insert.get()) : SQLITE_DONE;
+          sqlite3_reset(insert.get());
+          sqlite3_clear_bindings(insert.get());
+          if (!stored) return false;
+          if (rc != SQLITE_DONE) {
+            *why = std::string("a row cannot be stored: ") + sqlite3_errmsg(db);
+            return false;
+          }
+          if (++rowsDone % 4096 == 0 && progress) progress(rowsDone, rowsTotal);
+          return true;
+        },
+        error);
+    if (!read) break;
     if (totals != nullptr) ++totals->tables;
-    if (progress) progress(rowsDone_, rowsTotal_);
-    error->clear();
+    if (progress) progress(rowsDone, rowsTotal);
   }
-  if (!error->empty() || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    if (error->empty()) *error = sqlite3_errmsg(db);
+  if (read && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    read = false;
+  }
+  if (!read) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     if (totals != nullptr) *totals = ReadTotals();
     return false;
   }
-  if (totals != nullptr) totals->rows = rowsDone_;
+  if (totals != nullptr) totals->rows = rowsDone;
   return true;
 }
 

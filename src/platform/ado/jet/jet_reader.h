@@ -56,8 +56,9 @@ enum class OpenResult { kNotJet, kOpened, kFailed };
 OpenResult OpenJetAsSqlite(const std::string& path, bool readOnly, sqlite3** db,
                            std::string* error);
 
-// Test seam: Open treats the SQLite file at path as a Jet file whose tables are those of the
-// SQLite file, copied into the in-memory database the same way. "" ends it.
+// Test seam: IsJetFile, ReadJetFile and so Open treat the SQLite file at path as a Jet file whose
+// tables are those of the SQLite file, copied as they are. No Jet file holds a tag database, so
+// this is how the path from a Jet file to a loaded catalogue is tested whole. "" ends it.
 void FeedFromSqliteForTesting(const std::string& path);
 
 }  // namespace jet
