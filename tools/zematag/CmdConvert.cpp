@@ -302,5 +302,7 @@ int RunConvert(const ConvertOptions& options) {
     return 0;
   }
   std::fflush(stdout);
-  return RunCheck(options.target);
+  CheckOptions check;
+  check.database = options.target;
+  return RunCheck(check);
 }

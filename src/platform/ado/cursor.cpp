@@ -452,6 +452,7 @@ HRESULT Cursor::NextCounter(const Column& column, int64_t* next, const ErrorSite
 
 HRESULT Cursor::Update(const ErrorSite& site) {
   if (!pending_) return S_OK;
+  if (HRESULT hr = connection_->CheckTransaction(site); FAILED(hr)) return hr;
   sqlite3* db = connection_->db();
   const size_t count = columns_.size();
   for (size_t i = 0; i < count; ++i) {
