@@ -387,6 +387,75 @@ TEST_F(AdoJetTest, BadFilesAreRefusedWithTheReason) {
   EXPECT_EQ(TakeError().source, "SQLite");
 }
 
+// A memo value kept on another page, in one row or in a chain of rows: the real files keep all
+// theirs inline, so one of them is rewritten to point to a page added at its end.
+TEST_F(AdoJetTest, MemoValuesOnOtherPagesReadWhole) {
+  const std::string original = ReadBytes(kDataDir + "fixedNumericTestV2003.mdb");
+  const std::string compressed = "\xFF\xFEsome data";  // "some data", compressed
+  const size_t data = original.find(compressed);
+  ASSERT_NE(data, std::string::npos);
+  const size_t header = data - 12;  // length and flags, then the page and row of the value
+  const uint32_t newPage = static_cast<uint32_t>(original.size() / 4096);
+  auto put32 = [](std::string* bytes, size_t at, uint32_t value) {
+    for (int k = 0; k < 4; ++k) (*bytes)[at + k] = static_cast<char>(value >> (8 * k));
+  };
+  // A data page holding the given rows, row 0 at the page's end.
+  auto dataPage = [](const std::vector<std::string>& rows) {
+    std::string page(4096, '\0');
+    page[0] = 0x01;
+    page[1] = 0x01;
+    page[0x0C] = static_cast<char>(rows.size());
+    size_t end = 4096;
+    for (size_t k = 0; k < rows.size(); ++k) {
+      const size_t start = end - rows[k].size();
+      page.replace(start, rows[k].size(), rows[k]);
+      page[0x0E + 2 * k] = static_cast<char>(start & 0xFF);
+      page[0x0F + 2 * k] = static_cast<char>(start >> 8);
+      end = start;
+    }
+    return page;
+  };
+  std::string onePage = original + dataPage({compressed});
+  put32(&onePage, header, 0x40000000u | static_cast<uint32_t>(compressed.size()));
+  put32(&onePage, header + 4, newPage << 8);
+  // Two rows: each begins with the pointer to the next (0 ends the chain).
+  std::string second(4, '\0');
+  second += compressed.substr(6);
+  std::string first(4, '\0');
+  first += compressed.substr(0, 6);
+  std::string chained = original;
+  chained += dataPage({first, second});
+  chained[original.size() + 4096 - first.size()] = 0x01;  // row 1 of the new page
+  put32(&chained, original.size() + 4096 - first.size(), newPage << 8 | 1);
+  put32(&chained, header, static_cast<uint32_t>(compressed.size()));
+  put32(&chained, header + 4, newPage << 8);
+  // A chain that comes back to a row it passed is damaged.
+  std::string looping = chained;
+  put32(&looping, original.size() + 4096 - first.size() - second.size(), newPage << 8);
+  put32(&looping, header, 4096);
+
+  for (const auto& [name, bytes] :
+       {std::pair<std::string, std::string>{"one page", onePage}, {"chained", chained}}) {
+    SCOPED_TRACE(name);
+    const std::string path = dir.Write(name + ".mdb", bytes);
+    HRESULT hr;
+    Ref<ADOConnection> connection = Connect(ConnectionString(path), adModeRead, &hr);
+    ASSERT_EQ(hr, S_OK) << TakeError().description;
+    Ref<ADORecordset> recordset = OpenSource(connection.get(), u"test", adCmdTable, &hr);
+    ASSERT_EQ(hr, S_OK);
+    VARIANT value = ValueOf(recordset.get(), u"col1");
+    EXPECT_EQ(Compare(value, "some data", "memo"), "");
+    VariantClear(&value);
+    value = ValueOf(recordset.get(), u"col5");
+    EXPECT_EQ(Compare(value, "4", "numeric"), "");
+  }
+  const std::string path = dir.Write("looping.mdb", looping);
+  HRESULT hr;
+  Connect(ConnectionString(path), adModeRead, &hr);
+  EXPECT_EQ(hr, E_FAIL);
+  EXPECT_NE(TakeError().description.find("damaged (a memo or OLE value)"), std::string::npos);
+}
+
 // Load end to end through the in-memory path, fed from an SQLite tag database.
 TEST_F(AdoJetTest, LoadWorksThroughTheInMemoryPath) {
   const std::string path = dir.File("plant.mdb");

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/ado/column_type.h"
@@ -288,10 +289,11 @@ bool CImageReader::LongValue(Bytes field, std::string* out, std::string* error) 
     return true;
   }
   // Each row of the chain begins with the pointer to the next; every row adds at least a byte,
-  // so the chain ends within `length` rows.
+  // so the chain ends within `length` rows, and a chain that comes back to a row is damaged.
+  std::unordered_set<uint32_t> passed;
   while (out->size() < length) {
     Bytes row;
-    if (!PageRow(pointer, &row) || row.size <= 4) return false;
+    if (!passed.insert(pointer).second || !PageRow(pointer, &row) || row.size <= 4) return false;
     pointer = U32(row.data);
     const size_t part = std::min(row.size - 4, length - out->size());
     out->append(reinterpret_cast<const char*>(row.data + 4), part);
