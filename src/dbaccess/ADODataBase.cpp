@@ -105,6 +105,7 @@ BOOL CADODataBase::ExecuteStatement(const char* sql) {
 void CADODataBase::ReportConnectionError(const PlatformError& error) {
   const std::string block = dbaccess::FormatErrorBlock("CADODataBase Error", error);
   lastErrorDescription = error.Description();
-  lastErrorText = "Connection String = " + connectionString + "\n" + block;
+  // A server's password never shows.
+  lastErrorText = "Connection String = " + MaskConnectionPassword(connectionString) + "\n" + block;
   lastErrorCode = static_cast<ULONG>(error.Error());
 }

@@ -248,7 +248,7 @@ HRESULT ConnectionImpl::InterfaceSupportsErrorInfo(const IID& iid) {
 HRESULT ConnectionImpl::put_Mode(ConnectModeEnum mode) {
   if (HRESULT hr = FaultCheck("Connection.Mode.put"))
     return FailInjected(hr, kConnectionSite, "Connection.Mode.put");
-  if (db_ != nullptr)
+  if (IsOpen())
     return Fail(adErrObjectOpen, kConnectionSite,
                 "The mode cannot be changed while the connection is open.");
   mode_ = mode;
@@ -275,7 +275,7 @@ HRESULT ConnectionImpl::get_State(LONG* state) {
   if (HRESULT hr = FaultCheck("Connection.State.get"))
     return FailInjected(hr, kConnectionSite, "Connection.State.get");
   if (state == nullptr) return Fail(E_POINTER, kConnectionSite, "No place for the state.");
-  *state = db_ != nullptr ? adStateOpen : adStateClosed;
+  *state = IsOpen() ? adStateOpen : adStateClosed;
   return S_OK;
 }
 
@@ -301,8 +301,7 @@ bool RollBackHotJournal(const std::string& path) {
 HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   if (HRESULT hr = FaultCheck("Connection.Open"))
     return FailInjected(hr, kConnectionSite, "Connection.Open");
-  if (db_ != nullptr)
-    return Fail(adErrObjectOpen, kConnectionSite, "The connection is already open.");
+  if (IsOpen()) return Fail(adErrObjectOpen, kConnectionSite, "The connection is already open.");
   const ConnectionSettings settings = ParseConnectionString(BstrToUtf8(connectionString));
   const std::string provider = LowerAscii(Trim(settings.provider));
   if (!settings.hasProvider ||
@@ -314,6 +313,17 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
     return Fail(E_FAIL, kConnectionSite, "The connection string names no Data Source.");
 
   const bool readOnly = (mode_ & adModeReadWrite) == adModeRead;
+  if (const Engine* engine = EngineFor(path)) {
+    EngineOpenRequest request;
+    request.dataSource = path;
+    request.readOnly = readOnly;
+    request.timeoutSeconds = timeout_;
+    std::unique_ptr<EngineConnection> opened;
+    if (HRESULT hr = engine->Open(request, &opened); FAILED(hr)) return hr;
+    engine_ = std::move(opened);
+    readOnly_ = readOnly;
+    return S_OK;
+  }
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
@@ -348,6 +358,13 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
 }
 
 void ConnectionImpl::CloseHandle() {
+  if (engine_ != nullptr) {
+    const std::vector<Cursor*> cursors = cursors_;
+    for (Cursor* cursor : cursors) cursor->Close();
+    cursors_.clear();
+    engine_.reset();
+    return;
+  }
   if (db_ == nullptr) return;
   const std::vector<Cursor*> cursors = cursors_;
   for (Cursor* cursor : cursors) cursor->Close();
@@ -364,7 +381,7 @@ void ConnectionImpl::CloseHandle() {
 HRESULT ConnectionImpl::Close() {
   if (HRESULT hr = FaultCheck("Connection.Close"))
     return FailInjected(hr, kConnectionSite, "Connection.Close");
-  if (db_ == nullptr)
+  if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   CloseHandle();
@@ -376,10 +393,11 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
   if (recordset != nullptr) *recordset = nullptr;
   if (HRESULT hr = FaultCheck("Connection.Execute"))
     return FailInjected(hr, kConnectionSite, "Connection.Execute");
-  if (db_ == nullptr)
+  if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   const std::string sql = RewriteJetSyntax(BstrToUtf8(commandText));
+  if (engine_ != nullptr) return ExecuteOnEngine(sql, recordsAffected, options, recordset);
   HRESULT cached = S_OK;
   if (ExecuteCachedDelete(sql, recordsAffected, recordset, &cached)) return cached;
   sqlite3_stmt* statement = nullptr;
@@ -424,6 +442,31 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
     recordsAffected->lVal = affected;
   }
   if (recordset != nullptr) *recordset = RecordsetImpl::New();
+  return S_OK;
+}
+
+HRESULT ConnectionImpl::ExecuteOnEngine(const std::string& sql, VARIANT* recordsAffected,
+                                        LONG options, ADORecordset** recordset) {
+  const bool wantRows = recordset != nullptr && (options & adExecuteNoRecords) == 0;
+  std::vector<Column> columns;
+  std::unique_ptr<EngineRows> rows;
+  LONG affected = -1;
+  if (HRESULT hr =
+          engine_->Run(sql, &columns, wantRows ? &rows : nullptr, &affected, kConnectionSite);
+      FAILED(hr))
+    return hr;
+  if (recordsAffected != nullptr) {
+    VariantClear(recordsAffected);
+    recordsAffected->vt = VT_I4;
+    recordsAffected->lVal = rows != nullptr ? -1 : affected;
+  }
+  if (rows != nullptr) {
+    RecordsetImpl* result = RecordsetImpl::New();
+    result->OpenOnRows(this, std::move(columns), std::move(rows));
+    *recordset = result;
+  } else if (recordset != nullptr) {
+    *recordset = RecordsetImpl::New();
+  }
   return S_OK;
 }
 
