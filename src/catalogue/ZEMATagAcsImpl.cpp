@@ -12,6 +12,7 @@
 #include "dbaccess/ADORecordset.h"
 #include "dbaccess/PlatformError.h"
 #include "halvkit.h"
+#include "platform/ado/failure_note.h"
 #include "platform/crt/crt.h"
 #include "tagdb/TagDatabase.h"
 #include "tagdb/TagDbNames.h"
@@ -95,7 +96,11 @@ bool CZEMATagAcsImpl::AddType(int typeId, CZEMATagTypeImpl* tagType) {
 }
 
 int CZEMATagAcsImpl::Load(const char* path) {
-  if (path == nullptr) return 0;
+  platform::ado::CallScope call;
+  if (path == nullptr) {
+    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No path.");
+    return 0;
+  }
   CADODataBase* database = OpenTagDatabaseReadOnly(path);
   if (database == nullptr) return 0;
   DatabaseCloser closer{database};

@@ -102,6 +102,40 @@ BOOL CADODataBase::ExecuteStatement(const char* sql) {
   }
 }
 
+BOOL CADODataBase::BeginTransaction() {
+  try {
+    if (!connection) RaiseError(E_POINTER);
+    LONG level = 0;
+    CheckConnection(connection->BeginTrans(&level), connection.get());
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportConnectionError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADODataBase::CommitTransaction() {
+  try {
+    if (!connection) RaiseError(E_POINTER);
+    CheckConnection(connection->CommitTrans(), connection.get());
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportConnectionError(error);
+    return FALSE;
+  }
+}
+
+BOOL CADODataBase::RollbackTransaction() {
+  try {
+    if (!connection) RaiseError(E_POINTER);
+    CheckConnection(connection->RollbackTrans(), connection.get());
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportConnectionError(error);
+    return FALSE;
+  }
+}
+
 void CADODataBase::ReportConnectionError(const PlatformError& error) {
   const std::string block = dbaccess::FormatErrorBlock("CADODataBase Error", error);
   lastErrorDescription = error.Description();

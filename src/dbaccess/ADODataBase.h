@@ -33,6 +33,12 @@ class CADODataBase {
   // Guarded: runs one statement that returns no rows; recordsAffected gets its count.
   BOOL ExecuteStatement(const char* sql);
   std::string ConnectionString() const { return connectionString; }
+  // Guarded: one transaction on the connection (see ADOConnection::BeginTrans). Rows stored
+  // until CommitTransaction are seen by no other connection; RollbackTransaction, a failed
+  // commit or closing the connection discards them.
+  BOOL BeginTransaction();
+  BOOL CommitTransaction();
+  BOOL RollbackTransaction();
 
   // REQUIRES: the connection is used only on the thread that created this object.
   ADOConnection* Connection() const { return connection.get(); }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "dbaccess/PlatformError.h"
+#include "platform/ado/failure_note.h"
 #include "platform/afx/afx.h"
 #include "tagdb/TagDatabase.h"
 #include "tagdb/TagDbNames.h"
@@ -46,15 +47,54 @@ void CZEMAConfigAcsImpl::DatabaseCloser::operator()(CADODataBase* database) cons
 }
 
 CZEMAConfigAcsImpl::CZEMAConfigAcsImpl(const char* path) {
-  if (path == nullptr) throw 0;
+  platform::ado::CallScope call;
+  if (path == nullptr) {
+    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No path.");
+    throw 0;
+  }
   connection.reset(OpenTagDatabase(path));
   if (!connection) throw 0;
 }
 
+// Closing the connection rolls back a batch still open.
 CZEMAConfigAcsImpl::~CZEMAConfigAcsImpl() = default;
 
+bool CZEMAConfigAcsImpl::BeginBatch() {
+  if (batchOpen) {
+    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "A batch is already open.");
+    return false;
+  }
+  batchOpen = connection->BeginTransaction() != FALSE;
+  return batchOpen;
+}
+
+bool CZEMAConfigAcsImpl::CommitBatch() {
+  if (!batchOpen) {
+    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No batch is open.");
+    return false;
+  }
+  // The transaction is over either way: committed, or rolled back by the failed commit. Should
+  // even that rollback fail, the transaction stays with the connection until it closes, and a
+  // new batch cannot begin before.
+  batchOpen = false;
+  return connection->CommitTransaction() != FALSE;
+}
+
+bool CZEMAConfigAcsImpl::RollbackBatch() {
+  if (!batchOpen) {
+    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No batch is open.");
+    return false;
+  }
+  batchOpen = !connection->RollbackTransaction();
+  return !batchOpen;
+}
+
 int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
-  if (!AfxIsValidAddress(records, AfxBlockSize(count, sizeof(TagRecord)), TRUE)) return 0;
+  platform::ado::CallScope call;
+  if (!AfxIsValidAddress(records, AfxBlockSize(count, sizeof(TagRecord)), TRUE)) {
+    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "The records are not readable.");
+    return 0;
+  }
 
   SavedTags savedTags;
   if (InsertTagRows(records, count, savedTags)) {
@@ -183,7 +223,11 @@ void CZEMAConfigAcsImpl::CloseValueTables(ValueTables& valueTables) {
 }
 
 int CZEMAConfigAcsImpl::DeleteTags(const char* const* names, int count) {
-  if (!AfxIsValidAddress(names, AfxBlockSize(count, sizeof(const char*)), TRUE)) return 0;
+  platform::ado::CallScope call;
+  if (!AfxIsValidAddress(names, AfxBlockSize(count, sizeof(const char*)), TRUE)) {
+    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "The names are not readable.");
+    return 0;
+  }
 
   int result = 1;
   ValueTableNames valueTables;

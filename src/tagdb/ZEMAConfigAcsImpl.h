@@ -3,7 +3,9 @@
 // Owns one connection, opened for writing, from construction to destruction. SaveTags inserts
 // new tags (Tags row, HMIInfo rows, one row of the type's value table) and takes back the tags
 // whose type has no usable value table; DeleteTags removes tags by name from every table. No
-// transaction spans a call: each stored or deleted row is final at once.
+// transaction spans a call: each stored or deleted row is final at once, unless the caller
+// opened a batch (BeginBatch), which holds every row of the calls that follow until it is
+// committed or rolled back.
 //
 // Threads: one thread at a time, the one that opened the writer.
 #ifndef ZEMA_TAGDB_ZEMACONFIGACSIMPL_H
@@ -32,6 +34,14 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
 
   int SaveTags(const TagRecord* records, int count) override;
   int DeleteTags(const char* const* names, int count) override;
+
+  // One write transaction over the calls between BeginBatch and CommitBatch or RollbackBatch
+  // (ZEMABatch.h). False, with the failure noted, when a batch is already open (Begin) or none
+  // is (Commit, Rollback), or the engine refuses. A commit that fails leaves nothing of the
+  // batch; either way the batch is over.
+  bool BeginBatch();
+  bool CommitBatch();
+  bool RollbackBatch();
 
  private:
   // The TagID the store assigned to each saved record, keyed by the record's address (so
@@ -81,6 +91,7 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
   bool DeleteHMIInfoRows(LONG tagId);
 
   std::unique_ptr<CADODataBase, DatabaseCloser> connection;
+  bool batchOpen = false;
 };
 
 #endif

@@ -8,6 +8,8 @@ set(required
   "CZEMATagAcs::Instance()" "CZEMATagAcs::Release()" "CZEMAConfigAcs::Open(char const*)"
   "CZEMAConfigAcs::Close()" "typeinfo for CZEMATagAcs" "typeinfo for CZEMAConfigAcs"
   "typeinfo for PlatformError"
+  "ZemaBeginBatch(CZEMAConfigAcs*)" "ZemaCommitBatch(CZEMAConfigAcs*)"
+  "ZemaRollbackBatch(CZEMAConfigAcs*)" "ZemaLastError(char*, int)"
   " VariantInit" " VariantClear" " VariantCopy" " VariantChangeType" " SysAllocString"
   " SysAllocStringLen" " SysFreeString" " SysStringLen")
 foreach(name ${required})

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "ZEMABatch.h"
 #include "ZEMATagAcs.h"
 #include "oleauto.h"
 
@@ -31,6 +33,7 @@ int main(int argc, char** argv) {
   CHECK(SysStringLen(scratch.bstrVal) == 7);
   CHECK(VariantClear(&scratch) == S_OK && scratch.vt == VT_EMPTY);
 
+  std::string firstName;
   if (argc >= 2) {
     CHECK(catalogue->Load(argv[1]) == 1);
     const int tagCount = catalogue->GetTagCount();
@@ -39,6 +42,7 @@ int main(int argc, char** argv) {
     int count = 0;
     catalogue->GetTags(0, tagCount, &count, tags.data());
     CHECK(count == tagCount);
+    if (count > 0) firstName = tags[0]->GetName();
     long values = 0;
     std::vector<TagFieldValue> fields(64);
     for (auto& field : fields) VariantInit(&field.value);
@@ -62,7 +66,25 @@ int main(int argc, char** argv) {
     CHECK(count == 0);
   }
 
+  // The batch entry points refuse a missing writer and say so.
+  char why[64] = "unchanged";
+  CHECK(ZemaBeginBatch(nullptr) == 0);
+  CHECK(ZemaLastError(why, sizeof why) == ZEMA_ERR_OTHER && std::strcmp(why, "No writer.") == 0);
+  CHECK(ZemaCommitBatch(nullptr) == 0 && ZemaRollbackBatch(nullptr) == 0);
   CZEMATagAcs::Release();
+  if (argc >= 2 && !firstName.empty()) {
+    // The first tag deleted in a batch that is rolled back: the file keeps every tag.
+    CZEMAConfigAcs* writer = CZEMAConfigAcs::Open(argv[1]);
+    CHECK(ZemaBeginBatch(writer) == 1 && ZemaLastError(why, sizeof why) == ZEMA_ERR_NONE);
+    const char* const names[] = {firstName.c_str()};
+    CHECK(writer->DeleteTags(names, 1) == 1);
+    CHECK(ZemaRollbackBatch(writer) == 1);
+    writer->Close();
+    const int before = std::atoi(argc >= 3 ? argv[2] : "0");
+    CHECK(CZEMATagAcs::Instance()->Load(argv[1]) == 1);
+    CHECK(argc < 3 || CZEMATagAcs::Instance()->GetTagCount() == before);
+    CZEMATagAcs::Release();
+  }
   // Read through volatile: the compiler must not see that the pointer is null.
   CZEMAConfigAcs* volatile noWriter = nullptr;
   noWriter->Close();

@@ -1,11 +1,13 @@
 // The text forms of zematag: values converted to VARIANTs and back, and the CSV reader and writer.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "Csv.h"
+#include "Text.h"
 #include "Values.h"
 
 namespace {
@@ -36,10 +38,68 @@ TEST(ValuesTest, DatesOnBothSidesOfTheEpochReadBackAsWritten) {
   EXPECT_DOUBLE_EQ(value.value.date, -1.25);  // the day counts back, the time forward
   ASSERT_EQ(TextToVariant("1900-01-01T18:00:00", ColumnTypeOf("DATE"), &value.value), "");
   EXPECT_DOUBLE_EQ(value.value.date, 2.75);
-  EXPECT_EQ(RoundTrip("12:30", "TIME"), "1899-12-30 12:30:00");
+  // A time of day alone reads back as a time; midnight of day 0 stays a date.
+  EXPECT_EQ(RoundTrip("12:30", "TIME"), "12:30:00");
+  EXPECT_EQ(RoundTrip("1899-12-30 00:00:01", "DATETIME"), "00:00:01");
+  EXPECT_EQ(RoundTrip("23:59:59", "DATETIME"), "23:59:59");
+  EXPECT_EQ(RoundTrip("1899-12-31 00:00:01", "DATETIME"), "1899-12-31 00:00:01");
   for (const char* text : {"2026-02-29", "2024-13-01", "2024-01-01 24:00", "2024-1-1", "noon",
                            "2024-01-01 10:00 extra", ""})
     EXPECT_TRUE(Refused(text, "DATETIME")) << text;
+}
+
+TEST(ValuesTest, NumbersTooSmallToTellFromZeroAreRefusedAndNegativeZeroIsKept) {
+  std::string reason;
+  RoundTrip("1e-400", "DOUBLE", &reason);
+  EXPECT_NE(reason.find("too small"), std::string::npos) << reason;
+  RoundTrip("1e-50", "FLOAT4", &reason);
+  EXPECT_NE(reason.find("too small"), std::string::npos) << reason;
+  EXPECT_EQ(RoundTrip("4.9e-324", "DOUBLE"), "5e-324");  // the smallest double is not zero
+  EXPECT_EQ(RoundTrip("1.4e-45", "FLOAT4"), "1e-45");
+  EXPECT_EQ(RoundTrip("0e-400", "DOUBLE"), "0");
+  EXPECT_EQ(RoundTrip("0.000", "FLOAT4"), "0");
+  for (const char* type : {"DOUBLE", "FLOAT4", "LONG", "SHORT", "CURRENCY", "DECIMAL(10,2)"})
+    EXPECT_FALSE(Refused("-0", type)) << type;
+}
+
+TEST(ValuesTest, DisplayScalesMustSurviveTheRecordsFloat) {
+  float value = 1;
+  EXPECT_EQ(ParseScale("126.7", false, &value), "");
+  EXPECT_EQ(value, 126.7f);
+  EXPECT_EQ(ParseScale("3.4028235e38", false, &value), "");  // FLT_MAX as usually printed
+  EXPECT_EQ(value, 3.4028235e38f);
+  EXPECT_EQ(ParseScale("-0", false, &value), "");
+  EXPECT_TRUE(value == 0 && std::signbit(value));
+  value = 7;
+  std::string reason = ParseScale("3.14159265358979", false, &value);
+  EXPECT_NE(reason.find("would be stored as 3.1415927"), std::string::npos) << reason;
+  EXPECT_EQ(value, 7);  // untouched when refused
+  EXPECT_EQ(ParseScale("3.14159265358979", true, &value), "");
+  EXPECT_EQ(value, 3.1415927f);
+  reason = ParseScale("16777217", false, &value);
+  EXPECT_NE(reason.find("16777216"), std::string::npos) << reason;
+  reason = ParseScale("3.5e38", true, &value);
+  EXPECT_NE(reason.find("beyond the float range"), std::string::npos) << reason;
+  reason = ParseScale("1e-50", true, &value);
+  EXPECT_NE(reason.find("too small"), std::string::npos) << reason;
+  EXPECT_NE(ParseScale("ten", true, &value), "");
+}
+
+TEST(TextTest, ControlCharactersAreFoundAndEchoedVisiblyAndShort) {
+  EXPECT_TRUE(HasControlCharacter(std::string("AB\0C", 4), false));
+  EXPECT_TRUE(HasControlCharacter("a\x7f", false));
+  EXPECT_TRUE(HasControlCharacter("a\xc2\x85", true));  // NEL, a C1 control
+  EXPECT_FALSE(HasControlCharacter("\xc3\x85ngstr\xc3\xb6m", false));
+  EXPECT_TRUE(HasControlCharacter("two\nlines", false));
+  EXPECT_FALSE(HasControlCharacter("two\r\nlines\tand a tab", true));
+  EXPECT_EQ(Echo(std::string("AB\0C", 4)), "AB\\x00C");
+  EXPECT_EQ(Echo(std::string(80, 'x')), std::string(80, 'x'));
+  EXPECT_EQ(Echo(std::string(81, 'x')), std::string(80, 'x') + "...");
+  std::string umlauts;
+  for (int i = 0; i < 100; ++i) umlauts += "\xc3\xa4";
+  std::string cut;
+  for (int i = 0; i < 80; ++i) cut += "\xc3\xa4";
+  EXPECT_EQ(Echo(umlauts), cut + "...");  // characters, not bytes
 }
 
 TEST(ValuesTest, DecimalsKeepEveryDigitWithinTheirDeclaration) {
@@ -179,6 +239,21 @@ TEST(CsvTest, WrittenRecordsReadBackUnchanged) {
   EXPECT_EQ(records[0], fields);
   EXPECT_EQ(records[1], (std::vector<std::string>{"x"}));
   EXPECT_EQ(lines[1], 3);
+}
+
+// Compared as the text written, so that a slip in the writer cannot hide behind the reader.
+TEST(CsvTest, FieldsThatNeedQuotesAreQuotedInTheWrittenText) {
+  const auto written = [](const std::vector<std::string>& fields) {
+    std::ostringstream out;
+    WriteCsvRecord(out, fields);
+    return out.str();
+  };
+  EXPECT_EQ(written({"a "}), "\"a \"\r\n");  // a trailing space alone
+  EXPECT_EQ(written({" a"}), "\" a\"\r\n");
+  EXPECT_EQ(written({"a b", "", "x"}), "a b,,x\r\n");
+  EXPECT_EQ(written({"a,b"}), "\"a,b\"\r\n");
+  EXPECT_EQ(written({"say \"hi\""}), "\"say \"\"hi\"\"\"\r\n");
+  EXPECT_EQ(written({"cr\r"}), "\"cr\r\"\r\n");
 }
 
 }  // namespace

@@ -56,6 +56,31 @@ plant_db() {  # plant_db DB: the example plant, imported
   "$ZEMATAG" import "$1" "$EXAMPLE/tags.csv" >/dev/null
 }
 
+motors_csv() {  # motors_csv FILE N: N motors M-000001.. with a value and display information
+  awk -v n="$2" 'BEGIN {
+    print "TagName,TagType,TagDesc,Current,Current.SCH,Current.SCL,Current.EU,Current.Decimal,Starts"
+    for (i = 1; i <= n; i++) printf "M-%06d,Motor,motor %d,%d.5,50,0,A,1,%d\n", i, i, i % 40, i
+  }' >"$1"
+}
+
+# as_user CMD...: runs a command as an unprivileged user when the tests run as root (root
+# ignores file permissions), else as ourselves.
+as_user() {
+  if [ "$(id -u)" -eq 0 ]; then
+    setpriv --reuid=nobody --regid=nogroup --clear-groups -- "$@"
+  else
+    "$@"
+  fi
+}
+
+# The rows of one table that a check must never find: tags without their value row, value
+# and display rows without their tag.
+half_stored() {  # half_stored DB
+  sqlite3 "$1" "SELECT (SELECT COUNT(*) FROM Tags WHERE TagType = 5 AND TagID NOT IN (SELECT TagID FROM Motor))
+    + (SELECT COUNT(*) FROM Motor WHERE TagID NOT IN (SELECT TagID FROM Tags))
+    + (SELECT COUNT(*) FROM HMIInfo WHERE TagID NOT IN (SELECT TagID FROM Tags))"
+}
+
 case "$case_name" in
 
 help)
@@ -499,6 +524,361 @@ demo)
   run_ok check plant/plant.db
   run_fails demo plant2 --example "$work/empty-nls"
   one_line_errors
+  ;;
+
+control_characters)
+  # A NUL in a name once made the store keep a shorter name, and the clean-up then deleted the
+  # existing tag of that name. Names, descriptions and units with control characters are refused
+  # before anything is saved.
+  plant_db n.db
+  before=$(sqlite3 n.db "SELECT TagID || TagDesc FROM Tags WHERE TagName = 'TIC-101'")
+  printf 'TagName,TagType,TagDesc\nTIC-101\0X,Motor,nul in the name\nTAB\tNAME,Motor,tab\nOK-1,Motor,bell \a here\nOK-2,Motor,"two\nlines"\n' >nul.csv
+  run_fails import n.db nul.csv
+  one_line_errors
+  contains err.txt 'nul.csv:2: tag name '"'"'TIC-101\x00X'"'"' holds a control character'
+  contains err.txt "nul.csv:3: tag name"
+  contains err.txt "nul.csv:4: the description holds a control character"
+  contains out.txt "imported 1 tag(s)"
+  [ "$(sqlite3 n.db "SELECT TagID || TagDesc FROM Tags WHERE TagName = 'TIC-101'")" = "$before" ] ||
+    fail "the existing tag TIC-101 was touched"
+  [ "$(sqlite3 n.db "SELECT COUNT(*) FROM Tags WHERE TagName LIKE 'TIC-101%'")" = 1 ] || fail "a shortened name was stored"
+  run_ok show n.db OK-2
+  printf '{"tags": [{"name": "TIC-101\\u0000Y", "type": "Motor"}, {"name": "J-1", "type": "Motor", "display": {"Current": {"EU": "A\\u0001"}}}]}' >nul.json
+  run_fails import n.db nul.json
+  contains err.txt "nul.json: tag #1"
+  contains err.txt "holds a control character"
+  contains err.txt "Current.EU"
+  [ "$(sqlite3 n.db "SELECT TagID || TagDesc FROM Tags WHERE TagName = 'TIC-101'")" = "$before" ] ||
+    fail "the JSON import touched TIC-101"
+  run_ok check n.db
+  ;;
+
+export_safety)
+  plant_db e.db
+  before=$(md5sum <e.db)
+  run_fails export e.db -o e.db
+  one_line_errors
+  contains err.txt "is the database being exported"
+  run_fails export e.db -o e.db --force
+  ln -s e.db link.db
+  run_fails export e.db -o link.db --force
+  [ "$(md5sum <e.db)" = "$before" ] || fail "an export wrote over the database"
+  run_ok check e.db
+  echo "keep me" >old.csv
+  run_fails export e.db -o old.csv
+  contains err.txt "old.csv: the file exists (use --force to replace it)"
+  [ "$(cat old.csv)" = "keep me" ] || fail "an export replaced a file without --force"
+  run_ok export e.db -o old.csv --force
+  contains old.csv "TIC-101"
+  run_ok export e.db --format types -o new.ini
+  mkdir folder
+  run_fails export e.db -o folder
+  contains err.txt "folder: is a directory"
+  ;;
+
+skip_replace)
+  "$ZEMATAG" init r.db --types "$EXAMPLE/types.ini" >/dev/null
+  motors_csv m.csv 50
+  head -21 m.csv >first20.csv
+  run_ok import r.db first20.csv
+  # Run again to the end: the 20 stored before are passed over, not reported.
+  run_ok import --skip-existing r.db m.csv
+  contains out.txt "imported 30 tag(s)"
+  contains out.txt "20 already there, skipped"
+  [ "$(tag_count r.db)" = 50 ] || fail "expected 50 tags"
+  run_fails import r.db first20.csv
+  [ "$(grep -c 'already exists in the database' err.txt)" = 20 ] || fail "existing names were not reported"
+  # Update in place: new values and display information for existing tags, new tags stored.
+  printf 'TagName,TagType,TagDesc,Current,Current.SCH,Current.EU\nM-000003,Motor,changed,7.5,80,kA\nNEW-1,Motor,new,1,,\n' >update.csv
+  run_ok import --replace r.db update.csv
+  contains out.txt "imported 2 tag(s)"
+  contains out.txt "1 replaced"
+  run_ok show r.db M-000003
+  contains out.txt "changed"
+  contains out.txt "7.5"
+  contains out.txt "0 .. 80 kA"
+  [ "$(tag_count r.db)" = 51 ] || fail "expected 51 tags after the replace"
+  [ "$(sqlite3 r.db "SELECT COUNT(*) FROM Tags WHERE TagName = 'M-000003'")" = 1 ] || fail "the replaced tag is stored twice"
+  [ "$(half_stored r.db)" = 0 ] || fail "the replace left rows of the old tag"
+  run_fails import --replace --skip-existing r.db update.csv
+  one_line_errors
+  run_ok check r.db
+  ;;
+
+json_keys)
+  plant_db j.db
+  cat >keys.json <<'JSON'
+{"tags": [
+  {"name": "J-1", "type": "Motor", "vaules": {"Current": 3}},
+  {"name": "J-2", "type": "Motor", "display": {"Current": {"SCH": 30, "Unit": "A"}}},
+  {"name": "J-3", "type": "Motor", "values": {"Current": 3}}
+]}
+JSON
+  run_fails import j.db keys.json
+  contains err.txt 'keys.json: tag #1 (J-1): unknown key "vaules"'
+  contains err.txt 'keys.json: tag #2 (J-2): display of Current: unknown key "Unit"'
+  contains out.txt "imported 1 tag(s)"
+  contains out.txt "2 row(s) rejected"
+  run_fails show j.db J-1
+  printf '{"tags": [{"name": "J-9", "type": "Motor"}], "tgas": []}' >top.json
+  run_fails import j.db top.json
+  contains err.txt 'top.json: unknown key "tgas"'
+  contains out.txt "1 file(s) not read"
+  lacks out.txt "row(s) rejected"
+  run_fails show j.db J-9
+  ;;
+
+numbers)
+  "$ZEMATAG" init n.db --types "$EXAMPLE/types.ini" >/dev/null
+  cat >n.csv <<'CSV'
+TagName,TagType,Current,Current.SCH,Current.SCL,RatedPower,LastCal,Raw
+PI,Motor,1,3.14159265358979,0,,,
+MAX,Motor,1,3.4028235e38,-3.4028235e38,,,
+ZERO,Motor,-0,-0,0,-0,,
+TINY,Motor,1e-50,,,,,
+TINYD,Motor,1,,,1e-400,,
+TINYS,Motor,1,1e-50,,,,
+TIME,AnalogInput,,,,,12:30,-0
+CSV
+  run_fails import n.db n.csv
+  one_line_errors
+  contains err.txt "n.csv:2: Current.SCH: '3.14159265358979' would be stored as 3.1415927 (--round accepts that)"
+  contains err.txt "n.csv:5: field Current: '1e-50' is too small: it would be stored as 0"
+  contains err.txt "n.csv:6: field RatedPower: '1e-400' is too small"
+  contains err.txt "n.csv:7: Current.SCH: '1e-50' is too small"
+  [ "$(wc -l <err.txt)" -eq 4 ] || fail "expected 4 refusals: $(cat err.txt)"
+  contains out.txt "imported 3 tag(s)"
+  run_ok export n.db -o n.out.csv
+  contains n.out.csv "3.4028235e+38,-3.4028235e+38"
+  contains n.out.csv "12:30:00"
+  lacks n.out.csv "1899-12-30"
+  run_ok show n.db ZERO
+  printf 'TagName,TagType,Current.SCH\nPI,Motor,3.14159265358979\n' >pi.csv
+  run_ok import --round n.db pi.csv
+  run_ok export n.db -o n.json --format json
+  contains n.json '"SCH": 3.1415927'
+  ;;
+
+messages)
+  plant_db m.db
+  mkdir folder.db
+  run_fails list folder.db
+  contains err.txt "folder.db: is a directory"
+  ln -s loop1.db loop2.db
+  ln -s loop2.db loop1.db
+  for command in list check export; do
+    run_fails "$command" loop1.db
+    contains err.txt "symbolic link loop"
+  done
+  run_fails import loop1.db "$EXAMPLE/tags.csv"
+  contains err.txt "symbolic link loop"
+  # Echoed input is cut at 80 characters.
+  long=$(printf 'T%.0s' $(seq 1 300))
+  printf 'TagName,TagType\nX-1,%s\n' "$long" >long.csv
+  run_fails import m.db long.csv
+  contains err.txt "unknown tag type 'TTTTTTTTTT"
+  contains err.txt "...'"
+  [ "$(wc -c <err.txt)" -lt 160 ] || fail "the echo is not cut: $(cat err.txt)"
+  # A file that fails as a whole is not a rejected row.
+  printf 'TagName,TagType,Colour\nH-1,Motor,red\n' >header.csv
+  run_fails import m.db header.csv
+  contains out.txt "1 file(s) not read"
+  lacks out.txt "row(s) rejected"
+  run_fails import m.db folder.db
+  contains err.txt "folder.db: is a directory"
+  # delete counts the tags it deleted: two of one name, and one without a type.
+  sqlite3 m.db "INSERT INTO Tags (TagName, TagType) VALUES ('TIC-101', 1); INSERT INTO PIDController (TagID) SELECT MAX(TagID) FROM Tags;
+                INSERT INTO Tags (TagName, TagType) VALUES ('GHOST-1', 99)"
+  run_ok delete m.db TIC-101 GHOST-1
+  contains out.txt "deleted 3 tag(s)"
+  [ "$(sqlite3 m.db "SELECT COUNT(*) FROM Tags WHERE TagName IN ('TIC-101', 'GHOST-1')")" = 0 ] || fail "not all were deleted"
+  # init never replaces a symbolic link unasked, even a dangling one.
+  ln -s m.db link.db
+  ln -s nowhere.db dangling.db
+  run_fails init link.db --types "$EXAMPLE/types.ini"
+  contains err.txt "link.db: is a symbolic link"
+  run_fails init dangling.db --types "$EXAMPLE/types.ini"
+  [ -L link.db ] && [ -L dangling.db ] || fail "init replaced a symbolic link"
+  [ "$(tag_count m.db)" = 299 ] || fail "init through a link changed the database"
+  # A damaged file says so, and check does not pass it.
+  "$ZEMATAG" init d.db --types "$EXAMPLE/types.ini" >/dev/null
+  motors_csv many.csv 3000
+  "$ZEMATAG" import d.db many.csv >/dev/null
+  sqlite3 d.db "PRAGMA wal_checkpoint(TRUNCATE)" >/dev/null
+  pages=$(sqlite3 d.db "PRAGMA page_count")
+  page_size=$(sqlite3 d.db "PRAGMA page_size")
+  # Garbage over pages of the tags stored last, the header and schema left alone.
+  dd if=/dev/urandom of=d.db bs="$page_size" seek=$((pages / 2)) count=$((pages / 4)) conv=notrunc status=none
+  run_fails check d.db
+  contains out.txt "damaged file:"
+  contains out.txt "d.db: the database file is damaged"
+  lacks out.txt "no problems found"
+  run_fails check --fix d.db
+  contains out.txt "--fix does not repair a damaged file"
+  for command in list export; do
+    run_fails "$command" d.db
+    one_line_errors
+    contains err.txt "damaged"
+    lacks err.txt "not an SQLite database file"
+  done
+  ;;
+
+check_fix)
+  plant_db k.db
+  sqlite3 k.db <<'SQL'
+INSERT INTO Motor (TagID, Running) VALUES (9999, 1);
+INSERT INTO HMIInfo (TagID, FieldName, SCH, SCL, EU, "Decimal") VALUES (8888, 'PV', 1, 0, 'bar', 0);
+INSERT INTO Tags (TagName, TagType) VALUES ('HALF-1', 5);
+INSERT INTO HMIInfo (TagID, FieldName, SCH, SCL, EU, "Decimal") SELECT MAX(TagID), 'Current', 1, 0, 'A', 0 FROM Tags;
+INSERT INTO Tags (TagName, TagType) VALUES ('GHOST-1', 99);
+SQL
+  for i in $(seq 1 30); do echo "INSERT INTO HMIInfo (TagID, FieldName) VALUES ($((20000 + i)), 'PV');"; done | sqlite3 k.db
+  run_fails check k.db
+  contains out.txt "orphan display row: ... and 11 more (--all lists them)"
+  run_fails check --all k.db
+  lacks out.txt "more (--all"
+  [ "$(grep -c '^orphan display row' out.txt)" = 31 ] || fail "--all did not list every orphan display row"
+  run_fails check --fix k.db
+  contains out.txt "orphan value row: Motor row for TagID 9999"
+  contains out.txt "tag without values: HALF-1 has no row in Motor"
+  contains out.txt "--fix removed the 33 orphan row(s) and tag(s) without values"
+  # The tag without a type needs a decision: it stays, and the exit status says so.
+  contains out.txt "tag without a type: GHOST-1"
+  run_fails check k.db
+  contains out.txt "1 problem(s) found"
+  [ "$(sqlite3 k.db "SELECT COUNT(*) FROM Tags WHERE TagName = 'HALF-1'")" = 0 ] || fail "HALF-1 is left"
+  [ "$(sqlite3 k.db "SELECT COUNT(*) FROM HMIInfo WHERE TagID NOT IN (SELECT TagID FROM Tags)")" = 0 ] || fail "display rows are left"
+  [ "$(tag_count k.db)" = 300 ] || fail "--fix removed a whole tag"
+  ;;
+
+locked)
+  # Another program holds the write lock: import and delete give up after a bounded wait,
+  # with one line that says why, and store nothing.
+  "$ZEMATAG" init l.db --types "$EXAMPLE/types.ini" >/dev/null
+  motors_csv m.csv 3000
+  mkfifo hold
+  (sqlite3 l.db <hold >/dev/null 2>&1) &
+  holder=$!
+  exec 3>hold
+  echo "BEGIN IMMEDIATE; INSERT INTO TagTypes VALUES (50, 'Held', 0, 0);" >&3
+  sleep 0.5
+  status=0
+  timeout 60 "$ZEMATAG" import --batch 100 l.db m.csv >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "import under a lock exited $status: $(cat err.txt)"
+  contains err.txt "locked by another program"
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "expected one error line: $(head -5 err.txt)"
+  run_fails delete l.db M-000001
+  contains err.txt "locked by another program"
+  echo "ROLLBACK;" >&3
+  exec 3>&-
+  wait "$holder" || true
+  [ "$(sqlite3 l.db "SELECT COUNT(*) FROM Tags")" = 0 ] || fail "something was stored under the lock"
+  run_ok import l.db m.csv
+  contains out.txt "imported 3000 tag(s)"
+  ;;
+
+read_only)
+  # A database its user cannot write: one clear line, nothing changed.
+  plant_db ro.db
+  chmod 755 "$work"
+  chmod 644 ro.db
+  rm -f ro.db-wal ro.db-shm
+  motors_csv m.csv 10
+  chmod 644 m.csv
+  before=$(md5sum <ro.db)
+  status=0
+  as_user "$ZEMATAG" import ro.db m.csv >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "import into a read-only database exited $status"
+  contains err.txt "read-only"
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "expected one error line: $(head -5 err.txt)"
+  status=0
+  as_user "$ZEMATAG" delete ro.db TIC-101 >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "delete in a read-only database exited $status"
+  contains err.txt "read-only"
+  status=0
+  as_user "$ZEMATAG" check --fix ro.db >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "check --fix of a read-only database exited $status"
+  contains err.txt "read-only"
+  [ "$(md5sum <ro.db)" = "$before" ] || fail "the read-only database changed"
+  ;;
+
+disk_full)
+  # A full disk (a 1 MB tmpfs when we may mount one, else a file-size limit): the import stops
+  # at once with one line, keeps whole batches only, and a run with --skip-existing finishes it
+  # once there is room.
+  motors_csv m.csv 20000
+  mkdir small
+  limit=""
+  if [ "$(id -u)" -eq 0 ] && mount -t tmpfs -o size=1m tmpfs small 2>/dev/null; then
+    trap 'umount "$work/small"; rm -rf "$work"' EXIT
+  else
+    limit=1024
+  fi
+  "$ZEMATAG" init small/f.db --types "$EXAMPLE/types.ini" >/dev/null
+  status=0
+  (
+    trap '' XFSZ
+    [ -z "$limit" ] || ulimit -f "$limit"
+    exec "$ZEMATAG" import --batch 500 small/f.db m.csv
+  ) >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "import on a full disk exited $status: $(head -3 err.txt)"
+  contains err.txt "the import stopped"
+  [ -n "$limit" ] || contains err.txt "disk full"
+  [ "$(wc -l <err.txt)" -eq 1 ] || fail "expected one error line: $(head -5 err.txt)"
+  contains out.txt "stopped after importing"
+  stored=$(sqlite3 small/f.db "SELECT COUNT(*) FROM Tags")
+  [ "$stored" -lt 20000 ] || fail "the full disk did not stop the import"
+  [ $((stored % 500)) -eq 0 ] || fail "$stored tags stored: not whole batches"
+  [ "$(half_stored small/f.db)" = 0 ] || fail "half-stored tags after a full disk"
+  cp small/f.db* .
+  run_ok check f.db
+  run_ok import --skip-existing f.db m.csv
+  [ "$(tag_count f.db)" = 20000 ] || fail "the second run did not finish the import"
+  ;;
+
+concurrent)
+  # Two imports of one file at once: every name once, each tag stored by one of them.
+  "$ZEMATAG" init c.db --types "$EXAMPLE/types.ini" >/dev/null
+  motors_csv m.csv 4000
+  "$ZEMATAG" import --batch 50 c.db m.csv >out1.txt 2>err1.txt &
+  first=$!
+  "$ZEMATAG" import --batch 50 c.db m.csv >out2.txt 2>err2.txt &
+  second=$!
+  wait "$first" || true
+  wait "$second" || true
+  [ "$(sqlite3 c.db "SELECT COUNT(*) FROM (SELECT TagName FROM Tags GROUP BY TagName HAVING COUNT(*) > 1)")" = 0 ] ||
+    fail "two imports stored one name twice"
+  [ "$(sqlite3 c.db "SELECT COUNT(*) FROM Tags")" = 4000 ] || fail "expected 4000 tags"
+  saved1=$(sed -n 's/^imported \([0-9]*\) tag.*/\1/p' out1.txt)
+  saved2=$(sed -n 's/^imported \([0-9]*\) tag.*/\1/p' out2.txt)
+  [ $((saved1 + saved2)) -eq 4000 ] || fail "the imports claim $saved1 + $saved2 tags"
+  [ "$(half_stored c.db)" = 0 ] || fail "half-stored tags"
+  run_ok check c.db
+  ;;
+
+crash)
+  # kill -9 of an import at any moment: whole batches only, and --skip-existing finishes it.
+  "$ZEMATAG" init ref.db --types "$EXAMPLE/types.ini" >/dev/null
+  motors_csv m.csv 6000
+  "$ZEMATAG" import ref.db m.csv >/dev/null
+  "$ZEMATAG" export ref.db -o ref.csv
+  for delay in 0.05 0.2 0.4 0.8; do
+    rm -f k.db k.db-wal k.db-shm
+    "$ZEMATAG" init k.db --types "$EXAMPLE/types.ini" >/dev/null
+    "$ZEMATAG" import --batch 100 k.db m.csv >/dev/null 2>&1 &
+    importer=$!
+    sleep "$delay"
+    kill -9 "$importer" 2>/dev/null || true
+    wait "$importer" 2>/dev/null || true
+    stored=$(sqlite3 k.db "SELECT COUNT(*) FROM Tags")
+    [ $((stored % 100)) -eq 0 ] || fail "after kill -9 at ${delay}s: $stored tags, not whole batches"
+    [ "$(half_stored k.db)" = 0 ] || fail "after kill -9 at ${delay}s: half-stored tags"
+    run_ok check k.db
+    run_ok import --skip-existing k.db m.csv
+    rm -f k.csv
+    run_ok export k.db -o k.csv
+    cmp ref.csv k.csv || fail "after kill -9 at ${delay}s and a second run the catalogue differs"
+  done
   ;;
 
 *)

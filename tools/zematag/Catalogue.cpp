@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "Report.h"
 #include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
@@ -14,8 +15,10 @@ CCatalogue::CCatalogue(const std::string& path) {
   acs = CZEMATagAcs::Instance();
   if (acs == nullptr) throw ToolError("the tag library did not start");
   if (acs->Load(path.c_str()) != 1) {
+    const std::string why = LibraryFailureText();
     CZEMATagAcs::Release();
-    throw ToolError(fmt::format("{}: does not load as a tag database", path));
+    throw ToolError(
+        fmt::format("{}: {}", path, why.empty() ? "does not load as a tag database" : why));
   }
   for (const TypeDef& type : types)
     for (const TagView& view : Tags(type.id))

@@ -1,45 +1,92 @@
-// zematag check: the consistency of a tag database, which the library itself relies on but does
-// not enforce. It reads the tables read-only and loads the database through CZEMATagAcs.
+// zematag check: the soundness of the file (SQLite's integrity check) and the consistency of a
+// tag database, which the library itself relies on but does not enforce. It reads the tables
+// and loads the database through CZEMATagAcs; with --fix it removes what an interrupted or
+// failed store left behind (orphan value and display rows, tags without their value row), in
+// one transaction, after listing it.
 #include <fmt/format.h>
 
+#include <functional>
 #include <map>
 #include <set>
 
 #include "Catalogue.h"
 #include "Commands.h"
 #include "Layout.h"
+#include "Report.h"
 #include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
 
 namespace {
 
-// Lists of this many problems of one kind are cut short.
+// Lists of this many problems of one kind are cut short unless --all.
 constexpr int kShownPerKind = 20;
 
 class CProblems {
  public:
+  explicit CProblems(bool all) : all(all) {}
   void Add(const std::string& kind, const std::string& text) {
     int& count = counts[kind];
-    if (++count <= kShownPerKind) fmt::print("{}: {}\n", kind, text);
+    if (all || ++count <= kShownPerKind) fmt::print("{}: {}\n", kind, text);
+    if (all) ++count;
     ++total;
   }
   void Summarise() {
     for (const auto& [kind, count] : counts)
-      if (count > kShownPerKind) fmt::print("{}: ... and {} more\n", kind, count - kShownPerKind);
+      if (!all && count > kShownPerKind)
+        fmt::print("{}: ... and {} more (--all lists them)\n", kind, count - kShownPerKind);
   }
   int total = 0;
 
  private:
+  bool all;
   std::map<std::string, int> counts;
+};
+
+// What --fix removes: statements that delete exactly the rows listed.
+class CRepairs {
+ public:
+  // One problem that --fix removes, with the statements that remove it.
+  void Add(const std::string& sql) {
+    statements += sql + ";\n";
+    ++problems;
+  }
+  void AddMore(const std::string& sql) { statements += sql + ";\n"; }
+  std::string statements;
+  int problems = 0;
 };
 
 }  // namespace
 
-int RunCheck(const std::string& database) {
-  CSchemaStore store = CSchemaStore::OpenReadOnly(database);
+int RunCheck(const CheckOptions& options) {
+  const std::string& database = options.database;
+  CSchemaStore store =
+      options.fix ? CSchemaStore::OpenForRepair(database) : CSchemaStore::OpenReadOnly(database);
+  // What --fix removes is listed in full.
+  CProblems problems(options.all || options.fix);
+
+  // A damaged file first: the checks below would read garbage from it, and a repair would
+  // make it worse.
+  const std::vector<std::string> damage = store.IntegrityProblems();
+  if (!damage.empty()) {
+    for (const std::string& problem : damage) {
+      size_t start = 0;
+      while (start < problem.size()) {
+        size_t end = problem.find('\n', start);
+        if (end == std::string::npos) end = problem.size();
+        if (end > start) problems.Add("damaged file", problem.substr(start, end - start));
+        start = end + 1;
+      }
+    }
+    problems.Summarise();
+    fmt::print("{}: the database file is damaged ({} problem(s)); restore it from a backup{}\n",
+               database, problems.total,
+               options.fix ? ", --fix does not repair a damaged file" : "");
+    return 1;
+  }
+
   const std::vector<TypeDef> types = store.Types();
-  CProblems problems;
+  CRepairs repairs;
   const std::string tags = QuoteName(layout::kTags);
   const std::string hmi = QuoteName(layout::kHMIInfo);
   const auto each = [&](const std::string& sql,
@@ -48,6 +95,7 @@ int RunCheck(const std::string& database) {
       row(values);
     });
   };
+  const auto nullText = [](const std::string& text) { return text.empty() ? "NULL" : text; };
 
   std::map<std::string, int> typeNames;
   for (const TypeDef& type : types) {
@@ -57,14 +105,12 @@ int RunCheck(const std::string& database) {
       continue;
     }
     const std::string table = QuoteName(type.name);
-    each(fmt::format("SELECT v.TagID FROM {} v WHERE v.TagID IS NULL OR v.TagID NOT IN "
-                     "(SELECT TagID FROM {})",
-                     table, tags),
-         [&](const auto& row) {
-           problems.Add("orphan value row",
-                        fmt::format("{} row for TagID {}, which no tag has", type.name,
-                                    row[0].empty() ? "NULL" : row[0]));
-         });
+    const std::string orphan = "TagID IS NULL OR TagID NOT IN (SELECT TagID FROM " + tags + ")";
+    each(fmt::format("SELECT rowid, TagID FROM {} WHERE {}", table, orphan), [&](const auto& row) {
+      problems.Add("orphan value row", fmt::format("{} row for TagID {}, which no tag has",
+                                                   type.name, nullText(row[1])));
+      repairs.Add(fmt::format("DELETE FROM {} WHERE rowid = {} AND ({})", table, row[0], orphan));
+    });
     each(fmt::format("SELECT t.TagName, t.TagType FROM {} v JOIN {} t ON t.TagID = v.TagID "
                      "WHERE t.TagType IS NOT {}",
                      table, tags, type.id),
@@ -73,12 +119,19 @@ int RunCheck(const std::string& database) {
                "value row of another type",
                fmt::format("{} has a row in {} but is of type {}", row[0], type.name, row[1]));
          });
-    each(fmt::format("SELECT TagName FROM {} WHERE TagType = {} AND TagID NOT IN (SELECT TagID "
-                     "FROM {} WHERE TagID IS NOT NULL)",
+    // A tag row without its value row is what a store stopped half way leaves.
+    each(fmt::format("SELECT TagName, TagID FROM {} WHERE TagType = {} AND TagID NOT IN "
+                     "(SELECT TagID FROM {} WHERE TagID IS NOT NULL)",
                      tags, type.id, table),
          [&](const auto& row) {
            problems.Add("tag without values",
                         fmt::format("{} has no row in {}", row[0], type.name));
+           const std::string half = fmt::format(
+               "{} IN (SELECT TagID FROM {} WHERE TagID = {} AND TagType = {} AND TagID NOT IN "
+               "(SELECT TagID FROM {} WHERE TagID IS NOT NULL))",
+               "TagID", tags, row[1], type.id, table);
+           repairs.Add(fmt::format("DELETE FROM {} WHERE {}", hmi, half));
+           repairs.AddMore(fmt::format("DELETE FROM {} WHERE {}", tags, half));
          });
     each(fmt::format("SELECT t.TagName, COUNT(*) FROM {} v JOIN {} t ON t.TagID = v.TagID "
                      "GROUP BY v.TagID HAVING COUNT(*) > 1",
@@ -94,18 +147,20 @@ int RunCheck(const std::string& database) {
                    tags, QuoteName(layout::kTagTypes)),
        [&](const auto& row) {
          problems.Add("tag without a type",
-                      fmt::format("{} (TagType {})", row[0], row[1].empty() ? "NULL" : row[1]));
+                      fmt::format("{} (TagType {})", row[0], nullText(row[1])));
        });
   each(fmt::format("SELECT TagName, COUNT(*) FROM {} GROUP BY TagName HAVING COUNT(*) > 1", tags),
        [&](const auto& row) {
          problems.Add("duplicate tag name", fmt::format("{} is used by {} tags", row[0], row[1]));
        });
-  each(fmt::format("SELECT TagID, FieldName FROM {} WHERE TagID IS NULL OR TagID NOT IN "
-                   "(SELECT TagID FROM {})",
-                   hmi, tags),
+  const std::string orphanDisplay =
+      "TagID IS NULL OR TagID NOT IN (SELECT TagID FROM " + tags + ")";
+  each(fmt::format("SELECT rowid, TagID, FieldName FROM {} WHERE {}", hmi, orphanDisplay),
        [&](const auto& row) {
-         problems.Add("orphan display row", fmt::format("{} of TagID {}, which no tag has", row[1],
-                                                        row[0].empty() ? "NULL" : row[0]));
+         problems.Add("orphan display row",
+                      fmt::format("{} of TagID {}, which no tag has", row[2], nullText(row[1])));
+         repairs.Add(
+             fmt::format("DELETE FROM {} WHERE rowid = {} AND ({})", hmi, row[0], orphanDisplay));
        });
   std::map<int, const TypeDef*> typeById;
   for (const TypeDef& type : types) typeById.emplace(type.id, &type);
@@ -124,11 +179,13 @@ int RunCheck(const std::string& database) {
        });
 
   // The library must load what the tables hold.
-  try {
-    CCatalogue catalogue(database);
-    fmt::print("{}: {} tags of {} types\n", database, catalogue.TagCount(), types.size());
-  } catch (const ToolError& e) {
-    problems.Add("library", e.what());
+  if (!options.fix) {
+    try {
+      CCatalogue catalogue(database);
+      fmt::print("{}: {} tags of {} types\n", database, catalogue.TagCount(), types.size());
+    } catch (const ToolError& e) {
+      problems.Add("library", e.what());
+    }
   }
 
   problems.Summarise();
@@ -137,5 +194,18 @@ int RunCheck(const std::string& database) {
     return 0;
   }
   fmt::print("{} problem(s) found\n", problems.total);
-  return 1;
+  if (!options.fix) {
+    if (repairs.problems > 0)
+      fmt::print("check --fix removes the {} orphan row(s) and tag(s) without values\n",
+                 repairs.problems);
+    return 1;
+  }
+  if (repairs.problems == 0) {
+    fmt::print("--fix: nothing to remove; the problems above need a decision of yours\n");
+    return 1;
+  }
+  store.ExecuteInTransaction(repairs.statements);
+  fmt::print("--fix removed the {} orphan row(s) and tag(s) without values listed above\n",
+             repairs.problems);
+  return problems.total > repairs.problems ? 1 : 0;
 }

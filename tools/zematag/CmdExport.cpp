@@ -2,7 +2,10 @@
 // a type description (which init reads back).
 #include <fmt/format.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -161,30 +164,76 @@ void WriteJson(std::ostream& out, const CCatalogue& catalogue,
   out << document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
 }
 
+// Refuses an output file that is the database being read (or one of its journal files), and an
+// existing file unless force. Returns whether the file existed.
+bool CheckOutput(const std::string& database, const std::string& output, bool force) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+    if (fs::equivalent(output, database + suffix, error))
+      throw ToolError(
+          fmt::format("{}: is the database being exported; write to another file", output));
+  const fs::file_status status = fs::status(output, error);
+  if (error && error.value() == ELOOP)
+    throw ToolError(
+        fmt::format("{}: symbolic link loop (too many levels of symbolic links)", output));
+  if (status.type() == fs::file_type::directory)
+    throw ToolError(fmt::format("{}: is a directory", output));
+  const bool exists = fs::exists(status) || fs::is_symlink(fs::symlink_status(output, error));
+  if (exists && !force)
+    throw ToolError(fmt::format("{}: the file exists (use --force to replace it)", output));
+  return exists;
+}
+
 }  // namespace
 
-int RunExport(const std::string& database, const std::string& format, const std::string& output) {
+int RunExport(const std::string& database, const std::string& format, const std::string& output,
+              bool force) {
   if (format != "csv" && format != "json" && format != "types")
     throw ToolError(fmt::format("unknown export format '{}' (csv, json, types)", format));
+  const bool toFile = !output.empty() && output != "-";
+  bool existed = false;
+  if (toFile) existed = CheckOutput(database, output, force);
   CCatalogue catalogue(database);
   std::vector<ExportedTag> tags;
   if (format != "types")
     for (const TagView& view : catalogue.Tags()) tags.push_back({view, ReadFields(view.tag)});
 
   std::ofstream file;
-  if (!output.empty() && output != "-") {
+  if (toFile) {
     file.open(output, std::ios::binary | std::ios::trunc);
-    if (!file) throw ToolError(fmt::format("{}: cannot write the file", output));
+    if (!file)
+      throw ToolError(fmt::format("{}: cannot write the file ({})", output, std::strerror(errno)));
   }
   std::ostream& out = file.is_open() ? file : std::cout;
-  if (format == "csv")
-    WriteCsv(out, catalogue, tags);
-  else if (format == "json")
-    WriteJson(out, catalogue, tags);
-  else
-    out << TypeDescriptionText(catalogue.Types());
-  out.flush();
-  if (!out) throw ToolError(fmt::format("{}: writing failed", output.empty() ? "-" : output));
+  errno = 0;
+  try {
+    if (format == "csv")
+      WriteCsv(out, catalogue, tags);
+    else if (format == "json")
+      WriteJson(out, catalogue, tags);
+    else
+      out << TypeDescriptionText(catalogue.Types());
+    out.flush();
+  } catch (...) {
+    // A file this export began and could not finish does not stay behind.
+    if (toFile && !existed) {
+      file.close();
+      std::remove(output.c_str());
+    }
+    throw;
+  }
+  if (!out) {
+    const int cause = errno;
+    if (toFile && !existed) {
+      file.close();
+      std::remove(output.c_str());
+    }
+    const std::string why = cause == ENOSPC || cause == EFBIG ? "disk full"
+                            : cause != 0                      ? std::strerror(cause)
+                                                              : "the output failed";
+    throw ToolError(fmt::format("{}: writing failed: {}", toFile ? output : "-", why));
+  }
   const int untyped = catalogue.TagCount() - static_cast<int>(catalogue.Tags().size());
   if (untyped > 0 && format != "types")
     ReportError(fmt::format("{}: {} tag(s) without a type are not exported (see zematag check)",

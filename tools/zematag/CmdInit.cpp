@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "FbLib.h"
+#include "Report.h"
 #include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
@@ -81,6 +82,10 @@ int RunInit(const InitOptions& options) {
 
   std::error_code error;
   namespace fs = std::filesystem;
+  // A symbolic link is never replaced unasked, even one that leads nowhere.
+  if (fs::is_symlink(fs::symlink_status(options.database, error)) && !options.force)
+    throw ToolError(
+        fmt::format("{}: is a symbolic link (use --force to replace the link)", options.database));
   if (fs::exists(options.database, error)) {
     if (!options.force)
       throw ToolError(

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "Report.h"
+
 struct InitOptions {
   std::string database;
   std::string typesFile;  // "" when none
@@ -20,23 +22,27 @@ struct ImportOptions {
   std::vector<std::string> files;
   int batchSize = 1000;
   bool dryRun = false;
-  bool quiet = false;  // no summary line and no progress bar
+  bool quiet = false;         // no summary line and no progress bar
+  bool skipExisting = false;  // names already in the database are passed over, not reported
+  bool replace = false;       // tags already in the database are replaced (in one transaction)
+  bool round = false;         // display scales take the nearest 32-bit float without complaint
 };
 int RunImport(const ImportOptions& options);
 
 int RunList(const std::string& database, const std::string& type);
 int RunShow(const std::string& database, const std::vector<std::string>& names);
-// format: "csv", "json" or "types"; output "" or "-" for standard output.
-int RunExport(const std::string& database, const std::string& format, const std::string& output);
+// format: "csv", "json" or "types"; output "" or "-" for standard output. An existing output
+// file is replaced only with force, and never when it is the database itself.
+int RunExport(const std::string& database, const std::string& format, const std::string& output,
+              bool force);
 int RunDelete(const std::string& database, const std::vector<std::string>& names);
-int RunCheck(const std::string& database);
+struct CheckOptions {
+  std::string database;
+  bool all = false;  // every problem, not the first 20 of each kind
+  bool fix = false;  // remove orphan and half-stored rows, after listing them
+};
+int RunCheck(const CheckOptions& options);
 // Builds the example plant from exampleDir ("" to look for it) into dir and shows it.
 int RunDemo(const std::string& dir, const std::string& exampleDir);
-
-// The language directory the library reads the function block library catalogue from.
-std::string NlsDir();
-
-// Prints one error line on stderr: "zematag: message".
-void ReportError(const std::string& message);
 
 #endif

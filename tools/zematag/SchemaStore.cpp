@@ -9,10 +9,14 @@
 #include <map>
 
 #include "Layout.h"
+#include "Report.h"
 #include "Text.h"
 #include "ToolError.h"
 
 namespace {
+
+// How long a read waits for a lock another program holds before it reports the database locked.
+constexpr int kBusyMilliseconds = 3000;
 
 // Runs statements without results; throws ToolError naming the file on failure.
 void Execute(sqlite3* db, const std::string& path, const std::string& sql) {
@@ -41,38 +45,97 @@ std::string QuoteName(const std::string& name) {
   return quoted + "\"";
 }
 
-CSchemaStore CSchemaStore::OpenReadOnly(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error))
-    throw ToolError(fmt::format("{}: no such database file", path));
+CSchemaStore CSchemaStore::OpenReadOnly(const std::string& path) { return Open(path, false); }
+
+CSchemaStore CSchemaStore::OpenForRepair(const std::string& path) { return Open(path, true); }
+
+CSchemaStore CSchemaStore::Open(const std::string& path, bool forWriting) {
+  CheckDatabaseFile(path);
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  const int flags = forWriting ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+  const int opened = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (opened != SQLITE_OK) {
     const std::string message = db != nullptr ? sqlite3_errmsg(db) : "cannot open";
     sqlite3_close(db);
-    throw ToolError(fmt::format("{}: {}", path, message));
+    throw ToolError(fmt::format("{}: {}", path, SqliteFailureText(opened, message)));
   }
-  sqlite3_busy_timeout(db, 5000);
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, kBusyMilliseconds);
   CSchemaStore store(db, path);
+  if (forWriting && sqlite3_db_readonly(db, "main") == 1)
+    throw ToolError(fmt::format("{}: the database is read-only", path));
   for (const char* table : {layout::kTagTypes, layout::kTags, layout::kHMIInfo}) {
-    bool exists = false;
-    try {
-      exists = store.HasTable(table);
-    } catch (const ToolError&) {
-      throw ToolError(fmt::format("{}: not a tag database (not an SQLite database file)", path));
-    }
-    if (!exists) throw ToolError(fmt::format("{}: not a tag database (no table {})", path, table));
+    if (!store.HasTable(table))
+      throw ToolError(fmt::format("{}: not a tag database (no table {})", path, table));
   }
   return store;
 }
 
+void CSchemaStore::Fail(int code) const {
+  throw ToolError(fmt::format("{}: {}", path, SqliteFailureText(code, sqlite3_errmsg(db))));
+}
+
 CSchemaStore::~CSchemaStore() {
+  sqlite3_finalize(nameLookup);
   if (db != nullptr) sqlite3_close(db);
+}
+
+std::vector<long long> CSchemaStore::TagIdsNamed(const std::string& name) {
+  if (nameLookup == nullptr) {
+    const std::string sql = fmt::format("SELECT {} FROM {} WHERE {} = ?1", layout::kTagID,
+                                        QuoteName(layout::kTags), layout::kTagName);
+    const int prepared = sqlite3_prepare_v2(db, sql.c_str(), -1, &nameLookup, nullptr);
+    if (prepared != SQLITE_OK) Fail(prepared);
+  }
+  std::vector<long long> ids;
+  sqlite3_bind_text(nameLookup, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  int result = SQLITE_OK;
+  while ((result = sqlite3_step(nameLookup)) == SQLITE_ROW)
+    ids.push_back(sqlite3_column_int64(nameLookup, 0));
+  // Resetting ends the read, so that this connection holds no snapshot between lookups.
+  sqlite3_reset(nameLookup);
+  if (result != SQLITE_DONE) Fail(result);
+  return ids;
+}
+
+std::vector<std::string> CSchemaStore::IntegrityProblems() {
+  std::vector<std::string> problems;
+  try {
+    Query("PRAGMA integrity_check",
+          [&](const std::vector<std::string>& row, const std::vector<bool>&) {
+            if (row[0] != "ok") problems.push_back(row[0]);
+          });
+  } catch (const ToolError&) {
+    // A file damaged badly enough stops the check itself: that is one more problem.
+    problems.push_back(fmt::format("the check stopped: {}", sqlite3_errmsg(db)));
+  }
+  return problems;
+}
+
+void CSchemaStore::ExecuteInTransaction(const std::string& sql) {
+  const auto run = [&](const std::string& statements) {
+    char* message = nullptr;
+    const int result = sqlite3_exec(db, statements.c_str(), nullptr, nullptr, &message);
+    sqlite3_free(message);
+    return result;
+  };
+  int result = run("BEGIN IMMEDIATE");
+  if (result != SQLITE_OK) Fail(result);
+  result = run(sql);
+  if (result == SQLITE_OK) result = run("COMMIT");
+  if (result != SQLITE_OK) {
+    const int code = sqlite3_extended_errcode(db);
+    const std::string message = sqlite3_errmsg(db);
+    run("ROLLBACK");
+    throw ToolError(
+        fmt::format("{}: {}; nothing was changed", path, SqliteFailureText(code, message)));
+  }
 }
 
 void CSchemaStore::Query(const std::string& sql, const Row& row) {
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-    throw ToolError(fmt::format("{}: {}", path, sqlite3_errmsg(db)));
+  const int prepared = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+  if (prepared != SQLITE_OK) Fail(prepared);
   const int columns = sqlite3_column_count(statement);
   std::vector<std::string> values(static_cast<size_t>(columns));
   std::vector<bool> isNull(static_cast<size_t>(columns));
@@ -86,23 +149,21 @@ void CSchemaStore::Query(const std::string& sql, const Row& row) {
     row(values, isNull);
   }
   sqlite3_finalize(statement);
-  if (result != SQLITE_DONE) throw ToolError(fmt::format("{}: {}", path, sqlite3_errmsg(db)));
+  if (result != SQLITE_DONE) Fail(result);
 }
 
 bool CSchemaStore::HasTable(const std::string& name) {
   bool found = false;
   sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db,
-                         "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 "
-                         "COLLATE NOCASE",
-                         -1, &statement, nullptr) != SQLITE_OK)
-    throw ToolError(fmt::format("{}: {}", path, sqlite3_errmsg(db)));
+  const int prepared = sqlite3_prepare_v2(
+      db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE", -1,
+      &statement, nullptr);
+  if (prepared != SQLITE_OK) Fail(prepared);
   sqlite3_bind_text(statement, 1, name.c_str(), -1, SQLITE_TRANSIENT);
   const int result = sqlite3_step(statement);
   found = result == SQLITE_ROW;
   sqlite3_finalize(statement);
-  if (result != SQLITE_ROW && result != SQLITE_DONE)
-    throw ToolError(fmt::format("{}: {}", path, sqlite3_errmsg(db)));
+  if (result != SQLITE_ROW && result != SQLITE_DONE) Fail(result);
   return found;
 }
 
@@ -112,8 +173,8 @@ std::vector<TypeDef> CSchemaStore::Types() {
   // Column positions by name, so that missing id columns read as -1 as the library reads them.
   sqlite3_stmt* statement = nullptr;
   const std::string sql = fmt::format("SELECT * FROM {}", QuoteName(layout::kTagTypes));
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
-    throw ToolError(fmt::format("{}: {}", path, sqlite3_errmsg(db)));
+  const int prepared = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+  if (prepared != SQLITE_OK) Fail(prepared);
   for (int i = 0; i < sqlite3_column_count(statement); ++i)
     column[Lower(sqlite3_column_name(statement, i))] = static_cast<size_t>(i);
   sqlite3_finalize(statement);

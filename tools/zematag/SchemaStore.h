@@ -12,19 +12,25 @@
 #include "TypeDescription.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 class CSchemaStore {
  public:
   // Opens an existing database file read-only. Throws ToolError when the file is missing or is
   // not a tag database (tables TagTypes, Tags and HMIInfo).
   static CSchemaStore OpenReadOnly(const std::string& path);
+  // Opens an existing tag database for the tool's own repairs (check --fix). Throws ToolError
+  // as OpenReadOnly does, and when the file cannot be written.
+  static CSchemaStore OpenForRepair(const std::string& path);
   // Creates a new tag database with the types' tables and indexes, in WAL mode. The file is
   // built beside the target and renamed into place when complete, so a failure leaves nothing.
   // REQUIRES: types validated (ValidateTypes); no file at path.
   static void Create(const std::string& path, const std::vector<TypeDef>& types);
 
-  CSchemaStore(CSchemaStore&& other) noexcept : db(other.db), path(other.path) {
+  CSchemaStore(CSchemaStore&& other) noexcept
+      : db(other.db), path(other.path), nameLookup(other.nameLookup) {
     other.db = nullptr;
+    other.nameLookup = nullptr;
   }
   CSchemaStore(const CSchemaStore&) = delete;
   CSchemaStore& operator=(const CSchemaStore&) = delete;
@@ -39,11 +45,24 @@ class CSchemaStore {
   void Query(const std::string& sql, const Row& row);
   // Whether a table of that name (ignoring case, as SQLite does) exists.
   bool HasTable(const std::string& name);
+  // The TagIDs of the tags named exactly name, as committed when the call begins (each call
+  // is a read of its own, so a caller holding the write lock elsewhere sees the current
+  // state). Throws ToolError on an engine error.
+  std::vector<long long> TagIdsNamed(const std::string& name);
+  // SQLite's own integrity check: the problems it lists, none for a sound file.
+  std::vector<std::string> IntegrityProblems();
+  // Runs statements in one write transaction (taken at once, so the lock is held throughout);
+  // everything or nothing. Throws ToolError with the reason (locked, read-only, disk full).
+  void ExecuteInTransaction(const std::string& sql);
 
  private:
   CSchemaStore(sqlite3* db, std::string path) : db(db), path(std::move(path)) {}
+  static CSchemaStore Open(const std::string& path, bool forWriting);
+  // Throws ToolError naming the file and the reason of the last failure.
+  [[noreturn]] void Fail(int code) const;
   sqlite3* db;
   std::string path;
+  sqlite3_stmt* nameLookup = nullptr;
 };
 
 // A name quoted for SQL.

@@ -1,5 +1,7 @@
 #include "Text.h"
 
+#include <fmt/format.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +70,38 @@ bool IsIdentifier(const std::string& text) {
     if (!letter && !(digit && i > 0)) return false;
   }
   return true;
+}
+
+bool HasControlCharacter(const std::string& text, bool lineBreaks) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (lineBreaks && (c == '\t' || c == '\r' || c == '\n')) continue;
+    if (c < 0x20 || c == 0x7F) return true;
+    // U+0080..U+009F, the C1 controls, are C2 80..C2 9F in UTF-8.
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+      return true;
+  }
+  return false;
+}
+
+std::string Echo(const std::string& text) {
+  constexpr size_t kLimit = 80;  // characters
+  std::string shown;
+  size_t characters = 0;
+  for (const char byte : text) {
+    const unsigned char c = static_cast<unsigned char>(byte);
+    // Continuation bytes of UTF-8 belong to the character before them.
+    if ((c & 0xC0) != 0x80) {
+      if (characters == kLimit) return shown + "...";
+      ++characters;
+    }
+    if (c < 0x20 || c == 0x7F)
+      shown += fmt::format("\\x{:02X}", c);
+    else
+      shown.push_back(byte);
+  }
+  return shown;
 }
 
 bool IsUtf8(const std::string& text) {

@@ -13,6 +13,17 @@ namespace {
 
 using Int128 = unsigned __int128;
 
+// Whether a number read from text came out as zero although its digits are not all zero: too
+// small for the type, which would store 0 in its place.
+bool Underflows(const std::string& text, double parsed) {
+  if (parsed != 0) return false;
+  for (const char c : text) {
+    if (c == 'e' || c == 'E') break;
+    if (c >= '1' && c <= '9') return true;
+  }
+  return false;
+}
+
 struct TypeWord {
   const char* word;
   ValueKind kind;
@@ -190,6 +201,9 @@ std::string DateText(DATE date) {
     seconds -= 86400;
     whole += date >= 0 ? 1 : -1;
   }
+  // Day 0 with a time is a time of day alone, as "HH:MM:SS" reads.
+  if (whole == 0 && date >= 0 && seconds != 0)
+    return fmt::format("{:02}:{:02}:{:02}", seconds / 3600, seconds / 60 % 60, seconds % 60);
   int y = 0;
   unsigned m = 0, d = 0;
   CivilFromDays(static_cast<long long>(whole) + kOleEpoch, &y, &m, &d);
@@ -259,8 +273,19 @@ std::string ExactText(Int128 digits, bool negative, int scale) {
   return text;
 }
 
+// Why a real number did not convert: too small to tell from zero, or not a number of the kind.
+std::string NumberReason(const std::string& text, const char* kind, bool single) {
+  const std::string trimmed = Trim(text);
+  char* end = nullptr;
+  const double parsed =
+      single ? std::strtof(trimmed.c_str(), &end) : std::strtod(trimmed.c_str(), &end);
+  if (!trimmed.empty() && *end == '\0' && Underflows(trimmed, parsed))
+    return fmt::format("'{}' is too small: it would be stored as 0", Echo(text));
+  return fmt::format("'{}' is not {}", Echo(text), kind);
+}
+
 std::string IntegerReason(const std::string& text, long long low, long long high) {
-  return fmt::format("'{}' is not a whole number in {}..{}", text, low, high);
+  return fmt::format("'{}' is not a whole number in {}..{}", Echo(text), low, high);
 }
 
 std::string ParseBoolean(const std::string& text, VARIANT_BOOL* value) {
@@ -273,7 +298,7 @@ std::string ParseBoolean(const std::string& text, VARIANT_BOOL* value) {
     *value = VARIANT_FALSE;
     return "";
   }
-  return fmt::format("'{}' is not a truth value (true/false, yes/no, 1/0)", text);
+  return fmt::format("'{}' is not a truth value (true/false, yes/no, 1/0)", Echo(text));
 }
 
 bool ParseDouble(const std::string& text, double* value) {
@@ -281,7 +306,7 @@ bool ParseDouble(const std::string& text, double* value) {
   if (trimmed.empty()) return false;
   char* end = nullptr;
   const double parsed = std::strtod(trimmed.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(parsed)) return false;
+  if (*end != '\0' || !std::isfinite(parsed) || Underflows(trimmed, parsed)) return false;
   *value = parsed;
   return true;
 }
@@ -296,9 +321,25 @@ bool ParseFloat(const std::string& text, float* value) {
   if (trimmed.empty()) return false;
   char* end = nullptr;
   const float parsed = std::strtof(trimmed.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(parsed)) return false;
+  if (*end != '\0' || !std::isfinite(parsed) || Underflows(trimmed, parsed)) return false;
   *value = parsed;
   return true;
+}
+
+std::string ParseScale(const std::string& text, bool round, float* value) {
+  const std::string trimmed = Trim(text);
+  double exact = 0;
+  if (!ParseDouble(trimmed, &exact)) return NumberReason(text, "a number", false);
+  const float stored = static_cast<float>(exact);
+  if (!std::isfinite(stored)) return fmt::format("'{}' is beyond the float range", Echo(text));
+  if (stored == 0 && exact != 0)
+    return fmt::format("'{}' is too small: it would be stored as 0", Echo(text));
+  // The value survives when the float's shortest text reads as the same number.
+  const std::string kept = FloatText(stored);
+  if (!round && std::strtod(kept.c_str(), nullptr) != exact)
+    return fmt::format("'{}' would be stored as {} (--round accepts that)", Echo(text), kept);
+  *value = stored;
+  return "";
 }
 
 ColumnType ColumnTypeOf(const std::string& declared) {
@@ -399,15 +440,14 @@ std::string TextToVariant(const std::string& text, const ColumnType& type, VARIA
     }
     case ValueKind::kSingle: {
       float real = 0;
-      if (!ParseFloat(text, &real))
-        return fmt::format("'{}' is not a single-precision number", text);
+      if (!ParseFloat(text, &real)) return NumberReason(text, "a single-precision number", true);
       value->fltVal = real;
       value->vt = VT_R4;
       return "";
     }
     case ValueKind::kDouble: {
       double real = 0;
-      if (!ParseDouble(text, &real)) return fmt::format("'{}' is not a number", text);
+      if (!ParseDouble(text, &real)) return NumberReason(text, "a number", false);
       value->dblVal = real;
       value->vt = VT_R8;
       return "";
@@ -415,12 +455,12 @@ std::string TextToVariant(const std::string& text, const ColumnType& type, VARIA
     case ValueKind::kCurrency: {
       ExactNumber number;
       if (!ParseExact(text, &number) || number.scale > 4)
-        return fmt::format("'{}' is not an amount with at most 4 decimals", text);
+        return fmt::format("'{}' is not an amount with at most 4 decimals", Echo(text));
       Int128 scaled = number.digits;
       for (int i = number.scale; i < 4; ++i) scaled *= 10;
       const Int128 limit = number.negative ? Int128(INT64_MAX) + 1 : Int128(INT64_MAX);
       if (number.integerDigits > 15 || scaled > limit)
-        return fmt::format("'{}' is out of the currency range", text);
+        return fmt::format("'{}' is out of the currency range", Echo(text));
       value->cyVal.int64 = number.negative
                                ? static_cast<LONGLONG>(0 - static_cast<uint64_t>(scaled))
                                : static_cast<LONGLONG>(scaled);
@@ -430,21 +470,23 @@ std::string TextToVariant(const std::string& text, const ColumnType& type, VARIA
     case ValueKind::kDate: {
       DATE date = 0;
       if (!ParseDate(trimmed, &date))
-        return fmt::format("'{}' is not a date (YYYY-MM-DD[ HH:MM[:SS]] or HH:MM[:SS])", text);
+        return fmt::format("'{}' is not a date (YYYY-MM-DD[ HH:MM[:SS]] or HH:MM[:SS])",
+                           Echo(text));
       value->date = date;
       value->vt = VT_DATE;
       return "";
     }
     case ValueKind::kDecimal: {
       ExactNumber number;
-      if (!ParseExact(text, &number)) return fmt::format("'{}' is not a decimal number", text);
+      if (!ParseExact(text, &number))
+        return fmt::format("'{}' is not a decimal number", Echo(text));
       const Int128 max96 = (Int128(1) << 96) - 1;
       if (number.digits > max96 || number.scale > 28)
-        return fmt::format("'{}' is out of the decimal range", text);
+        return fmt::format("'{}' is out of the decimal range", Echo(text));
       if (number.scale > type.scale)
-        return fmt::format("'{}' has more than {} decimals", text, type.scale);
+        return fmt::format("'{}' has more than {} decimals", Echo(text), type.scale);
       if (type.precision > 0 && number.integerDigits > type.precision - type.scale)
-        return fmt::format("'{}' has more than {} digits before the point", text,
+        return fmt::format("'{}' has more than {} digits before the point", Echo(text),
                            type.precision - type.scale);
       DECIMAL& decimal = value->decVal;
       decimal.scale = static_cast<BYTE>(number.scale);

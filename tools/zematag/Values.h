@@ -7,6 +7,7 @@
 //   booleans             true/false (import also takes yes/no, on/off, 1/0, -1)
 //   currency, decimal    exact decimal text ("1234.5678"), no exponent
 //   dates                "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS" (also with "T"), or "HH:MM:SS"
+//                        (a time of day alone: day 0, 1899-12-30, with a time is written so)
 //   text                 UTF-8
 // An empty value means "no value" (NULL): it is neither written nor exported.
 #ifndef ZEMATAG_VALUES_H
@@ -64,8 +65,14 @@ inline bool IsNoValue(const VARIANT& value) { return value.vt == VT_EMPTY || val
 std::string FloatText(float value);
 std::string DoubleText(double value);
 
-// Parses a single-precision real (finite, in range). Returns false when it does not convert.
+// Parses a single-precision real (finite, in range, not too small to tell from zero). Returns
+// false when it does not convert.
 bool ParseFloat(const std::string& text, float* value);
+
+// Parses a display scale (SCH, SCL) into the 32-bit float the display record holds. Returns ""
+// on success, else the reason: not a number, beyond the float range, too small, or (unless
+// round) a value the float cannot hold as written, naming the value that would be stored.
+std::string ParseScale(const std::string& text, bool round, float* value);
 
 // A VARIANT that clears itself.
 class OwnedVariant {

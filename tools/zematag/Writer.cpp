@@ -2,18 +2,20 @@
 
 #include <fmt/format.h>
 
-#include <filesystem>
-
+#include "Report.h"
 #include "ToolError.h"
 
 CWriter::CWriter(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error))
-    throw ToolError(fmt::format("{}: no such database file", path));
+  CheckDatabaseFile(path);
+  const auto failed = [&] {
+    const std::string why = LibraryFailureText();
+    return ToolError(
+        fmt::format("{}: {}", path, why.empty() ? "does not open as a tag database" : why));
+  };
   try {
     writer = CZEMAConfigAcs::Open(path.c_str());
   } catch (int) {
-    throw ToolError(fmt::format("{}: does not open as a tag database", path));
+    throw failed();
   }
-  if (writer == nullptr) throw ToolError(fmt::format("{}: does not open as a tag database", path));
+  if (writer == nullptr) throw failed();
 }

@@ -7,9 +7,9 @@
 #include <functional>
 
 #include "Commands.h"
+#include "Report.h"
 #include "ToolError.h"
 #include "ZEMATagAcs.h"
-#include "halvkit.h"
 
 namespace {
 
@@ -20,7 +20,9 @@ const char kImportFooter[] = R"(CSV: one row per tag after a header row. Columns
   and F.SCH, F.SCL, F.EU, F.Decimal for the display information of field F.
 Values are converted to the field's column type (see README). JSON files as written by
 `zematag export --format json` are read too. Bad rows are reported as FILE:LINE: reason and are
-not saved; the exit status is then 1.)";
+not saved; the exit status is then 1. Tags are saved a batch at a time, each batch whole or not
+at all; an import stops at the first batch the database refuses as a whole (locked by another
+program, read-only, disk full). Run it again with --skip-existing to finish it.)";
 
 const char kInitFooter[] = R"(Type description (text):
   [PIDController]        type name = value table name
@@ -33,10 +35,6 @@ type with the fields of its module file; a type of --types with the same library
 gives its name, id and field types (fields it does not type are DOUBLE).)";
 
 }  // namespace
-
-void ReportError(const std::string& message) { fmt::print(stderr, "zematag: {}\n", message); }
-
-std::string NlsDir() { return hvk_GetNlsDir(); }
 
 int main(int argc, char** argv) {
   CLI::App app{"zematag: create, fill, inspect and check ZEMATagAcs tag databases", "zematag"};
@@ -65,6 +63,12 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 1000000));
   importCommand->add_flag("--dry-run", import.dryRun, "check the files, save nothing");
   importCommand->add_flag("--quiet", import.quiet, "no progress bar and no summary");
+  importCommand->add_flag("--skip-existing", import.skipExisting,
+                          "pass over tags whose name is in the database (to finish an import)");
+  importCommand->add_flag("--replace", import.replace,
+                          "replace tags whose name is in the database (delete and store at once)");
+  importCommand->add_flag("--round", import.round,
+                          "store display scales as the nearest 32-bit float without complaint");
   importCommand->footer(kImportFooter);
   importCommand->callback([&] { action = [&] { return RunImport(import); }; });
 
@@ -86,7 +90,10 @@ int main(int argc, char** argv) {
   exportCommand->add_option("--format", format, "csv, json or types (default csv)")
       ->check(CLI::IsMember({"csv", "json", "types"}));
   exportCommand->add_option("-o,--output", output, "file to write (default: standard output)");
-  exportCommand->callback([&] { action = [&] { return RunExport(database, format, output); }; });
+  bool force = false;
+  exportCommand->add_flag("--force", force, "replace an existing output file");
+  exportCommand->callback(
+      [&] { action = [&] { return RunExport(database, format, output, force); }; });
 
   CLI::App* deleteCommand = app.add_subcommand("delete", "delete tags by name");
   deleteCommand->add_option("DB", database, "tag database")->required();
@@ -95,8 +102,12 @@ int main(int argc, char** argv) {
 
   CLI::App* checkCommand = app.add_subcommand(
       "check", "report orphan rows, tags without a type, duplicate names, missing value tables");
-  checkCommand->add_option("DB", database, "tag database")->required();
-  checkCommand->callback([&] { action = [&] { return RunCheck(database); }; });
+  CheckOptions check;
+  checkCommand->add_option("DB", check.database, "tag database")->required();
+  checkCommand->add_flag("--all", check.all, "list every problem (not 20 of each kind)");
+  checkCommand->add_flag("--fix", check.fix,
+                         "remove orphan rows and half-stored tags, after listing them");
+  checkCommand->callback([&] { action = [&] { return RunCheck(check); }; });
 
   std::string demoDir;
   CLI::App* demoCommand = app.add_subcommand("demo", "build the example plant and show it");
@@ -137,9 +148,15 @@ int main(int argc, char** argv) {
   } catch (const ToolError& e) {
     ReportError(e.what());
   } catch (const PlatformError& e) {
+    // The library's own words when it knows the kind (locked, damaged, disk full, ...).
+    int kind = 0;
+    const std::string why = LibraryFailureText(&kind);
     const std::string description = e.Description();
-    ReportError(fmt::format("the database engine failed: {}{}", e.what(),
-                            description.empty() ? "" : " (" + description + ")"));
+    if (IsFatalLibraryFailure(kind))
+      ReportError(why);
+    else
+      ReportError(fmt::format("the database engine failed: {}{}", e.what(),
+                              description.empty() ? "" : " (" + description + ")"));
   } catch (int) {
     ReportError("the database does not open as a tag database");
   } catch (const std::exception& e) {

@@ -187,6 +187,15 @@ struct ADOConnection : IDispatch {
   // VT_I4 count; *recordset (when not null) receives a closed recordset, one reference.
   virtual HRESULT Execute(BSTR commandText, VARIANT* recordsAffected, LONG options,
                           ADORecordset** recordset) = 0;
+  // One transaction at a time, on a read-write connection. BeginTrans takes the write lock at
+  // once (waiting for it within the call's budget, see failure_note.h); until CommitTrans or
+  // RollbackTrans, rows stored through the connection are not committed and other connections
+  // do not see them. When the engine itself ends the transaction after a failure (a full disk,
+  // for one), every later write and the commit fail, and RollbackTrans succeeds: nothing of the
+  // transaction was kept. A commit that fails rolls back. Closing the connection rolls back.
+  virtual HRESULT BeginTrans(LONG* level) = 0;
+  virtual HRESULT CommitTrans() = 0;
+  virtual HRESULT RollbackTrans() = 0;
 
  protected:
   ~ADOConnection() = default;

@@ -1,4 +1,6 @@
 // Identifiers, error reporting and class registration shared by the data-access objects.
+#include <errno.h>
+
 #include <mutex>
 
 #include "platform/ado/ado_objects.h"
@@ -58,8 +60,31 @@ HRESULT SetError(HRESULT code, const IID& iid, std::string_view source,
 
 }  // namespace
 
-HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description) {
+HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description, FailureKind kind) {
+  NoteFailure(kind, description);
   return SetError(code, *site.iid, site.source, description);
+}
+
+FailureKind EngineFailureKind(int rc, int systemErrno) {
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return FailureKind::kLocked;
+    case SQLITE_READONLY:
+      return FailureKind::kReadOnly;
+    case SQLITE_FULL:
+      return FailureKind::kDiskFull;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      return FailureKind::kCorrupt;
+    case SQLITE_IOERR:
+      // A write cut short by a full disk, a quota or the process's file-size limit.
+      if (systemErrno == ENOSPC || systemErrno == EFBIG || systemErrno == EDQUOT)
+        return FailureKind::kDiskFull;
+      return FailureKind::kOther;
+    default:
+      return FailureKind::kOther;
+  }
 }
 
 HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling) {
@@ -85,7 +110,28 @@ HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling) {
     default:
       break;
   }
-  return SetError(code, *site.iid, "SQLite", text);
+  const FailureKind kind = EngineFailureKind(rc, db != nullptr ? sqlite3_system_errno(db) : 0);
+  std::string described;
+  switch (kind) {
+    case FailureKind::kLocked:
+      described = "The database is locked by another program";
+      break;
+    case FailureKind::kReadOnly:
+      described = "The database is read-only";
+      break;
+    case FailureKind::kDiskFull:
+      described = "The disk is full";
+      break;
+    case FailureKind::kCorrupt:
+      described = "The database file is corrupt";
+      break;
+    default:
+      break;
+  }
+  if (!described.empty()) described += " (" + std::string(text) + ").";
+  const std::string_view description = described.empty() ? text : std::string_view(described);
+  NoteFailure(kind, description);
+  return SetError(code, *site.iid, "SQLite", description);
 }
 
 HRESULT FailInjected(HRESULT code, const ErrorSite& site, const char* call) {

@@ -24,6 +24,7 @@
 
 #include "platform/ado/ado.h"
 #include "platform/ado/engine.h"
+#include "platform/ado/failure_note.h"
 #include "platform/ado/value_codec.h"
 
 namespace platform {
@@ -43,12 +44,18 @@ extern const ErrorSite kCommandSite;
 extern const ErrorSite kFieldsSite;
 extern const ErrorSite kFieldSite;
 
-// Sets the thread's error information (source and description) and returns code.
-HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description);
+// Sets the thread's error information (source and description), notes the failure with its
+// kind (failure_note.h) and returns code.
+HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description,
+             FailureKind kind = FailureKind::kOther);
 // The same with the source "SQLite" and the engine's current message; the code follows the
 // engine's result: DB_E_NOTABLE, DB_E_ERRORSINCOMMAND (for a statement that does not
-// compile), DB_E_INTEGRITYVIOLATION, E_OUTOFMEMORY, else E_FAIL.
+// compile), DB_E_INTEGRITYVIOLATION, E_OUTOFMEMORY, else E_FAIL. A lock held by another
+// program, a read-only database, a full disk and a damaged file are said in plain words before
+// the engine's message, and noted with their kind.
 HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling);
+// The kind of an engine result, with the operating system's error number for I/O errors.
+FailureKind EngineFailureKind(int rc, int systemErrno);
 // The failure of a call made to fail through the fault seam.
 HRESULT FailInjected(HRESULT code, const ErrorSite& site, const char* call);
 
@@ -76,11 +83,17 @@ class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
   HRESULT put_CursorLocation(CursorLocationEnum location) override;
   HRESULT Execute(BSTR commandText, VARIANT* recordsAffected, LONG options,
                   ADORecordset** recordset) override;
+  HRESULT BeginTrans(LONG* level) override;
+  HRESULT CommitTrans() override;
+  HRESULT RollbackTrans() override;
 
   sqlite3* db() const { return db_; }
   // The engine of a connection to anything but an SQLite file; null otherwise.
   EngineConnection* engine() const { return engine_.get(); }
   bool IsOpen() const { return db_ != nullptr || engine_ != nullptr; }
+  // Fails (with its report) when a transaction begun by BeginTrans was ended by the engine:
+  // nothing may then be written outside it. Called before every write.
+  HRESULT CheckTransaction(const ErrorSite& site);
   bool readOnly() const { return readOnly_; }
   // Cursors open on this connection are closed with it.
   void Attach(Cursor* cursor);
@@ -109,6 +122,7 @@ class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
   sqlite3* db_ = nullptr;
   std::unique_ptr<EngineConnection> engine_;
   bool readOnly_ = false;
+  bool transaction_ = false;  // BeginTrans ran and neither CommitTrans nor RollbackTrans since
   std::vector<Cursor*> cursors_;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   std::unordered_map<std::string, sqlite3_stmt*> deletes_;  // by the text with parameters

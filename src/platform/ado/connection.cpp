@@ -15,8 +15,6 @@ namespace {
 constexpr IID kConnectionImplIid = {
     0x5a1c0e8d, 0x2b7e, 0x4f0a, {0x9d, 0x31, 0x6e, 0x42, 0x0b, 0x7c, 0x11, 0x5d}};
 
-constexpr int kBusyTimeoutMs = 5000;
-
 const char* const kProviders[] = {"microsoft.jet.oledb.4.0", "microsoft.ace.oledb.12.0"};
 
 std::string LowerAscii(std::string_view text) {
@@ -289,7 +287,7 @@ bool RollBackHotJournal(const std::string& path) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc == SQLITE_OK) {
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, kLockWaitMs);
     rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
   }
   sqlite3_close_v2(db);
@@ -335,7 +333,7 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
     return Fail(E_FAIL, {&IID_Connection, "SQLite"},
                 "Could not open file '" + path + "': " + message + ".");
   }
-  sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  sqlite3_busy_handler(db, &WaitForLock, nullptr);
   // A read-only connection reads one snapshot: the read transaction begins with the schema
   // read below and lasts until Close.
   if (readOnly) rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
@@ -362,7 +360,8 @@ void ConnectionImpl::CloseHandle() {
     const std::vector<Cursor*> cursors = cursors_;
     for (Cursor* cursor : cursors) cursor->Close();
     cursors_.clear();
-    engine_.reset();
+    engine_.reset();  // the server rolls back what is still open
+    transaction_ = false;
     return;
   }
   if (db_ == nullptr) return;
@@ -373,9 +372,89 @@ void ConnectionImpl::CloseHandle() {
   statements_.clear();
   for (auto& entry : deletes_) sqlite3_finalize(entry.second);
   deletes_.clear();
-  if (readOnly_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (readOnly_ || transaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  transaction_ = false;
   sqlite3_close_v2(db_);
   db_ = nullptr;
+}
+
+HRESULT ConnectionImpl::CheckTransaction(const ErrorSite& site) {
+  if (!transaction_) return S_OK;
+  if (engine_ != nullptr ? engine_->InTransaction() : !sqlite3_get_autocommit(db_)) return S_OK;
+  return Fail(E_FAIL, site,
+              "The transaction was rolled back after an earlier failure; nothing of it is kept "
+              "and nothing more is written until it ends.");
+}
+
+HRESULT ConnectionImpl::BeginTrans(LONG* level) {
+  if (HRESULT hr = FaultCheck("Connection.BeginTrans"))
+    return FailInjected(hr, kConnectionSite, "Connection.BeginTrans");
+  if (!IsOpen())
+    return Fail(adErrObjectClosed, kConnectionSite,
+                "Operation is not allowed when the object is closed.");
+  if (readOnly_)
+    return Fail(E_FAIL, kConnectionSite, "The connection was opened for reading only.",
+                FailureKind::kReadOnly);
+  if (transaction_) return Fail(E_FAIL, kConnectionSite, "A transaction is already open.");
+  if (engine_ != nullptr) {
+    if (HRESULT hr = engine_->Begin(kConnectionSite); FAILED(hr)) return hr;
+    transaction_ = true;
+    if (level != nullptr) *level = 1;
+    return S_OK;
+  }
+  const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return FailEngine(db_, rc, kConnectionSite, false);
+  transaction_ = true;
+  if (level != nullptr) *level = 1;
+  return S_OK;
+}
+
+HRESULT ConnectionImpl::CommitTrans() {
+  if (HRESULT hr = FaultCheck("Connection.CommitTrans"))
+    return FailInjected(hr, kConnectionSite, "Connection.CommitTrans");
+  if (!IsOpen())
+    return Fail(adErrObjectClosed, kConnectionSite,
+                "Operation is not allowed when the object is closed.");
+  if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  if (HRESULT hr = CheckTransaction(kConnectionSite); FAILED(hr)) {
+    transaction_ = false;
+    return hr;
+  }
+  if (engine_ != nullptr) {
+    transaction_ = false;
+    return engine_->Commit(kConnectionSite);
+  }
+  const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    transaction_ = false;
+    return S_OK;
+  }
+  // A commit that did not happen (readers kept the lock, the disk filled) is rolled back, so
+  // that the transaction leaves nothing behind either way.
+  const HRESULT failure = FailEngine(db_, rc, kConnectionSite, false);
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  transaction_ = !sqlite3_get_autocommit(db_);  // only when even the rollback failed
+  return failure;
+}
+
+HRESULT ConnectionImpl::RollbackTrans() {
+  if (HRESULT hr = FaultCheck("Connection.RollbackTrans"))
+    return FailInjected(hr, kConnectionSite, "Connection.RollbackTrans");
+  if (!IsOpen())
+    return Fail(adErrObjectClosed, kConnectionSite,
+                "Operation is not allowed when the object is closed.");
+  if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  transaction_ = false;
+  if (engine_ != nullptr)
+    return engine_->InTransaction() ? engine_->Rollback(kConnectionSite) : S_OK;
+  if (sqlite3_get_autocommit(db_)) return S_OK;  // the engine already rolled it back
+  const int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    // Still open: closing the connection rolls it back.
+    transaction_ = true;
+    return FailEngine(db_, rc, kConnectionSite, false);
+  }
+  return S_OK;
 }
 
 HRESULT ConnectionImpl::Close() {
@@ -396,6 +475,7 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
   if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
+  if (HRESULT hr = CheckTransaction(kConnectionSite); FAILED(hr)) return hr;
   const std::string sql = RewriteJetSyntax(BstrToUtf8(commandText));
   if (engine_ != nullptr) return ExecuteOnEngine(sql, recordsAffected, options, recordset);
   HRESULT cached = S_OK;

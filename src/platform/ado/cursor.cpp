@@ -480,6 +480,7 @@ HRESULT Cursor::NextCounter(const Column& column, int64_t* next, const ErrorSite
 
 HRESULT Cursor::Update(const ErrorSite& site) {
   if (!pending_) return S_OK;
+  if (HRESULT hr = connection_->CheckTransaction(site); FAILED(hr)) return hr;
   if (EngineConnection* engine = connection_->engine()) {
     std::vector<StoredValue> stored;
     if (HRESULT hr = engine->Insert(table_, columns_, pendingValues_, assigned_, &stored, site);

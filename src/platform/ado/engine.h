@@ -92,9 +92,13 @@ class EngineConnection {
                          std::vector<StoredValue>* stored, const ErrorSite& site) = 0;
   // One write transaction over several calls (mode 2 only): everything from Begin until Commit
   // is stored together or not at all.
+  // Waits for another writer's transaction a few seconds at most (then fails as locked).
   virtual HRESULT Begin(const ErrorSite& site) = 0;
   virtual HRESULT Commit(const ErrorSite& site) = 0;
   virtual HRESULT Rollback(const ErrorSite& site) = 0;
+  // True from Begin until Commit or Rollback, unless the engine ended the transaction itself
+  // (the server went away).
+  virtual bool InTransaction() const = 0;
 };
 
 // What Connection.Open asks of an engine.

@@ -1,5 +1,6 @@
 // A caller of the installed library: takes the catalogue, reads a tag database when given one,
 // and releases the catalogue. Usage: caller [tag-database expected-tag-count]
+#include <ZEMABatch.h>
 #include <ZEMATagAcs.h>
 #include <oleauto.h>
 
@@ -36,6 +37,10 @@ int main(int argc, char** argv) {
     for (TagFieldValue& field : fields) VariantClear(&field.value);
     std::printf("caller: %d tags; the first, %s, has %d fields\n", count,
                 count > 0 ? tags[0]->GetName() : "-", filled);
+  }
+  if (ZemaBeginBatch(nullptr) != 0 || ZemaLastError(nullptr, 0) != ZEMA_ERR_OTHER) {
+    std::fprintf(stderr, "caller: a batch without a writer\n");
+    return 1;
   }
   CZEMATagAcs::Release();
   std::printf("caller: ok\n");

@@ -222,6 +222,16 @@ HRESULT CodeOf(const std::string& state) {
   return E_FAIL;
 }
 
+// What kind of failure a SQLSTATE is, for the caller's "locked", "read-only", ...
+FailureKind KindOf(const std::string& state) {
+  if (state == "55P03" || state == "40P01" || state == "40001") return FailureKind::kLocked;
+  if (state == "25006" || state == "42501") return FailureKind::kReadOnly;
+  if (state == "53100") return FailureKind::kDiskFull;
+  if (state == "XX001" || state == "XX002") return FailureKind::kCorrupt;
+  if (state == "3D000") return FailureKind::kNotFound;
+  return FailureKind::kOther;
+}
+
 class PgConnection final : public EngineConnection {
  public:
   PgConnection(PGconn* conn, bool readOnly, std::string host, std::string database,
@@ -353,7 +363,7 @@ class PgConnection final : public EngineConnection {
     // Outside a transaction the statement is prepared once per set of assigned columns; inside
     // one it is sent with its savepoint (a statement prepared there could not undo a failure).
     const char* prepared = nullptr;
-    if (!InTransaction()) {
+    if (!Guarded()) {
       std::string& name = info->inserts[assigned];
       if (name.empty()) {
         const std::string wanted = "zema_insert_" + std::to_string(++statementCount_);
@@ -397,8 +407,9 @@ class PgConnection final : public EngineConnection {
     if (inBatch_)
       return Fail(adErrObjectOpen, {site.iid, kSource}, "A transaction is already open.");
     if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
-    const std::string begin =
-        "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kBatchLock) + ")";
+    const std::string begin = "BEGIN; SET LOCAL lock_timeout = " + std::to_string(kLockWaitMs) +
+                              "; SELECT pg_advisory_xact_lock(" + std::to_string(kBatchLock) +
+                              ")";
     Result result(PQexec(conn_, begin.c_str()));
     if (!result.ok()) {
       Result undo(PQexec(conn_, "ROLLBACK"));
@@ -428,17 +439,21 @@ class PgConnection final : public EngineConnection {
     return S_OK;
   }
 
+  bool InTransaction() const override { return inBatch_; }
+
   HRESULT FailResult(const Result& result, const ErrorSite& site) {
     if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
     const char* primary = result.result != nullptr
                               ? PQresultErrorField(result.result, PG_DIAG_MESSAGE_PRIMARY)
                               : nullptr;
     const std::string message = primary != nullptr ? primary : TrimMessage(PQerrorMessage(conn_));
-    return Fail(CodeOf(result.state()), {site.iid, kSource}, Clean(message));
+    return Fail(CodeOf(result.state()), {site.iid, kSource}, Clean(message),
+                KindOf(result.state()));
   }
 
  private:
-  bool InTransaction() const { return readOnly_ || inBatch_; }
+  // Mode 1's snapshot or a batch: statements run under a savepoint.
+  bool Guarded() const { return readOnly_ || inBatch_; }
 
   std::string Clean(std::string message) const {
     for (const std::string& secret : secrets_) message = Scrub(std::move(message), secret);
@@ -456,7 +471,7 @@ class PgConnection final : public EngineConnection {
   // call after the server is back works. Within a transaction the loss is final.
   HRESULT EnsureConnected(const ErrorSite& site) {
     if (PQstatus(conn_) == CONNECTION_OK) return S_OK;
-    if (InTransaction()) {
+    if (Guarded()) {
       inBatch_ = false;
       return FailLost(site);
     }
@@ -471,7 +486,7 @@ class PgConnection final : public EngineConnection {
   // transaction goes on as before the statement.
   PGresult* Exec(const char* sql, int count, const char* const* values, const int* lengths,
                  const int* formats, const char* prepared) {
-    if (!InTransaction()) {
+    if (!Guarded()) {
       if (prepared != nullptr)
         return PQexecPrepared(conn_, prepared, count, values, lengths, formats, 0);
       return PQexecParams(conn_, sql, count, nullptr, values, lengths, formats, 0);

@@ -1,0 +1,197 @@
+// The opt-in batch of ZEMABatch.h: all of a writer's calls between begin and commit, or
+// nothing of them, whatever happens in between (a rollback, a close, a kill), and nothing seen
+// by readers before the commit.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "ZEMABatch.h"
+#include "ZEMATagAcs.h"
+#include "support/ChildProcess.h"
+#include "support/TagDbBuilder.h"
+#include "support/TempDir.h"
+#include "support/WriterRecords.h"
+
+namespace {
+
+TagDbBuilder PlantDb() {
+  TagDbBuilder db;
+  db.Type(1, "Analog", 10, 100, {{"PV", "DOUBLE"}, {"Mode", "LONG"}})
+      .Tag(1, "TIC-101", "first", 1)
+      .Tag(2, "TIC-102", "second", 1)
+      .Values("Analog", 1, {"1.5", "2"})
+      .Values("Analog", 2, {"2.5", "3"})
+      .Hmi(1, "PV", 100, 0, "degC", 1)
+      .Hmi(2, "PV", 50, -5, "bar", 2);
+  return db;
+}
+
+TestTag NewTag(int n) {
+  TestTag tag("N" + std::to_string(n), 1, "new " + std::to_string(n));
+  tag.Field("PV", DoubleValue(n + 0.5)).Field("Mode", LongValue(n)).Hmi("PV", 10, 0, "K", 1);
+  return tag;
+}
+
+class BatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CZEMATagAcs::Release();
+    setenv("HVK_NLS_DIR", dir.Path().c_str(), 1);  // no function block library
+  }
+  void TearDown() override { CZEMATagAcs::Release(); }
+
+  // Every row of the three tables that a save or a deletion touches, as text.
+  std::string Rows() const {
+    return QueryText(path,
+                     "SELECT (SELECT group_concat(TagID||TagName||ifnull(TagDesc,''), ';') FROM "
+                     "Tags) || '|' || (SELECT group_concat(TagID||','||PV||','||Mode, ';') FROM "
+                     "Analog) || '|' || (SELECT group_concat(TagID||FieldName||SCH, ';') FROM "
+                     "HMIInfo)");
+  }
+  // The number of tags a Load of the file sees (-1 when it does not load).
+  int LoadedTags() const {
+    CZEMATagAcs::Release();
+    const int count = CZEMATagAcs::Instance()->Load(path.c_str()) == 1
+                          ? CZEMATagAcs::Instance()->GetTagCount()
+                          : -1;
+    CZEMATagAcs::Release();
+    return count;
+  }
+
+  TempDir dir;
+  std::string path = dir.File("plant.db");
+};
+
+TEST_F(BatchTest, RollbackCloseAndMisuseLeaveTheDatabaseAsItWasAndCommitKeepsEverything) {
+  PlantDb().Write(path);
+  const std::string before = Rows();
+  const TestTag a = NewTag(1), b = NewTag(2);
+  const std::vector<TagRecord> records = Records({&a, &b});
+  const char* const names[] = {"TIC-101"};
+  char why[128];
+
+  Writer writer = OpenWriter(path);
+  ASSERT_EQ(ZemaBeginBatch(writer.get()), 1);
+  EXPECT_EQ(ZemaBeginBatch(writer.get()), 0) << "one batch at a time";
+  EXPECT_EQ(ZemaLastError(why, sizeof why), ZEMA_ERR_OTHER);
+  EXPECT_STREQ(why, "A batch is already open.");
+  ASSERT_EQ(writer->SaveTags(records.data(), 2), 1);
+  ASSERT_EQ(writer->DeleteTags(names, 1), 1);
+  EXPECT_EQ(ZemaLastError(why, sizeof why), ZEMA_ERR_NONE);
+  EXPECT_STREQ(why, "");
+  EXPECT_EQ(ZemaRollbackBatch(writer.get()), 1);
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(ZemaRollbackBatch(writer.get()), 0);
+  EXPECT_EQ(ZemaCommitBatch(writer.get()), 0);
+  EXPECT_EQ(ZemaLastError(why, 8), ZEMA_ERR_OTHER);
+  EXPECT_STREQ(why, "No batc") << "cut to the size given, zero-terminated";
+
+  // Closing a writer with its batch open discards the batch.
+  ASSERT_EQ(ZemaBeginBatch(writer.get()), 1);
+  ASSERT_EQ(writer->SaveTags(records.data(), 2), 1);
+  writer.reset();
+  EXPECT_EQ(Rows(), before);
+
+  // A committed batch keeps everything; afterwards the writer stores each row at once again.
+  writer = OpenWriter(path);
+  ASSERT_EQ(ZemaBeginBatch(writer.get()), 1);
+  ASSERT_EQ(writer->SaveTags(records.data(), 2), 1);
+  ASSERT_EQ(writer->DeleteTags(names, 1), 1);
+  ASSERT_EQ(ZemaCommitBatch(writer.get()), 1);
+  EXPECT_EQ(Rows(),
+            "2TIC-102second;3N1new 1;4N2new 2|2,2.5,3;3,1.5,1;4,2.5,2|2PV50.0;3PV10.0;4PV10.0");
+  const TestTag c = NewTag(3);
+  const TagRecord third = c.Record();
+  ASSERT_EQ(writer->SaveTags(&third, 1), 1);
+  EXPECT_EQ(LoadedTags(), 4) << "without a batch a saved tag is there at once";
+
+  EXPECT_EQ(ZemaBeginBatch(nullptr), 0);
+  EXPECT_EQ(ZemaLastError(nullptr, 0), ZEMA_ERR_OTHER);
+}
+
+TEST_F(BatchTest, ReadersLoadingDuringAnOpenBatchSeeNothingOfItUntilTheCommit) {
+  for (const char* journal : {"WAL", "DELETE"}) {
+    SCOPED_TRACE(journal);
+    PlantDb().Write(path);
+    ExecSql(path, std::string("PRAGMA journal_mode=") + journal);
+    std::vector<TestTag> tags;
+    for (int n = 0; n < 50; ++n) tags.push_back(NewTag(n));
+    std::vector<TagRecord> records;
+    for (const TestTag& tag : tags) records.push_back(tag.Record());
+    const char* const names[] = {"TIC-101", "TIC-102"};
+
+    Writer writer = OpenWriter(path);
+    ASSERT_EQ(ZemaBeginBatch(writer.get()), 1);
+    ASSERT_EQ(writer->DeleteTags(names, 2), 1);
+    EXPECT_EQ(LoadedTags(), 2);
+    ASSERT_EQ(writer->SaveTags(records.data(), static_cast<int>(records.size())), 1);
+    EXPECT_EQ(LoadedTags(), 2);
+    EXPECT_EQ(QueryText(path, "SELECT count(*) FROM HMIInfo"), "2");
+    ASSERT_EQ(ZemaCommitBatch(writer.get()), 1);
+    EXPECT_EQ(LoadedTags(), 50);
+  }
+}
+
+// A child saves a batch of 1,000 tags, one call per tag; once half of them are saved it stops
+// and waits to be killed. While it waits, readers see none of them; after the kill the file is
+// as it was. The same batch left to finish is all there.
+TEST_F(BatchTest, ABatchOfAThousandTagsKilledHalfWayLeavesNothingOfIt) {
+  for (const char* journal : {"WAL", "DELETE"}) {
+    for (const bool killed : {true, false}) {
+      SCOPED_TRACE(std::string(journal) + (killed ? " killed" : " finished"));
+      PlantDb().Write(path);
+      ExecSql(path, std::string("PRAGMA journal_mode=") + journal);
+      const std::string before = Rows();
+      int report[2], resume[2];
+      ASSERT_EQ(pipe(report), 0);
+      ASSERT_EQ(pipe(resume), 0);
+      const pid_t child = SpawnChild([&] {
+        close(report[0]);
+        close(resume[1]);
+        Writer writer = OpenWriter(path);
+        if (ZemaBeginBatch(writer.get()) != 1) return 1;
+        for (int n = 0; n < 1000; ++n) {
+          const TestTag tag = NewTag(n);
+          const TagRecord record = tag.Record();
+          if (writer->SaveTags(&record, 1) != 1) return 1;
+          if (n == 499) {
+            char byte = 'h';
+            if (write(report[1], &byte, 1) != 1 || read(resume[0], &byte, 1) != 1) return 1;
+          }
+        }
+        return ZemaCommitBatch(writer.get()) == 1 ? 0 : 1;
+      });
+      ChildGuard guard{child};
+      close(report[1]);
+      close(resume[0]);
+      char byte = 0;
+      ASSERT_EQ(read(report[0], &byte, 1), 1) << "the child saved half of its batch";
+      EXPECT_EQ(LoadedTags(), 2) << "a reader while the batch is open";
+      if (killed) {
+        kill(child, SIGKILL);
+        EXPECT_EQ(WaitChild(child), -SIGKILL);
+      } else {
+        ASSERT_EQ(write(resume[1], &byte, 1), 1);
+        EXPECT_EQ(WaitChild(child), 0);
+      }
+      guard.pid = 0;
+      close(report[0]);
+      close(resume[1]);
+
+      EXPECT_EQ(LoadedTags(), killed ? 2 : 1002);
+      EXPECT_EQ(QueryText(path, "PRAGMA integrity_check"), "ok");
+      if (killed) {
+        EXPECT_EQ(Rows(), before);
+      } else {
+        EXPECT_EQ(QueryText(path, "SELECT count(*) FROM Analog") + "," +
+                      QueryText(path, "SELECT count(*) FROM HMIInfo"),
+                  "1002,1002");
+      }
+    }
+  }
+}
+
+}  // namespace

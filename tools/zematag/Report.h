@@ -1,0 +1,31 @@
+// Error reporting of zematag, and the words it uses for the failures of files and databases.
+// Every command reports through these, so that a failure reads the same whichever command met
+// it: "zematag: FILE: what went wrong".
+#ifndef ZEMATAG_REPORT_H
+#define ZEMATAG_REPORT_H
+
+#include <string>
+
+// Prints one error line on stderr: "zematag: message".
+void ReportError(const std::string& message);
+
+// The language directory the library reads the function block library catalogue from.
+std::string NlsDir();
+
+// Throws ToolError unless path names an existing regular file (a symbolic link to one will do):
+// "no such database file", "is a directory, not a database file", "symbolic link loop", ...
+void CheckDatabaseFile(const std::string& path);
+
+// Why an SQLite call failed, in words, from its (extended) result code and message: locked by
+// another program, read-only, disk full, damaged, not an SQLite database file, ...
+std::string SqliteFailureText(int code, const std::string& message);
+
+// The kinds of ZemaLastError (ZEMABatch.h) that end an import or a delete at once: the next
+// batch would fail for the same reason.
+bool IsFatalLibraryFailure(int kind);
+
+// What the library's last failing call on this thread failed on, in words ("" when nothing).
+// *kind receives the ZemaErrorKind when kind is not null.
+std::string LibraryFailureText(int* kind = nullptr);
+
+#endif
