@@ -19,6 +19,10 @@ CREATE FUNCTION zema_concat(text, anyelement) RETURNS text LANGUAGE sql IMMUTABL
   $$ SELECT CASE WHEN $2 IS NULL THEN $1 WHEN $1 IS NULL THEN $2::text
                  ELSE $1 || ',' || $2::text END $$;
 CREATE AGGREGATE group_concat(anyelement) (SFUNC = zema_concat, STYPE = text);
+CREATE FUNCTION zema_concat_by(text, anyelement, text) RETURNS text LANGUAGE sql IMMUTABLE AS
+  $$ SELECT CASE WHEN $2 IS NULL THEN $1 WHEN $1 IS NULL THEN $2::text
+                 ELSE $1 || $3 || $2::text END $$;
+CREATE AGGREGATE group_concat(anyelement, text) (SFUNC = zema_concat_by, STYPE = text);
 )sql";
 
 // Keeps every identity column ahead of the ids stored explicitly.
@@ -119,7 +123,19 @@ std::vector<std::string> Statements(const std::string& sql) {
   std::vector<std::string> statements;
   std::string current;
   char quote = 0;
-  for (char c : sql) {
+  bool dollar = false;  // inside $$ ... $$
+  for (size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (quote == 0 && c == '$' && i + 1 < sql.size() && sql[i + 1] == '$') {
+      dollar = !dollar;
+      current += "$$";
+      ++i;
+      continue;
+    }
+    if (dollar) {
+      current.push_back(c);
+      continue;
+    }
     if (quote != 0) {
       if (c == quote) quote = 0;
     } else if (c == '\'' || c == '"' || c == '[') {
@@ -310,7 +326,9 @@ void ExecServerSql(const std::string& uri, const std::string& sql) {
       created = true;
       continue;
     }
-    if (upper.rfind("DO ", 0) == 0) {
+    if (upper.rfind("DO ", 0) == 0 || upper.rfind("CREATE FUNCTION", 0) == 0 ||
+        upper.rfind("CREATE TRIGGER", 0) == 0 || upper.rfind("CREATE VIEW", 0) == 0 ||
+        upper.rfind("CREATE OR REPLACE", 0) == 0) {
       connection.Run(statement);
       continue;
     }

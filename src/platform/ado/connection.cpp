@@ -416,13 +416,22 @@ HRESULT ConnectionImpl::CommitTrans() {
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  if (engine_ != nullptr) {
+    // A transaction the server ended (or failed) is rolled back there; the commit fails.
+    const bool ended = !engine_->InTransaction();
+    transaction_ = false;
+    if (ended) {
+      engine_->Rollback(kConnectionSite);
+      transaction_ = true;
+      const HRESULT hr = CheckTransaction(kConnectionSite);
+      transaction_ = false;
+      return hr;
+    }
+    return engine_->Commit(kConnectionSite);
+  }
   if (HRESULT hr = CheckTransaction(kConnectionSite); FAILED(hr)) {
     transaction_ = false;
     return hr;
-  }
-  if (engine_ != nullptr) {
-    transaction_ = false;
-    return engine_->Commit(kConnectionSite);
   }
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) {
@@ -445,8 +454,7 @@ HRESULT ConnectionImpl::RollbackTrans() {
                 "Operation is not allowed when the object is closed.");
   if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
   transaction_ = false;
-  if (engine_ != nullptr)
-    return engine_->InTransaction() ? engine_->Rollback(kConnectionSite) : S_OK;
+  if (engine_ != nullptr) return engine_->Rollback(kConnectionSite);
   if (sqlite3_get_autocommit(db_)) return S_OK;  // the engine already rolled it back
   const int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {

@@ -298,16 +298,18 @@ class PgConnection final : public EngineConnection {
       std::vector<const char*> values;
       for (const std::string& literal : translation.literals) values.push_back(literal.c_str());
       result.result = Exec(translation.parameterized.c_str(), static_cast<int>(values.size()),
-                           values.data(), nullptr, nullptr, nullptr);
+                           values.data(), nullptr, nullptr, nullptr, true);
       // A parameter whose type the statement does not decide: the literals as written.
       const std::string state = result.state();
       if (!result.ok() && (state == "42P18" || state == "42804" || state == "42883" ||
                            state == "42725" || state == "42P08")) {
         PQclear(result.release());
-        result.result = Exec(translation.literal.c_str(), 0, nullptr, nullptr, nullptr, nullptr);
+        result.result =
+            Exec(translation.literal.c_str(), 0, nullptr, nullptr, nullptr, nullptr, true);
       }
     } else {
-      result.result = Exec(translation.literal.c_str(), 0, nullptr, nullptr, nullptr, nullptr);
+      result.result =
+          Exec(translation.literal.c_str(), 0, nullptr, nullptr, nullptr, nullptr, true);
     }
     if (!result.ok()) return FailResult(result, site);
     if (translation.changesSchema) {
@@ -360,10 +362,11 @@ class PgConnection final : public EngineConnection {
         "INSERT INTO " + info->quoted +
         (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")") +
         " RETURNING *";
-    // Outside a transaction the statement is prepared once per set of assigned columns; inside
-    // one it is sent with its savepoint (a statement prepared there could not undo a failure).
+    // Prepared once per set of assigned columns. A refused row inside a batch ends the batch
+    // (no savepoint per row: thousands of them would slow every reader of the server); on a
+    // read-only connection the refusal must not end the snapshot, so it runs guarded there.
     const char* prepared = nullptr;
-    if (!Guarded()) {
+    if (!readOnly_) {
       std::string& name = info->inserts[assigned];
       if (name.empty()) {
         const std::string wanted = "zema_insert_" + std::to_string(++statementCount_);
@@ -377,7 +380,7 @@ class PgConnection final : public EngineConnection {
       prepared = name.c_str();
     }
     Result result(Exec(sql.c_str(), static_cast<int>(params.size()), data.data(), lengths.data(),
-                       formats.data(), prepared));
+                       formats.data(), prepared, readOnly_));
     if (result.status() != PGRES_TUPLES_OK || PQntuples(result.result) != 1 ||
         PQnfields(result.result) != static_cast<int>(columns.size()))
       return result.ok() ? Fail(E_FAIL, {site.iid, kSource}, "The row was not stored.")
@@ -408,8 +411,7 @@ class PgConnection final : public EngineConnection {
       return Fail(adErrObjectOpen, {site.iid, kSource}, "A transaction is already open.");
     if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
     const std::string begin = "BEGIN; SET LOCAL lock_timeout = " + std::to_string(kLockWaitMs) +
-                              "; SELECT pg_advisory_xact_lock(" + std::to_string(kBatchLock) +
-                              ")";
+                              "; SELECT pg_advisory_xact_lock(" + std::to_string(kBatchLock) + ")";
     Result result(PQexec(conn_, begin.c_str()));
     if (!result.ok()) {
       Result undo(PQexec(conn_, "ROLLBACK"));
@@ -422,6 +424,7 @@ class PgConnection final : public EngineConnection {
   HRESULT Commit(const ErrorSite& site) override {
     if (!inBatch_) return Fail(E_FAIL, {site.iid, kSource}, "No transaction is open.");
     inBatch_ = false;
+    if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
     Result result(PQexec(conn_, "COMMIT"));
     if (!result.ok()) return FailResult(result, site);
     // A transaction that failed ends with a ROLLBACK even when asked to commit.
@@ -431,15 +434,18 @@ class PgConnection final : public EngineConnection {
   }
 
   HRESULT Rollback(const ErrorSite& site) override {
-    if (!inBatch_) return Fail(E_FAIL, {site.iid, kSource}, "No transaction is open.");
     inBatch_ = false;
     if (PQstatus(conn_) != CONNECTION_OK) return S_OK;  // the server ended it with the session
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return S_OK;
     Result result(PQexec(conn_, "ROLLBACK"));
     if (!result.ok()) return FailResult(result, site);
     return S_OK;
   }
 
-  bool InTransaction() const override { return inBatch_; }
+  bool InTransaction() const override {
+    return inBatch_ && PQstatus(conn_) == CONNECTION_OK &&
+           PQtransactionStatus(conn_) != PQTRANS_INERROR;
+  }
 
   HRESULT FailResult(const Result& result, const ErrorSite& site) {
     if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
@@ -485,8 +491,8 @@ class PgConnection final : public EngineConnection {
   // savepoint, sent with it in one pipeline; a failure rolls back to the savepoint, so the
   // transaction goes on as before the statement.
   PGresult* Exec(const char* sql, int count, const char* const* values, const int* lengths,
-                 const int* formats, const char* prepared) {
-    if (!Guarded()) {
+                 const int* formats, const char* prepared, bool guard = false) {
+    if (!guard || !Guarded()) {
       if (prepared != nullptr)
         return PQexecPrepared(conn_, prepared, count, values, lengths, formats, 0);
       return PQexecParams(conn_, sql, count, nullptr, values, lengths, formats, 0);
