@@ -286,6 +286,14 @@ std::string TestServerUriWith(const std::string& user, const std::string& passwo
   return made;
 }
 
+std::string MakeServerDatabase(const std::string& name) {
+  const std::string base = TestServerUri();
+  Connection connection(base);
+  connection.Run("DROP SCHEMA IF EXISTS \"" + name + "\" CASCADE; CREATE SCHEMA \"" + name +
+                 "\"; SET search_path = \"" + name + "\";" + kJetDomainsSql + kGroupConcat);
+  return WithSchema(base, name);
+}
+
 TestDatabase::TestDatabase(DbEngine engine) : engine_(engine) { location_ = Another("tags"); }
 
 std::string TestDatabase::Another(const std::string& name) {

@@ -34,6 +34,10 @@ std::string TestServerUri();
 std::string TestServerUriWith(const std::string& user, const std::string& password,
                               const std::string& database);
 
+// The URI of a database named name on the test server, made empty (with the domains); it stays
+// until the server goes.
+std::string MakeServerDatabase(const std::string& name);
+
 // True for a postgresql:// or postgres:// URI.
 bool IsServerUri(const std::string& location);
 
