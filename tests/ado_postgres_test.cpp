@@ -185,7 +185,9 @@ TEST_F(AdoPostgresTest, ReadOnlyConnectionsReadTheSnapshotOfTheirOpenAndWritersC
   Ref<ADORecordset> rs = OpenSource(writer.get(), u"Tags", adCmdTable, &hr);
   ASSERT_EQ(hr, S_OK);
   ASSERT_EQ(rs->AddNew(Missing(), Missing()), S_OK);
-  ASSERT_EQ(PutValue(rs.get(), u"TagName", Text(u"b")), S_OK);
+  VARIANT name = Text(u"b");
+  ASSERT_EQ(PutValue(rs.get(), u"TagName", name), S_OK);
+  VariantClear(&name);
   ASSERT_EQ(rs->Update(Missing(), Missing()), S_OK) << TakeError().description;
   VARIANT id = ValueOf(rs.get(), u"TagID");
   EXPECT_EQ(id.vt, VT_I4);
