@@ -89,6 +89,7 @@ TEST_F(AdoConnectionTest, ObjectsAreCreatedThroughTheRegistryAndAnswerTheirInter
   } classes[] = {{&CLSID_Connection, &IID_Connection, &IID_Connection15},
                  {&CLSID_Recordset, &IID_Recordset, &IID_Recordset15},
                  {&CLSID_Command, &IID_Command, &IID_Command15}};
+  RegisterAdoClasses();
   for (const auto& c : classes) {
     Ref<IUnknown> unknown;
     ASSERT_EQ(CoCreateInstance(*c.clsid, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,

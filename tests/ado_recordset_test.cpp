@@ -326,6 +326,7 @@ TEST_F(AdoRecordsetTest, ReadWriteRecordsetsLeaveNoTransactionPendingBetweenCall
 }
 
 TEST_F(AdoRecordsetTest, CommandRunsASavedQueryAsARecordset) {
+  RegisterAdoClasses();
   Ref<IUnknown> unknown;
   ASSERT_EQ(CoCreateInstance(CLSID_Command, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,
                              reinterpret_cast<void**>(unknown.Out())),

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ZEMATagAcs.h"
+#include "platform/ado/ado.h"
 #include "platform/com/com.h"
 
 namespace dbaccess {
@@ -100,9 +101,11 @@ class CComPtr {
   T* object = nullptr;
 };
 
-// Creates one data-access object and asks it for iid; *object stays null on any failure.
+// Creates one data-access object and asks it for iid; *object stays null on any failure. The
+// data-access classes are registered with COM first (once per process).
 template <class T>
 void CreateObject(const CLSID& clsid, const IID& iid, CComPtr<T>& object) {
+  RegisterAdoClasses();
   IUnknown* unknown = nullptr;
   if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,
                               reinterpret_cast<void**>(&unknown))) ||

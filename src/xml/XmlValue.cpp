@@ -1,6 +1,7 @@
 #include "xml/XmlValue.h"
 
 #include "platform/crt/crt.h"
+#include "platform/utf/utf.h"
 #include "platform/win32/win32.h"
 #include "xml/XmlEntities.h"
 
@@ -46,15 +47,7 @@ uint32_t ReferenceNumber(const Byte* reference, size_t length) {
 bool AppendCharacter(std::string& out, uint32_t number) {
   if (number == 0 || number > kMaxCharacter) return false;
   OLECHAR units[2];
-  int unitCount = 1;
-  if (number >= 0x10000) {
-    number -= 0x10000;
-    units[0] = static_cast<OLECHAR>(0xD800 + (number >> 10));
-    units[1] = static_cast<OLECHAR>(0xDC00 + (number & 0x3FF));
-    unitCount = 2;
-  } else {
-    units[0] = static_cast<OLECHAR>(number);
-  }
+  const int unitCount = static_cast<int>(platform::utf::EncodeUtf16(number, units));
   char bytes[5];
   BOOL usedDefault = FALSE;
   int written =

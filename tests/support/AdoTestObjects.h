@@ -127,6 +127,7 @@ inline std::string ConnectionString(const std::string& path) {
 
 // A new Connection object, created as the access layer creates it.
 inline Ref<ADOConnection> NewConnection() {
+  RegisterAdoClasses();
   Ref<IUnknown> unknown;
   Ref<ADOConnection> connection;
   if (SUCCEEDED(CoCreateInstance(CLSID_Connection, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,
@@ -150,6 +151,7 @@ inline Ref<ADOConnection> Connect(const std::string& connectionString, ConnectMo
 }
 
 inline Ref<ADORecordset> NewRecordset() {
+  RegisterAdoClasses();
   Ref<IUnknown> unknown;
   Ref<ADORecordset> recordset;
   if (SUCCEEDED(CoCreateInstance(CLSID_Recordset, nullptr, CLSCTX_ALL_LOCAL, IID_IUnknown,

@@ -1,11 +1,12 @@
 // Data-access stand-in: Connection, Recordset, Command, Fields and Field over SQLite, with the
 // class and interface identifiers, enumerations and result codes of ADO.
 //
-// Objects are created through CoCreateInstance (com.h) with the CLSID_ identifiers; the classes
-// register themselves in the COM class registry (RegisterAdoClasses, called by CoCreateInstance's
-// registry on first use). Every method returns an HRESULT; a failure sets the thread's error
-// information (SetErrorInfo) with a source and the engine's message as description, and each
-// object answers ISupportErrorInfo for the interface identifiers listed with it.
+// Objects are created through CoCreateInstance (com.h) with the CLSID_ identifiers once the
+// classes are in the COM class registry: whoever creates them calls RegisterAdoClasses first
+// (the data-access layer does, before each creation; COM itself knows nothing of these classes).
+// Every method returns an HRESULT; a failure sets the thread's error information (SetErrorInfo)
+// with a source and the engine's message as description, and each object answers ISupportErrorInfo
+// for the interface identifiers listed with it.
 //
 // Each method begins with platform::FaultCheck("Object.Method") so that tests can make it fail;
 // property accessors are named "Object.Property.get" / "Object.Property.put".
@@ -241,7 +242,8 @@ struct ADOCommand : IDispatch {
   ~ADOCommand() = default;
 };
 
-// Registers the three classes with the COM stand-in (idempotent).
+// Registers the three classes (Connection, Recordset, Command) with the COM stand-in's class
+// registry. Idempotent and thread-safe; the first call registers, later ones cost one check.
 void RegisterAdoClasses();
 
 // A connection string as it may be shown: the password of a server URI in its Data Source (and

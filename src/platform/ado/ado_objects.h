@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/ado/ado.h"
+#include "platform/ado/com_object.h"
 #include "platform/ado/engine.h"
 #include "platform/ado/failure_note.h"
 #include "platform/ado/value_codec.h"
@@ -56,6 +57,12 @@ HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description,
 HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling);
 // The kind of an engine result, with the operating system's error number for I/O errors.
 FailureKind EngineFailureKind(int rc, int systemErrno);
+// The engine's message for its result rc on db (null: the message of rc alone), after plain
+// words for the kinds a caller acts on; *kind gets the kind.
+std::string EngineMessage(sqlite3* db, int rc, FailureKind* kind);
+// The engine's message for its result rc on db (null: the message of rc alone), after plain
+// words for the kinds a caller acts on; *kind gets the kind.
+std::string EngineMessage(sqlite3* db, int rc, FailureKind* kind);
 // The failure of a call made to fail through the fault seam.
 HRESULT FailInjected(HRESULT code, const ErrorSite& site, const char* call);
 
@@ -64,16 +71,14 @@ bool VariantText(const VARIANT& value, std::string* text);
 // BSTR as UTF-8 (null is "").
 std::string BstrToUtf8(BSTR text);
 
-class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
+class ConnectionImpl final : public ComObject<ADOConnection> {
  public:
   static HRESULT Create(IUnknown** object);
   // The implementation behind an interface, AddRef'd; null when it is not one of ours.
   static ConnectionImpl* FromUnknown(IUnknown* object);
 
+  // Also answers the private identity that FromUnknown asks for.
   HRESULT QueryInterface(const IID& iid, void** object) override;
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override;
-  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
 
   HRESULT put_Mode(ConnectModeEnum mode) override;
   HRESULT put_ConnectionTimeout(LONG seconds) override;
@@ -103,8 +108,8 @@ class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
   sqlite3_stmt* CachedStatement(const std::string& sql, int* rc);
 
  private:
-  ConnectionImpl() = default;
-  ~ConnectionImpl();
+  ConnectionImpl();
+  ~ConnectionImpl() override;
   void CloseHandle();
   // Runs sql, a DELETE, through a statement compiled once per form: its integer literals become
   // parameters, so the deletions of one table by different keys share one statement. False when
@@ -116,7 +121,6 @@ class ConnectionImpl final : public ADOConnection, public ISupportErrorInfo {
   bool ExecuteCachedDelete(const std::string& sql, VARIANT* recordsAffected,
                            ADORecordset** recordset, HRESULT* result);
 
-  ULONG refs_ = 1;
   LONG mode_ = adModeUnknown;
   LONG timeout_ = 15;
   sqlite3* db_ = nullptr;
@@ -227,40 +231,34 @@ class Cursor {
   std::vector<bool> insertColumns_;   // the columns of insert_
   sqlite3_stmt* insert_ = nullptr;    // the last INSERT used (owned by the connection)
   sqlite3_stmt* readBack_ = nullptr;  // SELECT * ... WHERE rowid = ? (owned by the connection)
+  // The stored row is read back (so that numbering and defaults show) at the first read of one
+  // of its values, not at Update: rows added one after another are seldom read.
+  bool readBackPending_ = false;
+  sqlite3_int64 insertedRowId_ = 0;
+  void ReadBackInserted();
 };
 
 class FieldImpl;
 
-class FieldsImpl final : public ADOFields, public ISupportErrorInfo {
+class FieldsImpl final : public ComObject<ADOFields> {
  public:
   // A collection over the cursor's columns, one reference.
   static FieldsImpl* Create(Cursor* cursor);
-
-  HRESULT QueryInterface(const IID& iid, void** object) override;
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override;
-  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
 
   HRESULT get_Count(LONG* count) override;
   HRESULT get_Item(VARIANT index, ADOField** field) override;
 
  private:
   explicit FieldsImpl(Cursor* cursor);
-  ~FieldsImpl();
+  ~FieldsImpl() override;
 
-  ULONG refs_ = 1;
   Cursor* cursor_;
   std::vector<FieldImpl*> fields_;
 };
 
-class FieldImpl final : public ADOField, public ISupportErrorInfo {
+class FieldImpl final : public ComObject<ADOField> {
  public:
   FieldImpl(Cursor* cursor, int column);
-
-  HRESULT QueryInterface(const IID& iid, void** object) override;
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override;
-  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
 
   HRESULT get_Value(VARIANT* value) override;
   HRESULT put_Value(VARIANT value) override;
@@ -271,23 +269,17 @@ class FieldImpl final : public ADOField, public ISupportErrorInfo {
   HRESULT get_ActualSize(LONG* size) override;
 
  private:
-  ~FieldImpl();
+  ~FieldImpl() override;
   HRESULT CheckOpen(const char* call);
 
-  ULONG refs_ = 1;
   Cursor* cursor_;
   int column_;
 };
 
-class RecordsetImpl final : public ADORecordset, public ISupportErrorInfo {
+class RecordsetImpl final : public ComObject<ADORecordset> {
  public:
   static HRESULT Create(IUnknown** object);
   static RecordsetImpl* New();
-
-  HRESULT QueryInterface(const IID& iid, void** object) override;
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override;
-  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
 
   HRESULT put_CursorType(CursorTypeEnum type) override;
   HRESULT put_CursorLocation(CursorLocationEnum location) override;
@@ -313,28 +305,22 @@ class RecordsetImpl final : public ADORecordset, public ISupportErrorInfo {
                   std::unique_ptr<EngineRows> rows);
 
  private:
-  RecordsetImpl() = default;
-  ~RecordsetImpl();
+  RecordsetImpl();
+  ~RecordsetImpl() override;
   HRESULT CheckOpen(const char* call, HRESULT* failure);
   bool IsOpen() const;
   void Adopt(Cursor* cursor);
   void DropCursor();
 
-  ULONG refs_ = 1;
   LONG cursorType_ = adOpenForwardOnly;
   LONG cursorLocation_ = adUseServer;
   Cursor* cursor_ = nullptr;      // while open
   FieldsImpl* fields_ = nullptr;  // while open
 };
 
-class CommandImpl final : public ADOCommand, public ISupportErrorInfo {
+class CommandImpl final : public ComObject<ADOCommand> {
  public:
   static HRESULT Create(IUnknown** object);
-
-  HRESULT QueryInterface(const IID& iid, void** object) override;
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override;
-  HRESULT InterfaceSupportsErrorInfo(const IID& iid) override;
 
   HRESULT putref_ActiveConnection(ADOConnection* connection) override;
   HRESULT put_CommandText(BSTR text) override;
@@ -343,18 +329,13 @@ class CommandImpl final : public ADOCommand, public ISupportErrorInfo {
                   ADORecordset** recordset) override;
 
  private:
-  CommandImpl() = default;
-  ~CommandImpl();
+  CommandImpl();
+  ~CommandImpl() override;
 
-  ULONG refs_ = 1;
   ConnectionImpl* connection_ = nullptr;
   std::string text_;
   LONG type_ = adCmdUnknown;
 };
-
-// Quotes an identifier for SQLite; brackets, double quotes or back quotes around it are taken
-// off first ("[Tag Types]" gives "\"Tag Types\"").
-std::string QuoteIdentifier(std::string_view name);
 
 }  // namespace ado
 }  // namespace platform

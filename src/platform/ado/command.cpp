@@ -11,32 +11,14 @@ HRESULT CommandImpl::Create(IUnknown** object) {
   return S_OK;
 }
 
+namespace {
+const IID* const kCommandInterfaces[] = {&IID_Command, &IID_Command15, nullptr};
+}  // namespace
+
+CommandImpl::CommandImpl() : ComObject(kCommandInterfaces) {}
+
 CommandImpl::~CommandImpl() {
   if (connection_ != nullptr) connection_->Release();
-}
-
-HRESULT CommandImpl::QueryInterface(const IID& iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Command || iid == IID_Command15) {
-    *object = static_cast<ADOCommand*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG CommandImpl::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
-}
-
-HRESULT CommandImpl::InterfaceSupportsErrorInfo(const IID& iid) {
-  return iid == IID_Command15 || iid == IID_Command ? S_OK : S_FALSE;
 }
 
 HRESULT CommandImpl::putref_ActiveConnection(ADOConnection* connection) {

@@ -1,10 +1,13 @@
 // Connection: one SQLite handle, opened from a Jet-style connection string.
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 
 #include "platform/ado/ado_objects.h"
+#include "platform/ado/statement_form.h"
 #include "platform/faults/faults.h"
 
 namespace platform {
@@ -14,6 +17,8 @@ namespace {
 // Answers QueryInterface with the implementation itself, for objects handed back to us.
 constexpr IID kConnectionImplIid = {
     0x5a1c0e8d, 0x2b7e, 0x4f0a, {0x9d, 0x31, 0x6e, 0x42, 0x0b, 0x7c, 0x11, 0x5d}};
+
+const IID* const kConnectionInterfaces[] = {&IID_Connection, &IID_Connection15, nullptr};
 
 const char* const kProviders[] = {"microsoft.jet.oledb.4.0", "microsoft.ace.oledb.12.0"};
 
@@ -69,135 +74,8 @@ ConnectionSettings ParseConnectionString(std::string_view text) {
   return settings;
 }
 
-bool StartsWithWord(std::string_view text, size_t at, std::string_view word) {
-  if (text.size() < at + word.size()) return false;
-  for (size_t k = 0; k < word.size(); ++k) {
-    char c = text[at + k];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    if (c != word[k]) return false;
-  }
-  const size_t after = at + word.size();
-  if (after == text.size()) return true;
-  const char next = text[after];
-  return !((next >= 'A' && next <= 'Z') || (next >= 'a' && next <= 'z') ||
-           (next >= '0' && next <= '9') || next == '_');
-}
-
-size_t SkipBlanks(std::string_view text, size_t at) {
-  while (at < text.size() &&
-         (text[at] == ' ' || text[at] == '\t' || text[at] == '\r' || text[at] == '\n'))
-    ++at;
-  return at;
-}
-
-// Jet's "DELETE * FROM" as SQLite's "DELETE FROM".
-std::string RewriteJetSyntax(std::string sql) {
-  const size_t begin = SkipBlanks(sql, 0);
-  if (!StartsWithWord(sql, begin, "DELETE")) return sql;
-  const size_t star = SkipBlanks(sql, begin + 6);
-  if (star >= sql.size() || sql[star] != '*') return sql;
-  const size_t from = SkipBlanks(sql, star + 1);
-  if (!StartsWithWord(sql, from, "FROM")) return sql;
-  sql.erase(star, from - star);
-  return sql;
-}
-
 // The most compiled DELETE forms kept per connection; further forms run as written.
 constexpr size_t kMaxCachedDeletes = 256;
-
-bool IsIdentifierByte(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c >= 0x80;
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The end of the quoted text opening at `at` (a doubled closing character stays inside).
-size_t SkipQuoted(std::string_view sql, size_t at, char close) {
-  size_t i = at + 1;
-  for (;;) {
-    i = sql.find(close, i);
-    if (i == std::string_view::npos) return sql.size();
-    ++i;
-    if (close == ']' || i >= sql.size() || sql[i] != close) return i;
-    ++i;
-  }
-}
-
-// The parameter form of a DELETE statement: every integer literal that fits 64 bits, outside
-// quotes, brackets and comments, becomes "?" and its value goes to *values in order. False when
-// the statement keeps its literals: it brings parameters of its own, or has an ORDER BY or
-// GROUP BY, where an integer names a column. Anything else that a parameter cannot stand for
-// fails to compile in this form, and then runs as written.
-bool DeleteParameterForm(std::string_view sql, std::string* form, std::vector<int64_t>* values) {
-  form->clear();
-  values->clear();
-  form->reserve(sql.size());
-  size_t i = 0;
-  while (i < sql.size()) {
-    const char c = sql[i];
-    size_t end = i + 1;
-    if (c == '\'' || c == '"' || c == '`' || c == '[') {
-      end = SkipQuoted(sql, i, c == '[' ? ']' : c);
-    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      end = sql.find('\n', i);
-      end = end == std::string_view::npos ? sql.size() : end;
-    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      end = sql.find("*/", i + 2);
-      end = end == std::string_view::npos ? sql.size() : end + 2;
-    } else if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') {
-      return false;
-    } else if (IsDigit(c) || (c == '.' && i + 1 < sql.size() && IsDigit(sql[i + 1]))) {
-      // A number: digits, a fraction, an exponent; hexadecimal and reals stay as written.
-      bool integer = c != '.';
-      end = i;
-      if (c == '0' && i + 1 < sql.size() && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
-        integer = false;
-        end = i + 2;
-      }
-      while (end < sql.size() && IsDigit(sql[end])) ++end;
-      if (end < sql.size() && sql[end] == '.') {
-        integer = false;
-        ++end;
-        while (end < sql.size() && IsDigit(sql[end])) ++end;
-      }
-      if (end < sql.size() && (sql[end] == 'e' || sql[end] == 'E')) {
-        size_t digits = end + 1;
-        if (digits < sql.size() && (sql[digits] == '+' || sql[digits] == '-')) ++digits;
-        if (digits < sql.size() && IsDigit(sql[digits])) {
-          integer = false;
-          end = digits;
-          while (end < sql.size() && IsDigit(sql[end])) ++end;
-        }
-      }
-      // A number run into a name is not a token of its own: it stays as written.
-      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) {
-        integer = false;
-        ++end;
-      }
-      if (integer) {
-        size_t first = i;
-        while (first + 1 < end && sql[first] == '0') ++first;
-        const std::string_view digits = sql.substr(first, end - first);
-        constexpr std::string_view kMax = "9223372036854775807";
-        if (digits.size() < kMax.size() || (digits.size() == kMax.size() && digits <= kMax)) {
-          int64_t value = 0;
-          for (char d : digits) value = value * 10 + (d - '0');
-          values->push_back(value);
-          form->push_back('?');
-          i = end;
-          continue;
-        }
-      }
-    } else if (IsIdentifierByte(static_cast<unsigned char>(c))) {
-      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) ++end;
-      if (StartsWithWord(sql, i, "ORDER") || StartsWithWord(sql, i, "GROUP")) return false;
-    }
-    form->append(sql.substr(i, end - i));
-    i = end;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -214,33 +92,15 @@ ConnectionImpl* ConnectionImpl::FromUnknown(IUnknown* object) {
   return static_cast<ConnectionImpl*>(impl);
 }
 
+ConnectionImpl::ConnectionImpl() : ComObject(kConnectionInterfaces) {}
+
 ConnectionImpl::~ConnectionImpl() { CloseHandle(); }
 
 HRESULT ConnectionImpl::QueryInterface(const IID& iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == kConnectionImplIid) {
-    *object = this;
-  } else if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Connection ||
-             iid == IID_Connection15) {
-    *object = static_cast<ADOConnection*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
+  if (object == nullptr || iid != kConnectionImplIid) return ComObject::QueryInterface(iid, object);
+  *object = this;
   AddRef();
   return S_OK;
-}
-
-ULONG ConnectionImpl::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
-}
-
-HRESULT ConnectionImpl::InterfaceSupportsErrorInfo(const IID& iid) {
-  return iid == IID_Connection15 || iid == IID_Connection ? S_OK : S_FALSE;
 }
 
 HRESULT ConnectionImpl::put_Mode(ConnectModeEnum mode) {
@@ -294,6 +154,75 @@ bool RollBackHotJournal(const std::string& path) {
   return rc == SQLITE_OK;
 }
 
+// Starts a connection: the lock wait of failure_note.h, and for a read-only one the snapshot,
+// which begins with the schema read and lasts until Close.
+int StartConnection(sqlite3* db, bool readOnly) {
+  sqlite3_busy_handler(db, &WaitForLock, nullptr);
+  int rc = readOnly ? sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) : SQLITE_OK;
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  return rc;
+}
+
+// The folder that holds the file at path (after symbolic links, as the engine places its
+// journal beside the real file).
+std::string FolderOf(const std::string& path) {
+  std::string real = path;
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    real = resolved;
+    free(resolved);
+  }
+  const size_t slash = real.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : real.substr(0, slash);
+}
+
+// Why a connection opened for writing could not write, or "" when it can: the engine opened a
+// write-protected file for reading only, or a rollback journal cannot be made in its folder.
+std::string WriteRefusal(sqlite3* db, const std::string& path) {
+  if (sqlite3_db_readonly(db, "main") == 1) return "the file is read-only.";
+  std::string mode;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(statement, 0);
+    mode = LowerAscii(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+  }
+  sqlite3_finalize(statement);
+  if (mode != "delete" && mode != "truncate" && mode != "persist") return "";
+  // A kept journal file may serve again; a deleted one must be made anew in the folder.
+  const std::string journal = path + "-journal";
+  if (mode != "delete" && access(journal.c_str(), W_OK) == 0) return "";
+  const std::string folder = FolderOf(path);
+  if (access(folder.c_str(), W_OK | X_OK) == 0) return "";
+  return "its folder '" + folder +
+         "' is write-protected, and the engine must make its rollback journal there.";
+}
+
+// A WAL database whose write-ahead log may hold changes not yet in the file itself.
+bool WalMayHoldChanges(const std::string& path) {
+  struct stat log;
+  return stat((path + "-wal").c_str(), &log) == 0 && log.st_size > 0;
+}
+
+// The URI that opens path for reading without locks or shared memory ("immutable").
+std::string ImmutableUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '/' || c == '.' || c == '-' || c == '_' || c == '~';
+    if (plain) {
+      uri.push_back(static_cast<char>(c));
+    } else {
+      uri.push_back('%');
+      uri.push_back(kHex[c >> 4]);
+      uri.push_back(kHex[c & 15]);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 }  // namespace
 
 HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
@@ -326,29 +255,61 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    FailureKind kind = FailureKind::kOther;
+    const std::string message = EngineMessage(db, rc, &kind);
     sqlite3_close_v2(db);
     if (access(path.c_str(), F_OK) != 0)
-      return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "Could not find file '" + path + "'.");
+      return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "Could not find file '" + path + "'.",
+                  FailureKind::kNotFound);
     return Fail(E_FAIL, {&IID_Connection, "SQLite"},
-                "Could not open file '" + path + "': " + message + ".");
+                "Could not open file '" + path + "': " + message + ".", kind);
   }
-  sqlite3_busy_handler(db, &WaitForLock, nullptr);
-  // A read-only connection reads one snapshot: the read transaction begins with the schema
-  // read below and lasts until Close.
-  if (readOnly) rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK)
-    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  rc = StartConnection(db, readOnly);
   if (readOnly && rc != SQLITE_OK && sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK &&
       RollBackHotJournal(path))
     rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  // The engine says READONLY_DIRECTORY or READONLY_CANTINIT when it cannot make the
+  // shared-memory file of a WAL database, and CANTOPEN when a write-ahead log lies there too.
+  const int extended = rc != SQLITE_OK ? sqlite3_extended_errcode(db) : SQLITE_OK;
+  const bool noSharedMemory =
+      extended == SQLITE_READONLY_DIRECTORY || extended == SQLITE_READONLY_CANTINIT ||
+      ((extended & 0xFF) == SQLITE_CANTOPEN && access((path + "-shm").c_str(), F_OK) != 0 &&
+       access((path + "-wal").c_str(), F_OK) == 0);
+  if (readOnly && noSharedMemory) {
+    // A WAL database where the shared-memory file cannot be made (a write-protected folder):
+    // read it as it lies, without locks, unless its log may hold changes, which only the
+    // shared memory lets us read.
+    sqlite3_close_v2(db);
+    db = nullptr;
+    if (WalMayHoldChanges(path))
+      return Fail(E_FAIL, {&IID_Connection, "SQLite"},
+                  "Could not open file '" + path +
+                      "' for reading: its write-ahead log holds changes, and the shared-memory "
+                      "file needed to read them cannot be made in its write-protected folder.",
+                  FailureKind::kReadOnly);
+    rc = sqlite3_open_v2(ImmutableUri(path).c_str(), &db,
+                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) rc = StartConnection(db, true);
+  }
   if (rc == SQLITE_OK && !readOnly)
     rc = sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    const std::string message = sqlite3_errmsg(db);
+    FailureKind kind = FailureKind::kOther;
+    const std::string message = EngineMessage(db, rc, &kind);
     sqlite3_close_v2(db);
     return Fail(E_FAIL, {&IID_Connection, "SQLite"},
-                "Could not open file '" + path + "': " + message + ".");
+                "Could not open file '" + path + "': " + message + ".", kind);
+  }
+  if (!readOnly) {
+    // The engine quietly opens for reading what it cannot write; a writer that cannot write
+    // must not open.
+    const std::string refusal = WriteRefusal(db, path);
+    if (!refusal.empty()) {
+      sqlite3_close_v2(db);
+      return Fail(E_FAIL, {&IID_Connection, "SQLite"},
+                  "Could not open file '" + path + "' for writing: " + refusal,
+                  FailureKind::kReadOnly);
+    }
   }
   db_ = db;
   readOnly_ = readOnly;
@@ -495,10 +456,7 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
   if (rc != SQLITE_OK) return FailEngine(db_, rc, kConnectionSite, true);
   if (statement == nullptr)
     return Fail(DB_E_ERRORSINCOMMAND, kConnectionSite, "The command text is empty.");
-  while (tail != nullptr && *tail != '\0' &&
-         (*tail == ' ' || *tail == '\t' || *tail == '\r' || *tail == '\n' || *tail == ';'))
-    ++tail;
-  if (tail != nullptr && *tail != '\0') {
+  if (!IsEmptyTail(tail)) {
     sqlite3_finalize(statement);
     return Fail(DB_E_ERRORSINCOMMAND, kConnectionSite,
                 "The command text holds more than one statement.");
@@ -560,7 +518,7 @@ HRESULT ConnectionImpl::ExecuteOnEngine(const std::string& sql, VARIANT* records
 
 bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* recordsAffected,
                                          ADORecordset** recordset, HRESULT* result) {
-  if (!StartsWithWord(sql, SkipBlanks(sql, 0), "DELETE")) return false;
+  if (!IsDeleteStatement(sql)) return false;
   std::string form;
   std::vector<int64_t> values;
   if (!DeleteParameterForm(sql, &form, &values)) return false;
@@ -575,10 +533,7 @@ bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* record
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v3(db_, form.c_str(), static_cast<int>(form.size()) + 1,
                                       SQLITE_PREPARE_PERSISTENT, &statement, &tail);
-    while (tail != nullptr && *tail != '\0' &&
-           (*tail == ' ' || *tail == '\t' || *tail == '\r' || *tail == '\n' || *tail == ';'))
-      ++tail;
-    if (rc != SQLITE_OK || statement == nullptr || (tail != nullptr && *tail != '\0') ||
+    if (rc != SQLITE_OK || statement == nullptr || !IsEmptyTail(tail) ||
         sqlite3_column_count(statement) != 0 ||
         sqlite3_bind_parameter_count(statement) != static_cast<int>(values.size())) {
       sqlite3_finalize(statement);

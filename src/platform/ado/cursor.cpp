@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "platform/ado/ado_objects.h"
+#include "platform/ado/statement_form.h"
 
 namespace platform {
 namespace ado {
@@ -150,6 +151,7 @@ void Cursor::Close() {
   inserted_.Reset(0);
   insert_ = nullptr;  // owned by the connection
   readBack_ = nullptr;
+  readBackPending_ = false;
   connection_->Detach(this);
   connection_->Release();
 }
@@ -257,10 +259,7 @@ HRESULT Cursor::OpenStatement(const std::string& sql, bool* returnsRows) {
   if (rc != SQLITE_OK) return FailEngine(db, rc, kRecordsetSite, true);
   if (statement == nullptr)
     return Fail(DB_E_ERRORSINCOMMAND, kRecordsetSite, "The command text is empty.");
-  while (tail != nullptr &&
-         (*tail == ' ' || *tail == '\t' || *tail == '\r' || *tail == '\n' || *tail == ';'))
-    ++tail;
-  if (tail != nullptr && *tail != '\0') {
+  if (!IsEmptyTail(tail)) {
     sqlite3_finalize(statement);
     return Fail(DB_E_ERRORSINCOMMAND, kRecordsetSite,
                 "The command text holds more than one statement.");
@@ -395,6 +394,7 @@ HRESULT Cursor::CurrentValue(int column, StoredValue* value, bool* onPending,
   if (pending_) return S_OK;
   if (HRESULT hr = Start(site); FAILED(hr)) return hr;
   if (onInserted_) {
+    if (readBackPending_) ReadBackInserted();
     *value = inserted_.Get(0, column);
   } else if (!onRow_) {
     return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
@@ -542,22 +542,12 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   sqlite3_reset(insert_);
   sqlite3_clear_bindings(insert_);
 
-  // The stored row becomes current, read back so that numbering and defaults show.
-  const sqlite3_int64 rowid = sqlite3_last_insert_rowid(db);
+  // The stored row becomes current: the values as written, until the first read of a value reads
+  // it back by rowid (a table without rowid keeps the values as written).
+  insertedRowId_ = sqlite3_last_insert_rowid(db);
+  readBackPending_ = true;
   inserted_.Reset(static_cast<int>(count));
-  if (readBack_ == nullptr)
-    readBack_ =
-        connection_->CachedStatement("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?", &rc);
-  bool readOk = false;
-  if (readBack_ != nullptr && sqlite3_column_count(readBack_) == static_cast<int>(count)) {
-    sqlite3_bind_int64(readBack_, 1, rowid);
-    if (sqlite3_step(readBack_) == SQLITE_ROW) {
-      inserted_.AppendRow(readBack_);
-      readOk = true;
-    }
-    sqlite3_reset(readBack_);
-  }
-  if (!readOk) inserted_.AppendRow(values_.data());  // a table without rowid
+  inserted_.AppendRow(values_.data());
   CancelUpdate();
   if (streaming_ && statement_ != nullptr) sqlite3_reset(statement_);
   started_ = true;
@@ -565,6 +555,23 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   row_ = rows_.rows();
   onInserted_ = true;
   return S_OK;
+}
+
+void Cursor::ReadBackInserted() {
+  readBackPending_ = false;
+  const int count = static_cast<int>(columns_.size());
+  if (readBack_ == nullptr) {
+    int rc = SQLITE_OK;
+    readBack_ =
+        connection_->CachedStatement("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?", &rc);
+  }
+  if (readBack_ == nullptr || sqlite3_column_count(readBack_) != count) return;
+  sqlite3_bind_int64(readBack_, 1, insertedRowId_);
+  if (sqlite3_step(readBack_) == SQLITE_ROW) {
+    inserted_.Reset(count);
+    inserted_.AppendRow(readBack_);
+  }
+  sqlite3_reset(readBack_);
 }
 
 void Cursor::CancelUpdate() {

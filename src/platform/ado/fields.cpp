@@ -7,6 +7,9 @@ namespace platform {
 namespace ado {
 namespace {
 
+const IID* const kFieldsInterfaces[] = {&IID_Fields, &IID_Fields15, &IID_ADOCollection, nullptr};
+const IID* const kFieldInterfaces[] = {&IID_Field, &IID_Field20, nullptr};
+
 constexpr char kClosed[] = "Operation is not allowed when the object is closed.";
 
 // The position an index VARIANT names, or -1 when it is not an integer.
@@ -39,7 +42,7 @@ long long IndexOf(const VARIANT& index) {
 
 FieldsImpl* FieldsImpl::Create(Cursor* cursor) { return new FieldsImpl(cursor); }
 
-FieldsImpl::FieldsImpl(Cursor* cursor) : cursor_(cursor) {
+FieldsImpl::FieldsImpl(Cursor* cursor) : ComObject(kFieldsInterfaces), cursor_(cursor) {
   cursor_->AddRef();
   const size_t count = cursor_->columns().size();
   fields_.reserve(count);
@@ -49,31 +52,6 @@ FieldsImpl::FieldsImpl(Cursor* cursor) : cursor_(cursor) {
 FieldsImpl::~FieldsImpl() {
   for (FieldImpl* field : fields_) field->Release();
   cursor_->Release();
-}
-
-HRESULT FieldsImpl::QueryInterface(const IID& iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Fields || iid == IID_Fields15 ||
-      iid == IID_ADOCollection) {
-    *object = static_cast<ADOFields*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG FieldsImpl::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
-}
-
-HRESULT FieldsImpl::InterfaceSupportsErrorInfo(const IID& iid) {
-  return iid == IID_Fields15 || iid == IID_ADOCollection || iid == IID_Fields ? S_OK : S_FALSE;
 }
 
 HRESULT FieldsImpl::get_Count(LONG* count) {
@@ -118,35 +96,12 @@ HRESULT FieldsImpl::get_Item(VARIANT index, ADOField** field) {
 
 // Field
 
-FieldImpl::FieldImpl(Cursor* cursor, int column) : cursor_(cursor), column_(column) {
+FieldImpl::FieldImpl(Cursor* cursor, int column)
+    : ComObject(kFieldInterfaces), cursor_(cursor), column_(column) {
   cursor_->AddRef();
 }
 
 FieldImpl::~FieldImpl() { cursor_->Release(); }
-
-HRESULT FieldImpl::QueryInterface(const IID& iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Field || iid == IID_Field20) {
-    *object = static_cast<ADOField*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG FieldImpl::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
-}
-
-HRESULT FieldImpl::InterfaceSupportsErrorInfo(const IID& iid) {
-  return iid == IID_Field20 || iid == IID_Field ? S_OK : S_FALSE;
-}
 
 HRESULT FieldImpl::CheckOpen(const char* call) {
   if (HRESULT hr = FaultCheck(call)) return FailInjected(hr, kFieldSite, call);

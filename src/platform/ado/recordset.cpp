@@ -1,10 +1,13 @@
 // Recordset: a table, a saved query or a statement opened on a Connection.
 #include "platform/ado/ado_objects.h"
+#include "platform/ado/statement_form.h"
 #include "platform/faults/faults.h"
 
 namespace platform {
 namespace ado {
 namespace {
+
+const IID* const kRecordsetInterfaces[] = {&IID_Recordset, &IID_Recordset15, nullptr};
 
 constexpr char kClosed[] = "Operation is not allowed when the object is closed.";
 
@@ -12,17 +15,6 @@ constexpr char kClosed[] = "Operation is not allowed when the object is closed."
 bool IsMissing(const VARIANT& argument) {
   return argument.vt == VT_EMPTY ||
          (argument.vt == VT_ERROR && argument.scode == DISP_E_PARAMNOTFOUND);
-}
-
-// A source that is one name ("Tags", "[Tag Types]") rather than a statement.
-bool IsSingleName(const std::string& source) {
-  if (source.empty()) return false;
-  if (source.front() == '[' && source.back() == ']') return source.find(']') == source.size() - 1;
-  for (char c : source)
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-          static_cast<unsigned char>(c) >= 0x80))
-      return false;
-  return true;
 }
 
 }  // namespace
@@ -34,6 +26,8 @@ HRESULT RecordsetImpl::Create(IUnknown** object) {
 }
 
 RecordsetImpl* RecordsetImpl::New() { return new RecordsetImpl; }
+
+RecordsetImpl::RecordsetImpl() : ComObject(kRecordsetInterfaces) {}
 
 RecordsetImpl::~RecordsetImpl() { DropCursor(); }
 
@@ -50,31 +44,6 @@ void RecordsetImpl::DropCursor() {
 }
 
 bool RecordsetImpl::IsOpen() const { return cursor_ != nullptr && cursor_->open(); }
-
-HRESULT RecordsetImpl::QueryInterface(const IID& iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_Recordset ||
-      iid == IID_Recordset15) {
-    *object = static_cast<ADORecordset*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *object = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG RecordsetImpl::Release() {
-  const ULONG refs = --refs_;
-  if (refs == 0) delete this;
-  return refs;
-}
-
-HRESULT RecordsetImpl::InterfaceSupportsErrorInfo(const IID& iid) {
-  return iid == IID_Recordset15 || iid == IID_Recordset ? S_OK : S_FALSE;
-}
 
 // S_OK when the recordset is open; otherwise the failure, reported.
 HRESULT RecordsetImpl::CheckOpen(const char* call, HRESULT* failure) {

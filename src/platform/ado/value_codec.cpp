@@ -14,58 +14,6 @@ namespace platform {
 namespace ado {
 namespace {
 
-constexpr OLECHAR kReplacement = 0xFFFD;
-
-// Decodes one UTF-8 sequence at text[i]; returns the code point (U+FFFD for a malformed byte) and
-// advances i.
-uint32_t DecodeUtf8(const unsigned char* text, size_t size, size_t* i) {
-  const unsigned char lead = text[*i];
-  if (lead < 0x80) {
-    ++*i;
-    return lead;
-  }
-  int length;
-  uint32_t cp, min;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, cp = lead & 0x1F, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, cp = lead & 0x0F, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, cp = lead & 0x07, min = 0x10000;
-  } else {
-    ++*i;
-    return kReplacement;
-  }
-  if (*i + length > size) {
-    ++*i;
-    return kReplacement;
-  }
-  for (int k = 1; k < length; ++k) {
-    const unsigned char c = text[*i + k];
-    if ((c & 0xC0) != 0x80) {
-      ++*i;
-      return kReplacement;
-    }
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++*i;
-    return kReplacement;
-  }
-  *i += length;
-  return cp;
-}
-
-void AppendUtf16(uint32_t cp, std::u16string* out) {
-  if (cp < 0x10000) {
-    out->push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out->push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out->push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
 bool IsSqlSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
@@ -213,10 +161,7 @@ HRESULT DeliverStorage(const ColumnType& type, const StoredValue& value, VARIANT
 }
 
 size_t Utf16Length(const char* text, size_t size) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
-  size_t length = 0;
-  for (size_t i = 0; i < size;) length += DecodeUtf8(bytes, size, &i) >= 0x10000 ? 2 : 1;
-  return length;
+  return utf::Utf16Length(std::string_view(text, size), utf::Malformed::kOnePerByte);
 }
 
 }  // namespace
@@ -235,43 +180,6 @@ BSTR Utf8ToBstr(const char* text, size_t size) {
   std::u16string wide = Utf8ToUtf16(std::string_view(text, size));
   if (wide.size() > UINT32_MAX / 4) return nullptr;
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-}
-
-std::u16string Utf8ToUtf16(std::string_view text) {
-  std::u16string wide;
-  wide.reserve(text.size());
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  for (size_t i = 0; i < text.size();) AppendUtf16(DecodeUtf8(bytes, text.size(), &i), &wide);
-  return wide;
-}
-
-void AppendUtf8(const OLECHAR* text, size_t length, std::string* out) {
-  out->reserve(out->size() + length);
-  for (size_t i = 0; i < length; ++i) {
-    uint32_t cp = text[i];
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-      cp = kReplacement;
-    }
-    if (cp < 0x80) {
-      out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
 }
 
 HRESULT StoredToVariant(const ColumnType& type, const StoredValue& value, VARIANT* out) {

@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "platform/ado/column_type.h"
+#include "platform/utf/utf.h"
 
 namespace platform {
 namespace ado {
@@ -36,9 +37,11 @@ struct StoredValue {
 // A new BSTR of UTF-8 text (each malformed byte becomes U+FFFD); null when out of memory.
 BSTR Utf8ToBstr(const char* text, size_t size);
 // Appends UTF-16 text as UTF-8 (an unpaired surrogate becomes U+FFFD).
-void AppendUtf8(const OLECHAR* text, size_t length, std::string* out);
-// UTF-8 text as UTF-16.
-std::u16string Utf8ToUtf16(std::string_view text);
+using utf::AppendUtf8;
+// UTF-8 text as UTF-16; each byte of a malformed character becomes U+FFFD.
+inline std::u16string Utf8ToUtf16(std::string_view text) {
+  return utf::Utf8ToUtf16(text, utf::Malformed::kOnePerByte);
+}
 
 // Delivers a stored value into *out (which the caller has cleared): the VARIANT of the column's
 // type, or, when the value does not convert to it exactly, the VARIANT of its storage class.

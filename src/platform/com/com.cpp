@@ -9,9 +9,6 @@
 #include <mutex>
 #include <string>
 
-// Defined by the data-access component when it is linked in; it registers its classes.
-void RegisterAdoClasses() __attribute__((weak));
-
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IErrorInfo = {
@@ -150,11 +147,6 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD clsctx, cons
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   if (initCount == 0) return CO_E_NOTINITIALIZED;
   if ((clsctx & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
-
-  static std::once_flag adoRegistered;
-  std::call_once(adoRegistered, [] {
-    if (&RegisterAdoClasses != nullptr) RegisterAdoClasses();
-  });
 
   ClassFactory factory = nullptr;
   {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/faults/faults.h"
+#include "platform/utf/utf.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/win32.h"
 
@@ -59,10 +60,9 @@ struct WideSink {
     return true;
   }
   bool PutCodePoint(char32_t cp) {
-    if (cp < 0x10000) return Put(static_cast<char16_t>(cp));
-    cp -= 0x10000;
-    return Put(static_cast<char16_t>(0xD800 + (cp >> 10))) &&
-           Put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    char16_t units[2];
+    const size_t length = platform::utf::EncodeUtf16(cp, units);
+    return Put(units[0]) && (length == 1 || Put(units[1]));
   }
 };
 
@@ -115,96 +115,47 @@ constexpr char16_t kCp1252High[32] = {
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+using platform::utf::IsHighSurrogate;
+using platform::utf::IsLowSurrogate;
 
 Status DecodeUtf8(const unsigned char* s, size_t n, bool strict, WideSink& sink) {
   size_t i = 0;
   while (i < n) {
-    unsigned char b = s[i];
-    if (b < 0x80) {
+    if (s[i] < 0x80) {
       const size_t run = AsciiRun(s + i, n - i);
       if (!sink.PutAscii(s + i, run)) return Status::kOverflow;
       i += run;
       continue;
     }
-    size_t length = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    char32_t cp = 0;
-    if (b >= 0xC2 && b <= 0xDF) {
-      length = 2;
-      cp = b & 0x1F;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      length = 3;
-      cp = b & 0x0F;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      length = 4;
-      cp = b & 0x07;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    }
-    size_t taken = 1;
-    if (length != 0) {
-      while (taken < length && i + taken < n) {
-        unsigned char t = s[i + taken];
-        unsigned char low = taken == 1 ? lo : 0x80, high = taken == 1 ? hi : 0xBF;
-        if (t < low || t > high) break;
-        cp = (cp << 6) | (t & 0x3F);
-        ++taken;
-      }
-    }
-    if (length != 0 && taken == length) {
-      if (!sink.PutCodePoint(cp)) return Status::kOverflow;
-    } else {
-      // The lead byte and the trail bytes that were valid so far form one invalid character.
-      if (strict) return Status::kInvalid;
-      if (!sink.Put(0xFFFD)) return Status::kOverflow;
-    }
-    i += taken;
+    char32_t cp;
+    size_t length;
+    // A malformed character (its maximal subpart) becomes one U+FFFD.
+    if (!platform::utf::DecodeUtf8(s + i, n - i, &cp, &length) && strict) return Status::kInvalid;
+    if (!sink.PutCodePoint(cp)) return Status::kOverflow;
+    i += length;
   }
   return Status::kOk;
 }
 
 Status EncodeUtf8(const char16_t* w, size_t n, bool strict, ByteSink& sink, bool* usedDefault) {
-  for (size_t i = 0; i < n; ++i) {
+  size_t i = 0;
+  while (i < n) {
     if (w[i] < 0x80) {
       const size_t run = AsciiRun(w + i, n - i);
       if (!sink.PutAscii(w + i, run)) return Status::kOverflow;
-      i += run - 1;
+      i += run;
       continue;
     }
-    char32_t u = w[i];
-    char bytes[4];
+    char32_t cp;
     size_t length;
-    if (u < 0x80) {
-      bytes[0] = static_cast<char>(u);
-      length = 1;
-    } else if (u < 0x800) {
-      bytes[0] = static_cast<char>(0xC0 | (u >> 6));
-      bytes[1] = static_cast<char>(0x80 | (u & 0x3F));
-      length = 2;
-    } else if (IsHighSurrogate(w[i]) && i + 1 < n && IsLowSurrogate(w[i + 1])) {
-      char32_t cp = 0x10000 + ((u - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-      ++i;
-      bytes[0] = static_cast<char>(0xF0 | (cp >> 18));
-      bytes[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      bytes[3] = static_cast<char>(0x80 | (cp & 0x3F));
-      length = 4;
-    } else {
-      if (IsHighSurrogate(w[i]) || IsLowSurrogate(w[i])) {
-        if (strict) return Status::kInvalid;
-        u = 0xFFFD;
-        *usedDefault = true;
-      }
-      bytes[0] = static_cast<char>(0xE0 | (u >> 12));
-      bytes[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      bytes[2] = static_cast<char>(0x80 | (u & 0x3F));
-      length = 3;
+    if (!platform::utf::DecodeUtf16(w + i, n - i, &cp, &length)) {
+      // A lone surrogate: U+FFFD, reported as a default character.
+      if (strict) return Status::kInvalid;
+      *usedDefault = true;
     }
-    if (!sink.Put(bytes, length)) return Status::kOverflow;
+    char bytes[4];
+    if (!sink.Put(bytes, platform::utf::EncodeUtf8(cp, bytes))) return Status::kOverflow;
+    i += length;
   }
   return Status::kOk;
 }
