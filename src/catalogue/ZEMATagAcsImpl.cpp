@@ -10,9 +10,9 @@
 
 #include "catalogue/FBLibCatalogue.h"
 #include "dbaccess/ADORecordset.h"
+#include "dbaccess/Failures.h"
 #include "dbaccess/PlatformError.h"
 #include "halvkit.h"
-#include "platform/ado/failure_note.h"
 #include "platform/crt/crt.h"
 #include "tagdb/TagDatabase.h"
 #include "tagdb/TagDbNames.h"
@@ -99,9 +99,9 @@ bool CZEMATagAcsImpl::AddType(int typeId, CZEMATagTypeImpl* tagType) {
 }
 
 int CZEMATagAcsImpl::Load(const char* path) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (path == nullptr) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No path.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No path.");
     return 0;
   }
   CADODataBase* database = OpenTagDatabaseReadOnly(path);

@@ -3,8 +3,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "dbaccess/Failures.h"
 #include "dbaccess/PlatformError.h"
-#include "platform/ado/failure_note.h"
 #include "platform/afx/afx.h"
 #include "tagdb/TagDatabase.h"
 #include "tagdb/TagDbNames.h"
@@ -47,9 +47,9 @@ void CZEMAConfigAcsImpl::DatabaseCloser::operator()(CADODataBase* database) cons
 }
 
 CZEMAConfigAcsImpl::CZEMAConfigAcsImpl(const char* path) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (path == nullptr) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No path.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No path.");
     throw 0;
   }
   connection.reset(OpenTagDatabase(path));
@@ -61,7 +61,7 @@ CZEMAConfigAcsImpl::~CZEMAConfigAcsImpl() = default;
 
 bool CZEMAConfigAcsImpl::BeginBatch() {
   if (batchOpen) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "A batch is already open.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "A batch is already open.");
     return false;
   }
   batchOpen = connection->BeginTransaction() != FALSE;
@@ -70,7 +70,7 @@ bool CZEMAConfigAcsImpl::BeginBatch() {
 
 bool CZEMAConfigAcsImpl::CommitBatch() {
   if (!batchOpen) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No batch is open.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
   }
   // The transaction is over either way: committed, or rolled back by the failed commit. Should
@@ -82,7 +82,7 @@ bool CZEMAConfigAcsImpl::CommitBatch() {
 
 bool CZEMAConfigAcsImpl::RollbackBatch() {
   if (!batchOpen) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No batch is open.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
   }
   batchOpen = !connection->RollbackTransaction();
@@ -90,9 +90,9 @@ bool CZEMAConfigAcsImpl::RollbackBatch() {
 }
 
 int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (!AfxIsValidAddress(records, AfxBlockSize(count, sizeof(TagRecord)), TRUE)) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "The records are not readable.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The records are not readable.");
     return 0;
   }
 
@@ -223,9 +223,9 @@ void CZEMAConfigAcsImpl::CloseValueTables(ValueTables& valueTables) {
 }
 
 int CZEMAConfigAcsImpl::DeleteTags(const char* const* names, int count) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (!AfxIsValidAddress(names, AfxBlockSize(count, sizeof(const char*)), TRUE)) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "The names are not readable.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The names are not readable.");
     return 0;
   }
 
