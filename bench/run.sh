@@ -27,4 +27,7 @@ for program in zema_bench_gen zema_bench_db zema_bench_load zema_bench_xml; do
     exit 2
   fi
 done
-exec python3 "$here/compare.py" "$build"
+status=0
+python3 "$here/compare.py" "$build" || status=$?
+python3 "$here/changes.py" "$build" || status=$?
+exit $status

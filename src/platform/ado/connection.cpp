@@ -8,6 +8,7 @@
 
 #include "platform/ado/ado_objects.h"
 #include "platform/ado/jet/jet_reader.h"
+#include "platform/ado/audit.h"
 #include "platform/ado/statement_form.h"
 #include "platform/faults/faults.h"
 
@@ -317,6 +318,11 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
                   "Could not open file '" + path + "' for writing: " + refusal,
                   FailureKind::kReadOnly);
     }
+  }
+  std::string auditError;
+  if (!PrepareAuditConnection(db, readOnly, &auditError)) {
+    sqlite3_close_v2(db);
+    return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "'" + path + "': " + auditError);
   }
   db_ = db;
   readOnly_ = readOnly;
