@@ -375,7 +375,8 @@ HRESULT ConnectionImpl::RollbackTrans() {
   if (db_ == nullptr)
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
-  if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  // Nothing open (a failed commit already rolled back): nothing to do.
+  if (!transaction_) return S_OK;
   transaction_ = false;
   if (sqlite3_get_autocommit(db_)) return S_OK;  // the engine already rolled it back
   const int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
