@@ -800,6 +800,12 @@ read_only)
   [ "$status" -eq 1 ] || fail "check --fix of a read-only database exited $status"
   contains err.txt "read-only"
   [ "$(md5sum <ro.db)" = "$before" ] || fail "the read-only database changed"
+  mkdir locked-folder
+  chmod 555 locked-folder
+  status=0
+  as_user "$ZEMATAG" init locked-folder/new.db --types "$EXAMPLE/types.ini" >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "init in a read-only folder exited $status"
+  contains err.txt "the folder locked-folder is read-only"
   ;;
 
 disk_full)
@@ -823,13 +829,18 @@ disk_full)
   ) >out.txt 2>err.txt || status=$?
   [ "$status" -eq 1 ] || fail "import on a full disk exited $status: $(head -3 err.txt)"
   contains err.txt "the import stopped"
-  [ -n "$limit" ] || contains err.txt "disk full"
+  contains err.txt "disk full"
   [ "$(wc -l <err.txt)" -eq 1 ] || fail "expected one error line: $(head -5 err.txt)"
   contains out.txt "stopped after importing"
   stored=$(sqlite3 small/f.db "SELECT COUNT(*) FROM Tags")
   [ "$stored" -lt 20000 ] || fail "the full disk did not stop the import"
   [ $((stored % 500)) -eq 0 ] || fail "$stored tags stored: not whole batches"
   [ "$(half_stored small/f.db)" = 0 ] || fail "half-stored tags after a full disk"
+  if [ -z "$limit" ]; then
+    run_fails export small/f.db -o small/f.csv
+    contains err.txt "small/f.csv: writing failed: disk full"
+    [ ! -e small/f.csv ] || fail "a failed export left its file"
+  fi
   cp small/f.db* .
   run_ok check f.db
   run_ok import --skip-existing f.db m.csv

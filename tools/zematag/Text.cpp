@@ -2,8 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -174,13 +172,23 @@ std::string FromBstr(BSTR text) {
 }
 
 bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
+  // The tool's shape of a whole number (an optional sign and digits only); the value itself is
+  // read by VariantChangeType.
   const std::string trimmed = Trim(text);
-  if (trimmed.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long long parsed = std::strtoll(trimmed.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = parsed;
+  const size_t first = !trimmed.empty() && (trimmed[0] == '+' || trimmed[0] == '-') ? 1 : 0;
+  if (first == trimmed.size()) return false;
+  for (size_t i = first; i < trimmed.size(); ++i)
+    if (trimmed[i] < '0' || trimmed[i] > '9') return false;
+  VARIANT source, number;
+  VariantInit(&source);
+  VariantInit(&number);
+  source.bstrVal = NewBstr(trimmed);
+  if (source.bstrVal == nullptr) return false;
+  source.vt = VT_BSTR;
+  const HRESULT result = VariantChangeType(&number, &source, 0, VT_I8);
+  VariantClear(&source);
+  if (FAILED(result) || number.llVal < low || number.llVal > high) return false;
+  *value = number.llVal;
   return true;
 }
 
