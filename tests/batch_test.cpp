@@ -10,6 +10,7 @@
 
 #include "ZEMABatch.h"
 #include "ZEMATagAcs.h"
+#include "platform/faults/faults.h"
 #include "support/ChildProcess.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
@@ -142,6 +143,32 @@ TEST_P(BatchTest, ReadersLoadingDuringAnOpenBatchSeeNothingOfItUntilTheCommit) {
     ASSERT_EQ(ZemaCommitBatch(writer.get()), 1);
     EXPECT_EQ(LoadedTags(), 50);
   }
+}
+
+// The batch's own calls failing: a begin that fails leaves the writer storing row by row; a
+// commit that fails keeps nothing of the batch and leaves no transaction open behind it, so a
+// later save without a batch is final at once.
+TEST_F(BatchTest, ABatchWhoseBeginOrCommitFailsKeepsNothingAndLeavesTheWriterAsWithoutBatch) {
+  PlantDb().Write(path);
+  const std::string before = Rows();
+  const TestTag a = NewTag(1), b = NewTag(2);
+  const TagRecord first = a.Record(), second = b.Record();
+  Writer writer = OpenWriter(path);
+
+  platform::FaultInject("Connection.BeginTrans", E_FAIL);
+  EXPECT_EQ(ZemaBeginBatch(writer.get()), 0);
+  platform::FaultClearAll();
+  EXPECT_EQ(ZemaCommitBatch(writer.get()), 0) << "no batch was begun";
+
+  ASSERT_EQ(ZemaBeginBatch(writer.get()), 1);
+  ASSERT_EQ(writer->SaveTags(&first, 1), 1);
+  platform::FaultInject("Connection.CommitTrans", E_FAIL);
+  EXPECT_EQ(ZemaCommitBatch(writer.get()), 0);
+  platform::FaultClearAll();
+  EXPECT_EQ(Rows(), before);
+  EXPECT_EQ(ZemaRollbackBatch(writer.get()), 0) << "the failed commit ended the batch";
+  ASSERT_EQ(writer->SaveTags(&second, 1), 1);
+  EXPECT_EQ(LoadedTags(), 3);
 }
 
 // A child saves a batch of 1,000 tags, one call per tag; once half of them are saved it stops

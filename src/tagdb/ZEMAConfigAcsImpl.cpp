@@ -73,11 +73,13 @@ bool CZEMAConfigAcsImpl::CommitBatch() {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
   }
-  // The transaction is over either way: committed, or rolled back by the failed commit. Should
-  // even that rollback fail, the transaction stays with the connection until it closes, and a
-  // new batch cannot begin before.
+  // The batch is over either way: committed, or rolled back. A commit that failed before the
+  // engine could act leaves the transaction open, so it is rolled back here; should even that
+  // fail, it stays with the connection until it closes, and a new batch cannot begin before.
   batchOpen = false;
-  return connection->CommitTransaction() != FALSE;
+  if (connection->CommitTransaction()) return true;
+  connection->RollbackTransaction();
+  return false;
 }
 
 bool CZEMAConfigAcsImpl::RollbackBatch() {

@@ -194,6 +194,7 @@ struct ADOConnection : IDispatch {
   // do not see them. When the engine itself ends the transaction after a failure (a full disk,
   // for one), every later write and the commit fail, and RollbackTrans succeeds: nothing of the
   // transaction was kept. A commit that fails rolls back. Closing the connection rolls back.
+  // RollbackTrans without an open transaction does nothing and succeeds.
   virtual HRESULT BeginTrans(LONG* level) = 0;
   virtual HRESULT CommitTrans() = 0;
   virtual HRESULT RollbackTrans() = 0;

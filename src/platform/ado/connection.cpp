@@ -426,7 +426,8 @@ HRESULT ConnectionImpl::RollbackTrans() {
   if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
-  if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  // Nothing open (a failed commit already rolled back): nothing to do.
+  if (!transaction_) return S_OK;
   transaction_ = false;
   if (engine_ != nullptr) return engine_->Rollback(kConnectionSite);
   if (sqlite3_get_autocommit(db_)) return S_OK;  // the engine already rolled it back
