@@ -148,7 +148,7 @@ TEST_P(BatchTest, ReadersLoadingDuringAnOpenBatchSeeNothingOfItUntilTheCommit) {
 // The batch's own calls failing: a begin that fails leaves the writer storing row by row; a
 // commit that fails keeps nothing of the batch and leaves no transaction open behind it, so a
 // later save without a batch is final at once.
-TEST_F(BatchTest, ABatchWhoseBeginOrCommitFailsKeepsNothingAndLeavesTheWriterAsWithoutBatch) {
+TEST_P(BatchTest, ABatchWhoseBeginOrCommitFailsKeepsNothingAndLeavesTheWriterAsWithoutBatch) {
   PlantDb().Write(path);
   const std::string before = Rows();
   const TestTag a = NewTag(1), b = NewTag(2);
