@@ -48,6 +48,19 @@ constexpr char kColumnsQuery[] =
     "pg_table_is_visible(c2.oid) ORDER BY c2.relname LIMIT 1)) "
     "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
 
+// The same for every table the session sees without naming its schema.
+constexpr char kAllColumnsQuery[] =
+    "SELECT c.oid::int8, c.relname, a.attnum, a.attname, format_type(a.atttypid, a.atttypmod), "
+    "a.attnotnull, a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE "
+    "'nextval(%', false), (SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS "
+    "k(attnum, n) WHERE i.indrelid = c.oid AND i.indisprimary AND k.attnum = a.attnum) "
+    "FROM pg_class c JOIN pg_namespace s ON s.oid = c.relnamespace "
+    "JOIN pg_attribute a ON a.attrelid = c.oid "
+    "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
+    "WHERE s.nspname = ANY(current_schemas(false)) AND c.relkind IN ('r', 'v', 'm', 'f', 'p') "
+    "AND pg_table_is_visible(c.oid) AND a.attnum > 0 AND NOT a.attisdropped "
+    "ORDER BY c.oid, a.attnum";
+
 // The names of the tables and columns a statement may name without quotes.
 constexpr char kNamesQuery[] =
     "SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
@@ -273,6 +286,7 @@ class PgConnection final : public EngineConnection {
     if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
     if (PQnfields(result.result) != static_cast<int>(info->columns.size())) {
       tables_.clear();
+      allTablesRead_ = false;
       return Fail(E_FAIL, {site.iid, kSource},
                   "The table " + info->quoted + " changed while it was open.");
     }
@@ -314,6 +328,7 @@ class PgConnection final : public EngineConnection {
     if (!result.ok()) return FailResult(result, site);
     if (translation.changesSchema) {
       tables_.clear();
+      allTablesRead_ = false;
       declared_.clear();
       namesLoaded_ = false;
     }
@@ -571,6 +586,36 @@ class PgConnection final : public EngineConnection {
       return S_OK;
     }
     if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
+    // The first table opened reads the columns of every table the session sees, in one query
+    // (a Load opens them all); a table not among them is looked up by its name.
+    if (!allTablesRead_) {
+      Result all(Exec(kAllColumnsQuery, 0, nullptr, nullptr, nullptr, nullptr));
+      if (all.status() != PGRES_TUPLES_OK) return FailResult(all, site);
+      const int rows = PQntuples(all.result);
+      for (int begin = 0; begin < rows;) {
+        int end = begin + 1;
+        while (end < rows &&
+               std::strcmp(PQgetvalue(all.result, end, 0), PQgetvalue(all.result, begin, 0)) == 0)
+          ++end;
+        TableInfo made = MakeTable(all.result, begin, end);
+        const std::string name = PQgetvalue(all.result, begin, 1);
+        tables_.emplace(name, std::move(made));
+        begin = end;
+      }
+      allTablesRead_ = true;
+      found = tables_.find(plain);
+      if (found == tables_.end()) {
+        // Jet compared names without case.
+        const std::string lower = LowerAscii(plain);
+        for (auto it = tables_.begin(); it != tables_.end() && found == tables_.end(); ++it)
+          if (LowerAscii(it->first) == lower) found = it;
+        if (found != tables_.end()) found = tables_.emplace(plain, found->second).first;
+      }
+      if (found != tables_.end()) {
+        *info = &found->second;
+        return S_OK;
+      }
+    }
     const std::string quoted = Quote(plain);
     const char* args[2] = {quoted.c_str(), plain.c_str()};
     Result result(Exec(kColumnsQuery, 2, args, nullptr, nullptr, nullptr));
@@ -578,25 +623,32 @@ class PgConnection final : public EngineConnection {
     const int rows = PQntuples(result.result);
     if (rows == 0)
       return Fail(DB_E_NOTABLE, {site.iid, kSource}, "relation \"" + plain + "\" does not exist");
+    auto placed = tables_.emplace(plain, MakeTable(result.result, 0, rows)).first;
+    *info = &placed->second;
+    return S_OK;
+  }
+
+  // A table from rows [begin, end) of a columns query (one row per column).
+  TableInfo MakeTable(const PGresult* result, int begin, int end) {
     TableInfo made;
-    made.oid = static_cast<Oid>(strtoul(PQgetvalue(result.result, 0, 0), nullptr, 10));
-    made.quoted = Quote(PQgetvalue(result.result, 0, 1));
+    made.oid = static_cast<Oid>(strtoul(PQgetvalue(result, begin, 0), nullptr, 10));
+    made.quoted = Quote(PQgetvalue(result, begin, 1));
     std::vector<std::pair<int, std::string>> keys;
     std::vector<std::string> declared;
-    for (int row = 0; row < rows; ++row) {
+    for (int row = begin; row < end; ++row) {
       Column column;
-      column.name = PQgetvalue(result.result, row, 3);
+      column.name = PQgetvalue(result, row, 3);
       column.wideName = Utf8ToUtf16(column.name);
-      const std::string type = PQgetvalue(result.result, row, 4);
-      const size_t position = static_cast<size_t>(atoi(PQgetvalue(result.result, row, 2)));
+      const std::string type = PQgetvalue(result, row, 4);
+      const size_t position = static_cast<size_t>(atoi(PQgetvalue(result, row, 2)));
       if (declared.size() < position) declared.resize(position);
       if (position > 0) declared[position - 1] = type;
       column.type = ColumnTypeOf(type);
-      const bool notNull = PQgetvalue(result.result, row, 5)[0] == 't';
-      column.rowId = PQgetvalue(result.result, row, 6)[0] == 't';
+      const bool notNull = PQgetvalue(result, row, 5)[0] == 't';
+      column.rowId = PQgetvalue(result, row, 6)[0] == 't';
       column.type.counter = column.rowId;
-      const bool key = !PQgetisnull(result.result, row, 7);
-      if (key) keys.emplace_back(atoi(PQgetvalue(result.result, row, 7)), column.name);
+      const bool key = !PQgetisnull(result, row, 7);
+      if (key) keys.emplace_back(atoi(PQgetvalue(result, row, 7)), column.name);
       column.attributes = BaseAttributes(column.type) | adFldUpdatable;
       if (!notNull && !column.rowId) column.attributes |= adFldIsNullable | adFldMayBeNull;
       if (column.rowId) column.attributes |= adFldRowID | (key ? adFldKeyColumn : 0);
@@ -607,9 +659,7 @@ class PgConnection final : public EngineConnection {
     for (size_t k = 0; k < keys.size(); ++k)
       made.select += (k == 0 ? " ORDER BY " : ", ") + Quote(keys[k].second);
     declared_[made.oid] = std::move(declared);
-    auto placed = tables_.emplace(plain, std::move(made)).first;
-    *info = &placed->second;
-    return S_OK;
+    return made;
   }
 
   // The columns of a statement's rows; a column of a table gets the table's declared type.
@@ -654,6 +704,7 @@ class PgConnection final : public EngineConnection {
   bool readOnly_;
   bool inBatch_ = false;
   bool namesLoaded_ = false;
+  bool allTablesRead_ = false;
   std::string host_, database_;
   std::vector<std::string> secrets_;
   std::unordered_map<std::string, TableInfo> tables_;
