@@ -272,6 +272,29 @@ TEST_P(WriterSaveTest, TagsWithoutUsableValueTableAreTakenBackEverywhere) {
   EXPECT_EQ("0", StrayRows());
 }
 
+TEST_P(WriterSaveTest, TypeIdsOnTheSixteenBitLimitsAreSaved) {
+  // 32767 and -32768 are the last type ids a TagType column holds: saved as they are, one past
+  // either (the test below) is taken back.
+  PlantDb()
+      .Type(32767, "Top", 10, 105, {{"PV", "DOUBLE"}})
+      .Type(-32768, "Bottom", 10, 106, {{"PV", "DOUBLE"}})
+      .Write(path);
+  TestTag top("T", 32767);
+  top.Field("PV", DoubleValue(7)).Hmi("PV", 1, 0, "t", 0);
+  TestTag bottom("B", -32768);
+  bottom.Field("PV", DoubleValue(8)).Hmi("PV", 1, 0, "b", 0);
+  std::vector<TagRecord> records = Records({&top, &bottom});
+
+  Writer writer = OpenWriter(path);
+  EXPECT_EQ(1, writer->SaveTags(records.data(), static_cast<int>(records.size())));
+  EXPECT_EQ("T,B", TagNames());
+  EXPECT_EQ("32767,-32768", Query("SELECT group_concat(TagType) FROM (SELECT TagType FROM Tags "
+                                  "ORDER BY TagID)"));
+  EXPECT_EQ("7|8", Query("SELECT (SELECT group_concat(CAST(PV AS INTEGER)) FROM Top) || '|' || "
+                           "(SELECT group_concat(CAST(PV AS INTEGER)) FROM Bottom)"));
+  EXPECT_EQ("2", Query("SELECT count(*) FROM HMIInfo"));
+}
+
 TEST_P(WriterSaveTest, TypeIdsBeyondSixteenBitsAreTakenBack) {
   // 65537 and -32769 would be stored as 1 and 32767: types that exist, but are not theirs.
   PlantDb()

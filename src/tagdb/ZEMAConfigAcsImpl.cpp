@@ -36,16 +36,6 @@ bool StoreRow(CADORecordset& recordset) {
 
 }  // namespace
 
-void CZEMAConfigAcsImpl::DatabaseCloser::operator()(CADODataBase* database) const {
-  // Runs in a destructor, where an error cannot be passed on. CloseTagDatabase destroys the
-  // connection even when closing it fails (the destructor releases it and balances the COM
-  // initialisation), so the failure is all there is left to drop.
-  try {
-    CloseTagDatabase(database);
-  } catch (const PlatformError&) {
-  }
-}
-
 CZEMAConfigAcsImpl::CZEMAConfigAcsImpl(const char* path) {
   dbaccess::CallScope call;
   if (path == nullptr) {
@@ -110,8 +100,8 @@ int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
 }
 
 bool CZEMAConfigAcsImpl::InsertTagRows(const TagRecord* records, int count, SavedTags& savedTags) {
-  auto tags = std::make_unique<CADORecordset>(connection.get());
-  if (!tags->OpenRecordset(Name(tagdb::TagsTable), SourceTable)) return false;
+  auto tags = tagdb::OpenTable(*connection, Name(tagdb::TagsTable));
+  if (!tags) return false;
 
   for (int i = 0; i < count; ++i) {
     const TagRecord& record = records[i];
@@ -135,8 +125,8 @@ bool CZEMAConfigAcsImpl::InsertTagRows(const TagRecord* records, int count, Save
 }
 
 bool CZEMAConfigAcsImpl::InsertHMIInfoRows(const SavedTags& savedTags) {
-  auto hmiInfo = std::make_unique<CADORecordset>(connection.get());
-  if (!hmiInfo->OpenRecordset(Name(tagdb::HMIInfoTable), SourceTable)) return false;
+  auto hmiInfo = tagdb::OpenTable(*connection, Name(tagdb::HMIInfoTable));
+  if (!hmiInfo) return false;
 
   for (const auto& [record, tagId] : savedTags) {
     if (record->HMIEntries == nullptr) continue;
@@ -196,8 +186,7 @@ void CZEMAConfigAcsImpl::OpenValueTable(int typeId, ValueTables& valueTables) {
   if (valueTables.count(typeId) != 0) return;
   std::string name = LookupTypeName(typeId);
   if (name.empty()) return;
-  auto values = std::make_unique<CADORecordset>(connection.get());
-  if (values->OpenRecordset(name.c_str(), SourceTable))
+  if (auto values = tagdb::OpenTable(*connection, name.c_str()))
     valueTables.emplace(typeId, std::move(values));
 }
 
@@ -278,8 +267,8 @@ void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId, ValueTableNames& valueTable
   // The names count as read only once the whole table was walked: a TagTypes that does not
   // open for this tag is tried again for the next one.
   valueTables.quoted.clear();
-  auto types = std::make_unique<CADORecordset>(connection.get());
-  if (!types->OpenRecordset(Name(tagdb::TagTypesTable), SourceTable)) return;
+  auto types = tagdb::OpenTable(*connection, Name(tagdb::TagTypesTable));
+  if (!types) return;
   while (!types->AtEndOfRecords()) {
     std::string name;
     types->ReadFieldText(Name(tagdb::TypeNameColumn), name);

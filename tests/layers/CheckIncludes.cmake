@@ -15,7 +15,7 @@ set(allowed_dbaccess dbaccess platform_ado platform public)
 set(allowed_tagdb tagdb dbaccess xml platform public)
 set(allowed_catalogue catalogue tagdb dbaccess xml platform halvkit public)
 set(allowed_module module catalogue tagdb dbaccess xml platform public)
-set(allowed_halvkit halvkit)
+set(allowed_halvkit halvkit platform)
 set(allowed_public public)
 # System headers that only the platform (where the stand-ins wrap them) may include.
 set(wrapped_headers sqlite3.h iconv.h libpq-fe.h mdbtools.h mdbsql.h)
