@@ -360,6 +360,18 @@ SQL
   [ "$(sqlite3 partial.db "SELECT COUNT(*) FROM Tags WHERE TagName = 'G-2'")" = 0 ] || fail "G-2 left a Tags row"
   [ "$(sqlite3 partial.db "SELECT COUNT(*) FROM HMIInfo")" = 1 ] || fail "G-2 left a display row"
   run_ok check partial.db
+  # A replacement the store refuses leaves the old tag as it was; the others are replaced.
+  printf 'TagName,TagType,PV,PV.SCH,PV.EU
+G-1,Gauge,150,200,bar
+G-3,Gauge,60,100,bar
+' >r.csv
+  run_fails import --replace partial.db r.csv
+  contains err.txt "r.csv:2"
+  contains out.txt "imported 1 tag(s)"
+  [ "$(sqlite3 partial.db "SELECT v.PV FROM Tags t JOIN Gauge v ON v.TagID = t.TagID WHERE t.TagName = 'G-1'")" = 50.0 ] ||
+    fail "the refused replacement lost G-1"
+  run_ok show partial.db G-3
+  run_ok check partial.db
   ;;
 
 show_list)
