@@ -91,8 +91,14 @@ bool HasJetHeader(const unsigned char* bytes, size_t size) {
 
 bool IsJetFile(const std::string& path) {
   if (!path.empty() && path == FedPath()) return true;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO or a device does not hold the caller up; only files count.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
+  struct stat status;
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    close(fd);
+    return false;
+  }
   unsigned char header[kMaskedOffset];
   const ssize_t got = read(fd, header, sizeof header);
   close(fd);
@@ -165,7 +171,7 @@ bool ReadJetFile(const std::string& path, sqlite3* db, std::string* error,
     *error = "Could not read the Jet database file '" + path + "': " + why + ".";
     return false;
   }
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   struct stat status;
   std::string why;
   std::vector<unsigned char> image;
