@@ -289,7 +289,7 @@ TEST_P(WriterSaveTest, TypeIdsOnTheSixteenBitLimitsAreSaved) {
   EXPECT_EQ(1, writer->SaveTags(records.data(), static_cast<int>(records.size())));
   EXPECT_EQ("T,B", TagNames());
   EXPECT_EQ("32767,-32768", Query("SELECT group_concat(TagType) FROM (SELECT TagType FROM Tags "
-                                  "ORDER BY TagID)"));
+                                  "ORDER BY TagID) AS t"));
   EXPECT_EQ("7|8", Query("SELECT (SELECT group_concat(CAST(PV AS INTEGER)) FROM Top) || '|' || "
                            "(SELECT group_concat(CAST(PV AS INTEGER)) FROM Bottom)"));
   EXPECT_EQ("2", Query("SELECT count(*) FROM HMIInfo"));
