@@ -86,7 +86,7 @@ class CPlantReader {
 // Reads an SQLite tag database file, all of it in one read transaction.
 class CSqlitePlantReader : public CPlantReader {
  public:
-  explicit CSqlitePlantReader(std::string path) : path(std::move(path)) {}
+  explicit CSqlitePlantReader(std::string file) : path(std::move(file)) {}
   void Read(CPlantSnapshot* plant) override;
 
  private:

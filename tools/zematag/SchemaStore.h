@@ -64,7 +64,7 @@ class CSchemaStore {
   sqlite3* Handle() const { return db; }
 
  private:
-  CSchemaStore(sqlite3* db, std::string path) : db(db), path(std::move(path)) {}
+  CSchemaStore(sqlite3* handle, std::string file) : db(handle), path(std::move(file)) {}
   static CSchemaStore Open(const std::string& path, bool forWriting);
   // Throws ToolError unless the store holds TagTypes, Tags and HMIInfo.
   static CSchemaStore CheckTagTables(CSchemaStore store);
