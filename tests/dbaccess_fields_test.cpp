@@ -486,29 +486,34 @@ TEST_F(FieldsTest, RealsInACurrencyColumnReadAsTheirShortestDecimalForm) {
     if (i % 3 == 1) real = std::nextafter(real, 1e300);
     reals.push_back(real);
   }
-  std::string sql = "CREATE TABLE Z (Id INTEGER PRIMARY KEY, C CURRENCY);";
+  std::string sql = "BEGIN; CREATE TABLE Z (Id INTEGER PRIMARY KEY, C CURRENCY);";
   char literal[64];
   for (size_t i = 0; i < reals.size(); ++i) {
     snprintf(literal, sizeof literal, "%.17g", reals[i]);
     sql += "INSERT INTO Z VALUES (" + std::to_string(i) + ", " + literal + ");";
   }
-  CreateDatabase(path, sql);
+  CreateDatabase(path, sql + "COMMIT;");
   ASSERT_TRUE(recordset->OpenRecordset("SELECT C FROM Z ORDER BY Id", SourceQuery));
   for (const double real : reals) {
     ASSERT_FALSE(recordset->AtEndOfRecords());
     VARIANT value;
     VariantInit(&value);
     ASSERT_TRUE(recordset->ReadFieldVariant(0, value));
-    char shortest[64];
-    *std::to_chars(shortest, shortest + sizeof shortest - 1, real).ptr = '\0';
-    // Four decimals at most exactly when the value rounded to four decimals reads as the real;
-    // the digits are then the shortest form's, padded with zeros.
-    snprintf(literal, sizeof literal, "%.4f", real);
-    if (std::strtod(literal, nullptr) == real && std::fabs(real) < 922337203685477.5) {
-      std::string digits(literal);
-      digits.erase(digits.find('.'), 1);
+    // The shortest decimal form that reads as the real, in fixed notation; it gives a
+    // currency when it has four decimals at most and lies in the currency's range.
+    char shortest[400];
+    *std::to_chars(shortest, shortest + sizeof shortest - 1, real, std::chars_format::fixed).ptr =
+        '\0';
+    std::string whole(shortest), decimals;
+    if (whole.find('.') != std::string::npos) {
+      decimals = whole.substr(whole.find('.') + 1);
+      whole.erase(whole.find('.'));
+    }
+    if (decimals.size() <= 4 && std::fabs(real) < 922337203685477.5) {
       ASSERT_EQ(value.vt, VT_CY) << shortest;
-      EXPECT_EQ(value.cyVal.int64, std::stoll(digits)) << shortest;
+      EXPECT_EQ(value.cyVal.int64,
+                std::stoll(whole + decimals + std::string(4 - decimals.size(), '0')))
+          << shortest;
     } else {
       ASSERT_EQ(value.vt, VT_R8) << shortest;
       EXPECT_EQ(value.dblVal, real) << shortest;
