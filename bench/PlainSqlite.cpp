@@ -210,6 +210,12 @@ void PlainWriter::Insert(const std::vector<PlainTagRow>& rows) {
   }
 }
 
+void PlainWriter::InsertInOneTransaction(const std::vector<PlainTagRow>& rows) {
+  db->Exec("BEGIN IMMEDIATE");
+  Insert(rows);
+  db->Exec("COMMIT");
+}
+
 void PlainWriter::Delete(const std::vector<std::string>& names) {
   const std::vector<std::string> tables = ValueTables(*db);
   SqliteStatement findTag(*db, "SELECT TagID FROM Tags WHERE TagName = ?");

@@ -87,6 +87,8 @@ class PlainWriter {
 
   // Inserts each row into Tags, HMIInfo and its value table with prepared statements.
   void Insert(const std::vector<PlainTagRow>& rows);
+  // The same inside one transaction, committed at the end.
+  void InsertInOneTransaction(const std::vector<PlainTagRow>& rows);
   // Deletes each named tag from Tags, every value table and HMIInfo, by the TagID found by name.
   void Delete(const std::vector<std::string>& names);
 

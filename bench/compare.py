@@ -330,6 +330,10 @@ def main():
     row("SaveTags %d vs plain inserts" % b.tags, fmt_ms(save), fmt_ms(save_plain),
         ratio(save, save_plain), "<= 1.1x", lambda v: v <= 1.1,
         cpu_text=cpu_ratio(db, "SaveTags/ours", "SaveTags/plain_sqlite"))
+    batch, batch_plain = ms(db, "SaveTagsBatch/ours"), ms(db, "SaveTagsBatch/plain_sqlite")
+    row("SaveTags %d in a batch vs one transaction" % b.tags, fmt_ms(batch), fmt_ms(batch_plain),
+        ratio(batch, batch_plain), "<= 1.5x", lambda v: v <= 1.5,
+        cpu_text=cpu_ratio(db, "SaveTagsBatch/ours", "SaveTagsBatch/plain_sqlite"))
     d1, d2 = b.deletes
     del1, del2 = ms(db, "DeleteTags/ours/%d" % d1), ms(db, "DeleteTags/ours/%d" % d2)
     pdel1, pdel2 = ms(db, "DeleteTags/plain_sqlite/%d" % d1), ms(db, "DeleteTags/plain_sqlite/%d" % d2)

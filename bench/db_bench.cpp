@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "PlantModel.h"
 #include "Sqlite.h"
 #include "TagRecords.h"
+#include "ZEMABatch.h"
 #include "ZEMATagAcs.h"
 
 namespace {
@@ -142,6 +144,40 @@ void SavePlain(benchmark::State& state) {
   CheckTagCount(state, static_cast<long long>(rows.size()));
 }
 
+// SaveTags of every record inside one batch, against the same inserts in one transaction.
+void SaveBatchOurs(benchmark::State& state) {
+  const bench::TagRecords& records = Records();
+  CZEMAConfigAcs* writer = nullptr;
+  try {
+    bench::CopyDatabase(setup.Empty(), setup.Work());
+    writer = CZEMAConfigAcs::Open(setup.Work().c_str());
+    for (auto _ : state) {
+      if (ZemaBeginBatch(writer) != 1) throw std::runtime_error("ZemaBeginBatch failed");
+      writer->SaveTags(records.Records(), records.Count());
+      if (ZemaCommitBatch(writer) != 1) throw std::runtime_error("ZemaCommitBatch failed");
+    }
+  } catch (const std::exception& error) {
+    state.SkipWithError(Describe(error).c_str());
+  } catch (...) {
+    state.SkipWithError("Open or SaveTags threw");
+  }
+  if (writer != nullptr) writer->Close();
+  if (!state.error_occurred()) CheckTagCount(state, records.Count());
+}
+
+void SaveBatchPlain(benchmark::State& state) {
+  const std::vector<bench::PlainTagRow>& rows = PlainRows();
+  try {
+    bench::CopyDatabase(setup.Empty(), setup.Work());
+    bench::PlainWriter writer(setup.Work());
+    for (auto _ : state) writer.InsertInOneTransaction(rows);
+  } catch (const std::exception& error) {
+    state.SkipWithError(Describe(error).c_str());
+    return;
+  }
+  CheckTagCount(state, static_cast<long long>(rows.size()));
+}
+
 void DeleteOurs(benchmark::State& state, int count) {
   const std::vector<std::string> names = bench::SpreadTagNames(setup.tags, count);
   std::vector<const char*> pointers;
@@ -203,6 +239,8 @@ int main(int argc, char** argv) {
   Register(benchmark::RegisterBenchmark("Load/plain_sqlite", LoadPlain));
   Register(benchmark::RegisterBenchmark("SaveTags/ours", SaveOurs));
   Register(benchmark::RegisterBenchmark("SaveTags/plain_sqlite", SavePlain));
+  Register(benchmark::RegisterBenchmark("SaveTagsBatch/ours", SaveBatchOurs));
+  Register(benchmark::RegisterBenchmark("SaveTagsBatch/plain_sqlite", SaveBatchPlain));
   for (int count : deletes) {
     const std::string suffix = "/" + std::to_string(count);
     Register(benchmark::RegisterBenchmark(("DeleteTags/ours" + suffix).c_str(), DeleteOurs, count));

@@ -4,10 +4,10 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libcli11-dev nlohmann-json3-dev libfmt-dev)
+          libcli11-dev nlohmann-json3-dev libfmt-dev libpugixml-dev)
 for arg in "$@"; do
   case "$arg" in
-    --bench) packages+=(libbenchmark-dev libpugixml-dev libexpat1-dev python3) ;;
+    --bench) packages+=(libbenchmark-dev libexpat1-dev python3) ;;
     --fuzz) packages+=(clang libclang-rt-dev) ;;
     --m32) packages+=(g++-multilib) ;;
     *) echo "setup.sh: unknown option $arg" >&2; exit 2 ;;

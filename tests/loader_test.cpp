@@ -1,6 +1,7 @@
 // Loading a whole tag database into the catalogue, through the public interface, on real files.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -228,6 +229,28 @@ TEST_F(LoaderTest, TagsCarryTheirColumnsAndDisplayInformation) {
             "abcd");
   EXPECT_EQ(info.EU[7], '\0');
   EXPECT_EQ(tag->GetHMIInfo("pv", &info), 0);
+}
+
+TEST_F(LoaderTest, DisplayScalesAtTheFloatLimitNarrowToItAndOneStepPastBecomeInfinite) {
+  // 3.4028235e38 is the float limit as it is usually printed: a little above the exact limit,
+  // but it rounds to it. 3.4028236e38 lies beyond what rounds to a float.
+  TagDbBuilder db;
+  db.Type(1, "A", 0, 0, {})
+      .Tag(1, "T", "", 1)
+      .Hmi(1, "AtLimit", 3.4028235e38, -3.4028235e38, "", 0)
+      .Hmi(1, "Past", 3.4028236e38, -3.4028236e38, "", 0)
+      .Hmi(1, "Exact", FLT_MAX, -FLT_MAX, "", 0);
+  ASSERT_EQ(Load(db), 1);
+  TagHMIInfo info;
+  for (const char* field : {"AtLimit", "Exact"}) {
+    SCOPED_TRACE(field);
+    ASSERT_EQ(TagNamed("T")->GetHMIInfo(field, &info), 1);
+    EXPECT_EQ(info.SCH, FLT_MAX);
+    EXPECT_EQ(info.SCL, -FLT_MAX);
+  }
+  ASSERT_EQ(TagNamed("T")->GetHMIInfo("Past", &info), 1);
+  EXPECT_TRUE(std::isinf(info.SCH) && info.SCH > 0);
+  EXPECT_TRUE(std::isinf(info.SCL) && info.SCL < 0);
 }
 
 TEST_F(LoaderTest, TheUnitIsCutBeforeACharacterThatWouldCrossSevenBytes) {

@@ -39,10 +39,13 @@ struct DatabaseCloser {
   }
 };
 
-// A double narrowed to float, saturating instead of leaving the float range.
+// A double narrowed to float by the float conversion (to nearest), which takes every value up to
+// half a float step past FLT_MAX (3.4028235e38 as usually printed, too) to FLT_MAX. Values from
+// there on lie beyond the float range and saturate to infinity, with their sign.
 float NarrowToFloat(double value) {
-  if (value > FLT_MAX) return HUGE_VALF;
-  if (value < -FLT_MAX) return -HUGE_VALF;
+  constexpr double kBeyondFloat = 0x1.ffffffp127;  // FLT_MAX + half its step: rounds up
+  if (value >= kBeyondFloat) return HUGE_VALF;
+  if (value <= -kBeyondFloat) return -HUGE_VALF;
   return static_cast<float>(value);
 }
 

@@ -179,6 +179,22 @@ TEST(ValuesTest, DeclarationsAreNormalisedForSQLiteAffinity) {
   EXPECT_EQ(CanonicalDeclaration("DECIMAL(12", &reason), "");
 }
 
+// The tool reads a declaration as the library does, so that a value it accepts is stored as
+// given: TEXT(n) is sized text, and DECIMAL(p) has no decimals (the library would round them).
+TEST(ValuesTest, ColumnsMeanWhatTheyMeanToTheLibrary) {
+  std::string reason;
+  EXPECT_EQ(RoundTrip("abcde", "TEXT(5)"), "abcde");
+  EXPECT_TRUE(Refused("abcdef", "TEXT(5)"));
+  EXPECT_EQ(RoundTrip(std::string(300, 'x'), "TEXT"), std::string(300, 'x'));
+  EXPECT_EQ(CanonicalDeclaration("TEXT(10)", &reason), "TEXT(10)");
+  EXPECT_EQ(CanonicalDeclaration("TEXT", &reason), "TEXT");
+  EXPECT_EQ(RoundTrip("1234567890", "DECIMAL(10)"), "1234567890");
+  EXPECT_TRUE(Refused("0.5", "DECIMAL(10)"));
+  EXPECT_TRUE(Refused("12345678901", "DECIMAL(10)"));
+  EXPECT_EQ(RoundTrip("0.1234567", "DECIMAL"), "0.1234567");  // no declared scale: kept
+  EXPECT_TRUE(Refused("1", "BLOB"));
+}
+
 std::vector<std::vector<std::string>> ReadAll(const std::string& text, std::vector<int>* lines,
                                               std::vector<std::string>* errors) {
   std::istringstream in(text);

@@ -360,6 +360,18 @@ SQL
   [ "$(sqlite3 partial.db "SELECT COUNT(*) FROM Tags WHERE TagName = 'G-2'")" = 0 ] || fail "G-2 left a Tags row"
   [ "$(sqlite3 partial.db "SELECT COUNT(*) FROM HMIInfo")" = 1 ] || fail "G-2 left a display row"
   run_ok check partial.db
+  # A replacement the store refuses leaves the old tag as it was; the others are replaced.
+  printf 'TagName,TagType,PV,PV.SCH,PV.EU
+G-1,Gauge,150,200,bar
+G-3,Gauge,60,100,bar
+' >r.csv
+  run_fails import --replace partial.db r.csv
+  contains err.txt "r.csv:2"
+  contains out.txt "imported 1 tag(s)"
+  [ "$(sqlite3 partial.db "SELECT v.PV FROM Tags t JOIN Gauge v ON v.TagID = t.TagID WHERE t.TagName = 'G-1'")" = 50.0 ] ||
+    fail "the refused replacement lost G-1"
+  run_ok show partial.db G-3
+  run_ok check partial.db
   ;;
 
 show_list)
@@ -800,6 +812,12 @@ read_only)
   [ "$status" -eq 1 ] || fail "check --fix of a read-only database exited $status"
   contains err.txt "read-only"
   [ "$(md5sum <ro.db)" = "$before" ] || fail "the read-only database changed"
+  mkdir locked-folder
+  chmod 555 locked-folder
+  status=0
+  as_user "$ZEMATAG" init locked-folder/new.db --types "$EXAMPLE/types.ini" >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "init in a read-only folder exited $status"
+  contains err.txt "the folder locked-folder is read-only"
   ;;
 
 disk_full)
@@ -823,13 +841,18 @@ disk_full)
   ) >out.txt 2>err.txt || status=$?
   [ "$status" -eq 1 ] || fail "import on a full disk exited $status: $(head -3 err.txt)"
   contains err.txt "the import stopped"
-  [ -n "$limit" ] || contains err.txt "disk full"
+  contains err.txt "disk full"
   [ "$(wc -l <err.txt)" -eq 1 ] || fail "expected one error line: $(head -5 err.txt)"
   contains out.txt "stopped after importing"
   stored=$(sqlite3 small/f.db "SELECT COUNT(*) FROM Tags")
   [ "$stored" -lt 20000 ] || fail "the full disk did not stop the import"
   [ $((stored % 500)) -eq 0 ] || fail "$stored tags stored: not whole batches"
   [ "$(half_stored small/f.db)" = 0 ] || fail "half-stored tags after a full disk"
+  if [ -z "$limit" ]; then
+    run_fails export small/f.db -o small/f.csv
+    contains err.txt "small/f.csv: writing failed: disk full"
+    [ ! -e small/f.csv ] || fail "a failed export left its file"
+  fi
   cp small/f.db* .
   run_ok check f.db
   run_ok import --skip-existing f.db m.csv

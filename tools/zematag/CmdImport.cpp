@@ -70,7 +70,8 @@ struct PreparedTag {
   std::vector<TagHMIEntry> display;
   TagRecord record{};
   TagState state = TagState::kNew;
-  std::string reason;  // kFailed: why
+  std::string reason;     // kFailed: why
+  bool excluded = false;  // a tag to replace whose new version the store refused: not stored
 };
 
 // Where a name was first given: the file and its line (CSV) or tag number (JSON).
@@ -575,7 +576,12 @@ CImporter::Outcome CImporter::Stop(const std::string& reason) {
 
 CImporter::Outcome CImporter::StoreBatch(bool oneByOne) {
   CZEMAConfigAcs* w = writer->Get();
+  // Tags taken out by an earlier attempt stay out, with their reason.
   for (const auto& tag : pending) {
+    if (tag->excluded) {
+      tag->state = TagState::kFailed;
+      continue;
+    }
     tag->state = TagState::kNew;
     tag->reason.clear();
   }
@@ -587,7 +593,7 @@ CImporter::Outcome CImporter::StoreBatch(bool oneByOne) {
     // the check and the store.
     std::vector<const char*> toDelete;
     for (const auto& tag : pending) {
-      if (reader.TagIdsNamed(tag->name).empty()) continue;
+      if (tag->excluded || reader.TagIdsNamed(tag->name).empty()) continue;
       if (options.skipExisting) {
         tag->state = TagState::kSkipped;
       } else if (options.replace) {
@@ -625,8 +631,15 @@ CImporter::Outcome CImporter::StoreBatch(bool oneByOne) {
         const std::string why = LibraryFailureText(&kind);
         if (IsFatalLibraryFailure(kind)) return Stop(why);
         if (kind == ZEMA_ERR_NONE) continue;
-        storing[i]->state = TagState::kFailed;
         storing[i]->reason = why;
+        if (storing[i]->state == TagState::kReplacing) {
+          // Its old tag is deleted in this transaction: give the whole batch up and try again
+          // without the new one, so that the old one stays.
+          storing[i]->excluded = true;
+          RollbackOpenBatch();
+          return Outcome::kRefused;
+        }
+        storing[i]->state = TagState::kFailed;
         const char* name = storing[i]->name.c_str();
         w->DeleteTags(&name, 1);
         const std::string deleteWhy = LibraryFailureText(&kind);
@@ -641,7 +654,7 @@ CImporter::Outcome CImporter::StoreBatch(bool oneByOne) {
     return Stop(!why.empty() ? why
                              : fmt::format("the database engine failed: {}{}", e.what(),
                                            description.empty() ? "" : " (" + description + ")"));
-  } catch (const ToolError& e) {
+  } catch (const ToolError&) {
     RollbackOpenBatch();
     throw;
   }
@@ -660,8 +673,9 @@ void CImporter::Flush() {
     return;
   }
   if (!writer) writer = std::make_unique<CWriter>(options.database);
+  // Every further attempt takes one more tag to replace out of the batch, so this ends.
   Outcome outcome = StoreBatch(false);
-  if (outcome == Outcome::kRefused) outcome = StoreBatch(true);
+  while (outcome == Outcome::kRefused) outcome = StoreBatch(true);
   if (outcome == Outcome::kStopped) {
     pending.clear();
     return;

@@ -27,9 +27,9 @@ struct FbModule {
 // and path.
 std::vector<FbModule> ReadFbLibCatalogue(const std::string& nlsDir);
 
-// The path of a catalogue file: nlsDir + "/FBLib/" + relative, with backslashes taken as
-// separators and each component matched without regard to case when the exact one is missing.
-// Returns "" when there is no such file.
+// The path of a catalogue file: nlsDir + "/FBLib/" + relative, resolved as the library resolves
+// it (AfxResolvePath: backslashes taken as separators, each component matched without regard to
+// case when the exact one is missing). Returns "" when there is no such regular file.
 std::string FindCatalogueFile(const std::string& nlsDir, const std::string& relative);
 
 #endif

@@ -2,9 +2,12 @@
 
 #include <fmt/format.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 
@@ -21,10 +24,11 @@ constexpr int kBusyMilliseconds = 3000;
 // Runs statements without results; throws ToolError naming the file on failure.
 void Execute(sqlite3* db, const std::string& path, const std::string& sql) {
   char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+  const int result = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
+  if (result != SQLITE_OK) {
     const std::string text = message != nullptr ? message : sqlite3_errmsg(db);
     sqlite3_free(message);
-    throw ToolError(fmt::format("{}: {}", path, text));
+    throw ToolError(fmt::format("{}: {}", path, SqliteFailureText(result, text)));
   }
 }
 
@@ -218,11 +222,17 @@ void CSchemaStore::Create(const std::string& path, const std::vector<TypeDef>& t
   const std::string building = path + ".zematag-init";
   std::remove(building.c_str());
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(building.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-      SQLITE_OK) {
+  const int opened =
+      sqlite3_open_v2(building.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (opened != SQLITE_OK) {
     const std::string message = db != nullptr ? sqlite3_errmsg(db) : "cannot create";
     sqlite3_close(db);
-    throw ToolError(fmt::format("{}: {}", path, message));
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    if (access(folder.c_str(), W_OK) != 0)
+      throw ToolError(fmt::format("{}: cannot be created: the folder {} is read-only ({})", path,
+                                  folder, std::strerror(errno)));
+    throw ToolError(fmt::format("{}: {}", path, SqliteFailureText(opened, message)));
   }
   try {
     Execute(db, path, "PRAGMA journal_mode=WAL");

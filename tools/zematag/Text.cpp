@@ -2,47 +2,9 @@
 
 #include <fmt/format.h>
 
-#include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-namespace {
-
-// Decodes one UTF-8 sequence at text[*pos]; returns false when it is malformed.
-bool NextCodePoint(const std::string& text, size_t* pos, char32_t* codePoint) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(*pos);
-  int extra = 0;
-  char32_t value = 0;
-  if (lead < 0x80) {
-    value = lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    extra = 1;
-    value = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    extra = 2;
-    value = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    extra = 3;
-    value = lead & 0x07;
-  } else {
-    return false;
-  }
-  if (*pos + extra >= text.size()) return false;
-  for (int i = 1; i <= extra; ++i) {
-    const unsigned char next = byte(*pos + i);
-    if ((next & 0xC0) != 0x80) return false;
-    value = (value << 6) | (next & 0x3F);
-  }
-  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-  if (value < kSmallest[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return false;
-  *pos += 1 + extra;
-  *codePoint = value;
-  return true;
-}
-
-}  // namespace
+#include "platform/utf/utf.h"
 
 std::string Trim(const std::string& text) {
   const char* blanks = " \t\r\n";
@@ -104,83 +66,52 @@ std::string Echo(const std::string& text) {
   return shown;
 }
 
+// UTF-8 and UTF-16 through the project's one codec (platform/utf/utf.h).
 bool IsUtf8(const std::string& text) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
   size_t pos = 0;
-  char32_t codePoint = 0;
-  while (pos < text.size())
-    if (!NextCodePoint(text, &pos, &codePoint)) return false;
+  while (pos < text.size()) {
+    char32_t codePoint = 0;
+    size_t length = 0;
+    if (!platform::utf::DecodeUtf8(bytes + pos, text.size() - pos, &codePoint, &length))
+      return false;
+    pos += length;
+  }
   return true;
 }
 
 size_t Utf16Length(const std::string& utf8) {
-  size_t pos = 0, units = 0;
-  char32_t codePoint = 0;
-  while (pos < utf8.size()) {
-    if (!NextCodePoint(utf8, &pos, &codePoint)) {
-      ++pos;
-      codePoint = 0;
-    }
-    units += codePoint >= 0x10000 ? 2 : 1;
-  }
-  return units;
+  return platform::utf::Utf16Length(utf8, platform::utf::Malformed::kOnePerByte);
 }
 
 BSTR NewBstr(const std::string& utf8) {
-  std::u16string wide;
-  size_t pos = 0;
-  char32_t codePoint = 0;
-  while (pos < utf8.size()) {
-    if (!NextCodePoint(utf8, &pos, &codePoint)) return nullptr;
-    if (codePoint >= 0x10000) {
-      codePoint -= 0x10000;
-      wide.push_back(static_cast<char16_t>(0xD800 + (codePoint >> 10)));
-      wide.push_back(static_cast<char16_t>(0xDC00 + (codePoint & 0x3FF)));
-    } else {
-      wide.push_back(static_cast<char16_t>(codePoint));
-    }
-  }
+  if (!IsUtf8(utf8)) return nullptr;
+  const std::u16string wide = platform::utf::Utf8ToUtf16(utf8);
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
 }
 
 std::string FromBstr(BSTR text) {
-  std::string utf8;
-  const UINT length = SysStringLen(text);
-  for (UINT i = 0; i < length; ++i) {
-    char32_t c = text[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
-    }
-    if (c < 0x80) {
-      utf8.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      utf8.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      utf8.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      utf8.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      utf8.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      utf8.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      utf8.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      utf8.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return utf8;
+  return platform::utf::Utf16ToUtf8(std::u16string_view(text, SysStringLen(text)));
 }
 
 bool ParseInteger(const std::string& text, long long low, long long high, long long* value) {
+  // The tool's shape of a whole number (an optional sign and digits only); the value itself is
+  // read by VariantChangeType.
   const std::string trimmed = Trim(text);
-  if (trimmed.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const long long parsed = std::strtoll(trimmed.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || parsed < low || parsed > high) return false;
-  *value = parsed;
+  const size_t first = !trimmed.empty() && (trimmed[0] == '+' || trimmed[0] == '-') ? 1 : 0;
+  if (first == trimmed.size()) return false;
+  for (size_t i = first; i < trimmed.size(); ++i)
+    if (trimmed[i] < '0' || trimmed[i] > '9') return false;
+  VARIANT source, number;
+  VariantInit(&source);
+  VariantInit(&number);
+  source.bstrVal = NewBstr(trimmed);
+  if (source.bstrVal == nullptr) return false;
+  source.vt = VT_BSTR;
+  const HRESULT result = VariantChangeType(&number, &source, 0, VT_I8);
+  VariantClear(&source);
+  if (FAILED(result) || number.llVal < low || number.llVal > high) return false;
+  *value = number.llVal;
   return true;
 }
 

@@ -1,5 +1,6 @@
 // Field values: the column types of value tables, and the conversion of values between the text
-// of a CSV or JSON file and the VARIANTs that the library exchanges.
+// of a CSV or JSON file and the VARIANTs that the library exchanges. Numbers and dates go
+// through the library's VariantChangeType; the forms below are what the tool adds to it.
 //
 // Text forms (what export writes and import reads):
 //   integers and reals   decimal text ("42", "-1.5", "2.5e-3"); reals are written in the shortest

@@ -1,5 +1,7 @@
 // Identifiers, error reporting and class registration shared by the data-access objects.
 #include <errno.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <mutex>
 
@@ -87,6 +89,60 @@ FailureKind EngineFailureKind(int rc, int systemErrno) {
   }
 }
 
+namespace {
+
+// Whether a file of the database (the file, its write-ahead log or its rollback journal) has
+// reached the process's file-size limit: a write past it fails with EFBIG, which the engine
+// reports as an I/O error without keeping the reason. A write stops at the limit or begins
+// past it, so a file within the largest page of the limit counts.
+bool AtFileSizeLimit(sqlite3* db) {
+  rlimit limit;
+  if (db == nullptr || getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+    return false;
+  const char* name = sqlite3_db_filename(db, "main");
+  if (name == nullptr || *name == '\0') return false;
+  constexpr off_t kLargestPage = 65536;
+  for (const char* suffix : {"", "-wal", "-journal"}) {
+    struct stat file;
+    const std::string path = std::string(name) + suffix;
+    if (stat(path.c_str(), &file) == 0 &&
+        static_cast<rlim_t>(file.st_size + kLargestPage) >= limit.rlim_cur)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string EngineMessage(sqlite3* db, int rc, FailureKind* kind) {
+  const char* message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  const std::string text(message != nullptr ? message : "");
+  const int extended = db != nullptr ? sqlite3_extended_errcode(db) : rc;
+  *kind = EngineFailureKind(rc, db != nullptr ? sqlite3_system_errno(db) : 0);
+  if (*kind == FailureKind::kOther && (rc & 0xFF) == SQLITE_IOERR && AtFileSizeLimit(db)) {
+    *kind = FailureKind::kDiskFull;
+    return "The disk is full: a file of the database reached the file-size limit of this "
+           "process (" +
+           text + ").";
+  }
+  switch (*kind) {
+    case FailureKind::kLocked:
+      return "The database is locked by another program (" + text + ").";
+    case FailureKind::kReadOnly:
+      if (extended == SQLITE_READONLY_DIRECTORY || extended == SQLITE_READONLY_CANTINIT)
+        return "The database is read-only: the engine cannot make its shared-memory file in the "
+               "folder (" +
+               text + ").";
+      return "The database is read-only (" + text + ").";
+    case FailureKind::kDiskFull:
+      return "The disk is full (" + text + ").";
+    case FailureKind::kCorrupt:
+      return "The database file is corrupt (" + text + ").";
+    default:
+      return text;
+  }
+}
+
 HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling) {
   const char* message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
   const std::string_view text(message != nullptr ? message : "");
@@ -110,26 +166,8 @@ HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling) {
     default:
       break;
   }
-  const FailureKind kind = EngineFailureKind(rc, db != nullptr ? sqlite3_system_errno(db) : 0);
-  std::string described;
-  switch (kind) {
-    case FailureKind::kLocked:
-      described = "The database is locked by another program";
-      break;
-    case FailureKind::kReadOnly:
-      described = "The database is read-only";
-      break;
-    case FailureKind::kDiskFull:
-      described = "The disk is full";
-      break;
-    case FailureKind::kCorrupt:
-      described = "The database file is corrupt";
-      break;
-    default:
-      break;
-  }
-  if (!described.empty()) described += " (" + std::string(text) + ").";
-  const std::string_view description = described.empty() ? text : std::string_view(described);
+  FailureKind kind = FailureKind::kOther;
+  const std::string description = EngineMessage(db, rc, &kind);
   NoteFailure(kind, description);
   return SetError(code, *site.iid, "SQLite", description);
 }

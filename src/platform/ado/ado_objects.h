@@ -55,6 +55,12 @@ HRESULT Fail(HRESULT code, const ErrorSite& site, std::string_view description,
 HRESULT FailEngine(sqlite3* db, int rc, const ErrorSite& site, bool compiling);
 // The kind of an engine result, with the operating system's error number for I/O errors.
 FailureKind EngineFailureKind(int rc, int systemErrno);
+// The engine's message for its result rc on db (null: the message of rc alone), after plain
+// words for the kinds a caller acts on; *kind gets the kind.
+std::string EngineMessage(sqlite3* db, int rc, FailureKind* kind);
+// The engine's message for its result rc on db (null: the message of rc alone), after plain
+// words for the kinds a caller acts on; *kind gets the kind.
+std::string EngineMessage(sqlite3* db, int rc, FailureKind* kind);
 // The failure of a call made to fail through the fault seam.
 HRESULT FailInjected(HRESULT code, const ErrorSite& site, const char* call);
 
@@ -228,6 +234,11 @@ class Cursor {
   std::vector<bool> insertColumns_;   // the columns of insert_
   sqlite3_stmt* insert_ = nullptr;    // the last INSERT used (owned by the connection)
   sqlite3_stmt* readBack_ = nullptr;  // SELECT * ... WHERE rowid = ? (owned by the connection)
+  // The stored row is read back (so that numbering and defaults show) at the first read of one
+  // of its values, not at Update: rows added one after another are seldom read.
+  bool readBackPending_ = false;
+  sqlite3_int64 insertedRowId_ = 0;
+  void ReadBackInserted();
 };
 
 class FieldImpl;

@@ -1,4 +1,6 @@
 // Connection: one SQLite handle, opened from a Jet-style connection string.
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -152,6 +154,75 @@ bool RollBackHotJournal(const std::string& path) {
   return rc == SQLITE_OK;
 }
 
+// Starts a connection: the lock wait of failure_note.h, and for a read-only one the snapshot,
+// which begins with the schema read and lasts until Close.
+int StartConnection(sqlite3* db, bool readOnly) {
+  sqlite3_busy_handler(db, &WaitForLock, nullptr);
+  int rc = readOnly ? sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) : SQLITE_OK;
+  if (rc == SQLITE_OK)
+    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  return rc;
+}
+
+// The folder that holds the file at path (after symbolic links, as the engine places its
+// journal beside the real file).
+std::string FolderOf(const std::string& path) {
+  std::string real = path;
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    real = resolved;
+    free(resolved);
+  }
+  const size_t slash = real.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : real.substr(0, slash);
+}
+
+// Why a connection opened for writing could not write, or "" when it can: the engine opened a
+// write-protected file for reading only, or a rollback journal cannot be made in its folder.
+std::string WriteRefusal(sqlite3* db, const std::string& path) {
+  if (sqlite3_db_readonly(db, "main") == 1) return "the file is read-only.";
+  std::string mode;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(statement, 0);
+    mode = LowerAscii(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+  }
+  sqlite3_finalize(statement);
+  if (mode != "delete" && mode != "truncate" && mode != "persist") return "";
+  // A kept journal file may serve again; a deleted one must be made anew in the folder.
+  const std::string journal = path + "-journal";
+  if (mode != "delete" && access(journal.c_str(), W_OK) == 0) return "";
+  const std::string folder = FolderOf(path);
+  if (access(folder.c_str(), W_OK | X_OK) == 0) return "";
+  return "its folder '" + folder +
+         "' is write-protected, and the engine must make its rollback journal there.";
+}
+
+// A WAL database whose write-ahead log may hold changes not yet in the file itself.
+bool WalMayHoldChanges(const std::string& path) {
+  struct stat log;
+  return stat((path + "-wal").c_str(), &log) == 0 && log.st_size > 0;
+}
+
+// The URI that opens path for reading without locks or shared memory ("immutable").
+std::string ImmutableUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (unsigned char c : path) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '/' || c == '.' || c == '-' || c == '_' || c == '~';
+    if (plain) {
+      uri.push_back(static_cast<char>(c));
+    } else {
+      uri.push_back('%');
+      uri.push_back(kHex[c >> 4]);
+      uri.push_back(kHex[c & 15]);
+    }
+  }
+  return uri + "?immutable=1";
+}
+
 }  // namespace
 
 HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
@@ -174,29 +245,61 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
-    const std::string message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    FailureKind kind = FailureKind::kOther;
+    const std::string message = EngineMessage(db, rc, &kind);
     sqlite3_close_v2(db);
     if (access(path.c_str(), F_OK) != 0)
-      return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "Could not find file '" + path + "'.");
+      return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "Could not find file '" + path + "'.",
+                  FailureKind::kNotFound);
     return Fail(E_FAIL, {&IID_Connection, "SQLite"},
-                "Could not open file '" + path + "': " + message + ".");
+                "Could not open file '" + path + "': " + message + ".", kind);
   }
-  sqlite3_busy_handler(db, &WaitForLock, nullptr);
-  // A read-only connection reads one snapshot: the read transaction begins with the schema
-  // read below and lasts until Close.
-  if (readOnly) rc = sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  if (rc == SQLITE_OK)
-    rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  rc = StartConnection(db, readOnly);
   if (readOnly && rc != SQLITE_OK && sqlite3_extended_errcode(db) == SQLITE_READONLY_ROLLBACK &&
       RollBackHotJournal(path))
     rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+  // The engine says READONLY_DIRECTORY or READONLY_CANTINIT when it cannot make the
+  // shared-memory file of a WAL database, and CANTOPEN when a write-ahead log lies there too.
+  const int extended = rc != SQLITE_OK ? sqlite3_extended_errcode(db) : SQLITE_OK;
+  const bool noSharedMemory =
+      extended == SQLITE_READONLY_DIRECTORY || extended == SQLITE_READONLY_CANTINIT ||
+      ((extended & 0xFF) == SQLITE_CANTOPEN && access((path + "-shm").c_str(), F_OK) != 0 &&
+       access((path + "-wal").c_str(), F_OK) == 0);
+  if (readOnly && noSharedMemory) {
+    // A WAL database where the shared-memory file cannot be made (a write-protected folder):
+    // read it as it lies, without locks, unless its log may hold changes, which only the
+    // shared memory lets us read.
+    sqlite3_close_v2(db);
+    db = nullptr;
+    if (WalMayHoldChanges(path))
+      return Fail(E_FAIL, {&IID_Connection, "SQLite"},
+                  "Could not open file '" + path +
+                      "' for reading: its write-ahead log holds changes, and the shared-memory "
+                      "file needed to read them cannot be made in its write-protected folder.",
+                  FailureKind::kReadOnly);
+    rc = sqlite3_open_v2(ImmutableUri(path).c_str(), &db,
+                         SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK) rc = StartConnection(db, true);
+  }
   if (rc == SQLITE_OK && !readOnly)
     rc = sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
-    const std::string message = sqlite3_errmsg(db);
+    FailureKind kind = FailureKind::kOther;
+    const std::string message = EngineMessage(db, rc, &kind);
     sqlite3_close_v2(db);
     return Fail(E_FAIL, {&IID_Connection, "SQLite"},
-                "Could not open file '" + path + "': " + message + ".");
+                "Could not open file '" + path + "': " + message + ".", kind);
+  }
+  if (!readOnly) {
+    // The engine quietly opens for reading what it cannot write; a writer that cannot write
+    // must not open.
+    const std::string refusal = WriteRefusal(db, path);
+    if (!refusal.empty()) {
+      sqlite3_close_v2(db);
+      return Fail(E_FAIL, {&IID_Connection, "SQLite"},
+                  "Could not open file '" + path + "' for writing: " + refusal,
+                  FailureKind::kReadOnly);
+    }
   }
   db_ = db;
   readOnly_ = readOnly;

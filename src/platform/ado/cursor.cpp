@@ -174,6 +174,7 @@ void Cursor::Close() {
   inserted_.Reset(0);
   insert_ = nullptr;  // owned by the connection
   readBack_ = nullptr;
+  readBackPending_ = false;
   connection_->Detach(this);
   connection_->Release();
 }
@@ -376,6 +377,7 @@ HRESULT Cursor::CurrentValue(int column, StoredValue* value, bool* onPending,
     if (HRESULT hr = Start(site); FAILED(hr)) return hr;
   }
   if (onInserted_) {
+    if (readBackPending_) ReadBackInserted();
     *value = inserted_.Get(0, column);
   } else if (!onRow_) {
     return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
@@ -527,22 +529,12 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   sqlite3_reset(insert_);
   sqlite3_clear_bindings(insert_);
 
-  // The stored row becomes current, read back so that numbering and defaults show.
-  const sqlite3_int64 rowid = sqlite3_last_insert_rowid(db);
+  // The stored row becomes current: the values as written, until the first read of a value reads
+  // it back by rowid (a table without rowid keeps the values as written).
+  insertedRowId_ = sqlite3_last_insert_rowid(db);
+  readBackPending_ = true;
   inserted_.Reset(static_cast<int>(count));
-  if (readBack_ == nullptr)
-    readBack_ =
-        connection_->CachedStatement("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?", &rc);
-  bool readOk = false;
-  if (readBack_ != nullptr && sqlite3_column_count(readBack_) == static_cast<int>(count)) {
-    sqlite3_bind_int64(readBack_, 1, rowid);
-    if (sqlite3_step(readBack_) == SQLITE_ROW) {
-      inserted_.AppendRow(readBack_);
-      readOk = true;
-    }
-    sqlite3_reset(readBack_);
-  }
-  if (!readOk) inserted_.AppendRow(values_.data());  // a table without rowid
+  inserted_.AppendRow(values_.data());
   CancelUpdate();
   if (streaming_ && statement_ != nullptr) sqlite3_reset(statement_);
   started_ = true;
@@ -550,6 +542,23 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   row_ = rows_.rows();
   onInserted_ = true;
   return S_OK;
+}
+
+void Cursor::ReadBackInserted() {
+  readBackPending_ = false;
+  const int count = static_cast<int>(columns_.size());
+  if (readBack_ == nullptr) {
+    int rc = SQLITE_OK;
+    readBack_ =
+        connection_->CachedStatement("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?", &rc);
+  }
+  if (readBack_ == nullptr || sqlite3_column_count(readBack_) != count) return;
+  sqlite3_bind_int64(readBack_, 1, insertedRowId_);
+  if (sqlite3_step(readBack_) == SQLITE_ROW) {
+    inserted_.Reset(count);
+    inserted_.AppendRow(readBack_);
+  }
+  sqlite3_reset(readBack_);
 }
 
 void Cursor::CancelUpdate() {

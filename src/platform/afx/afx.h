@@ -8,6 +8,7 @@
 #include <string>
 
 #include "oleauto.h"
+#include "platform/afx/resolve_path.h"
 
 // The record the framework keeps for a registered extension module.
 struct AFX_EXTENSION_MODULE {
@@ -88,8 +89,7 @@ class CFile {
   int fd = -1;
 };
 
-// The path that CFile::Open would open for path (backslashes and case resolved), or "" when no
-// such file exists.
-std::string AfxResolvePath(const char* path);
+// AfxResolvePath (resolve_path.h) gives the path that CFile::Open opens for path (backslashes
+// and case resolved), or "" when no such file exists.
 
 #endif
