@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang into the given folder and runs each for a bounded time.
 # Usage: fuzz/run.sh BUILD_DIR      (make fuzz calls it with build-fuzz)
 # ZEMA_FUZZ_SECONDS: seconds per target (default 60). ZEMA_FUZZ_TARGETS: the targets to run
-# (default all three). ZEMA_FUZZ_JOBS: build jobs (default: the number of processors).
+# (default all four). ZEMA_FUZZ_JOBS: build jobs (default: the number of processors).
 # Each target starts from fuzz/corpus/<target>/ and keeps what it learns in BUILD_DIR/corpus/.
 # A crash or sanitizer report stops the script with the reproducer in BUILD_DIR/artifacts/.
 set -euo pipefail
@@ -10,7 +10,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(dirname "$here")"
 build="${1:?usage: fuzz/run.sh BUILD_DIR}"
 seconds="${ZEMA_FUZZ_SECONDS:-60}"
-targets="${ZEMA_FUZZ_TARGETS:-fuzz_xml fuzz_catalogue fuzz_writer}"
+targets="${ZEMA_FUZZ_TARGETS:-fuzz_xml fuzz_catalogue fuzz_writer fuzz_jet}"
 jobs="${ZEMA_FUZZ_JOBS:-$(nproc)}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

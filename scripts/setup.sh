@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(build-essential cmake pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libcli11-dev nlohmann-json3-dev libfmt-dev libpugixml-dev)
+          libcli11-dev nlohmann-json3-dev libfmt-dev libpugixml-dev mdbtools-dev)
 for arg in "$@"; do
   case "$arg" in
     --bench) packages+=(libbenchmark-dev libexpat1-dev python3) ;;

@@ -42,6 +42,13 @@ struct CheckOptions {
   bool fix = false;  // remove orphan and half-stored rows, after listing them
 };
 int RunCheck(const CheckOptions& options);
+
+struct ConvertOptions {
+  std::string source;  // a Jet or ACE database file
+  std::string target;  // the new SQLite tag database; never replaced
+  bool quiet = false;  // no progress bars
+};
+int RunConvert(const ConvertOptions& options);
 // Builds the example plant from exampleDir ("" to look for it) into dir and shows it.
 int RunDemo(const std::string& dir, const std::string& exampleDir);
 

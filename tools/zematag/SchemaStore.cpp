@@ -15,6 +15,7 @@
 #include "Report.h"
 #include "Text.h"
 #include "ToolError.h"
+#include "platform/ado/jet/jet_reader.h"
 
 namespace {
 
@@ -32,13 +33,13 @@ void Execute(sqlite3* db, const std::string& path, const std::string& sql) {
   }
 }
 
+}  // namespace
+
 std::string IndexSql(const std::string& table, const std::string& column) {
   // Index names hold blanks, so no type (an identifier) can clash with them.
   return fmt::format("CREATE INDEX {} ON {} ({});\n", QuoteName("ix " + table + " " + column),
                      QuoteName(table), QuoteName(column));
 }
-
-}  // namespace
 
 std::string QuoteName(const std::string& name) {
   std::string quoted = "\"";
@@ -54,6 +55,12 @@ CSchemaStore CSchemaStore::OpenReadOnly(const std::string& path) { return Open(p
 CSchemaStore CSchemaStore::OpenForRepair(const std::string& path) { return Open(path, true); }
 
 CSchemaStore CSchemaStore::Open(const std::string& path, bool forWriting) {
+  if (platform::ado::jet::IsJetFile(path)) {
+    if (forWriting)
+      throw ToolError(fmt::format(
+          "{}: a Jet database opens read-only (convert it with zematag convert first)", path));
+    return CheckTagTables(OpenJet(path, nullptr));
+  }
   CheckDatabaseFile(path);
   sqlite3* db = nullptr;
   const int flags = forWriting ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
@@ -68,6 +75,25 @@ CSchemaStore CSchemaStore::Open(const std::string& path, bool forWriting) {
   CSchemaStore store(db, path);
   if (forWriting && sqlite3_db_readonly(db, "main") == 1)
     throw ToolError(fmt::format("{}: the database is read-only", path));
+  return CheckTagTables(std::move(store));
+}
+
+CSchemaStore CSchemaStore::OpenJet(const std::string& path, const JetProgress& progress) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    throw ToolError(fmt::format("{}: out of memory", path));
+  }
+  std::string error;
+  if (!platform::ado::jet::ReadJetFile(path, db, &error, progress)) {
+    sqlite3_close(db);
+    throw ToolError(error);
+  }
+  return CSchemaStore(db, path);
+}
+
+CSchemaStore CSchemaStore::CheckTagTables(CSchemaStore store) {
+  const std::string& path = store.path;
   for (const char* table : {layout::kTagTypes, layout::kTags, layout::kHMIInfo}) {
     if (!store.HasTable(table))
       throw ToolError(fmt::format("{}: not a tag database (no table {})", path, table));

@@ -17,8 +17,14 @@ struct sqlite3_stmt;
 class CSchemaStore {
  public:
   // Opens an existing database file read-only. Throws ToolError when the file is missing or is
-  // not a tag database (tables TagTypes, Tags and HMIInfo).
+  // not a tag database (tables TagTypes, Tags and HMIInfo). A Jet or ACE file is read whole into
+  // memory (OpenJet).
   static CSchemaStore OpenReadOnly(const std::string& path);
+  // Reads every table of the Jet or ACE file at path, tag database or not, into an in-memory
+  // database, calling progress(rows read, rows in all) as it goes (when given). Throws ToolError
+  // naming the file and the reason when it cannot be read.
+  using JetProgress = std::function<void(long long done, long long total)>;
+  static CSchemaStore OpenJet(const std::string& path, const JetProgress& progress);
   // Opens an existing tag database for the tool's own repairs (check --fix). Throws ToolError
   // as OpenReadOnly does, and when the file cannot be written.
   static CSchemaStore OpenForRepair(const std::string& path);
@@ -54,10 +60,14 @@ class CSchemaStore {
   // Runs statements in one write transaction (taken at once, so the lock is held throughout);
   // everything or nothing. Throws ToolError with the reason (locked, read-only, disk full).
   void ExecuteInTransaction(const std::string& sql);
+  // The open database, for commands that read every table (convert).
+  sqlite3* Handle() const { return db; }
 
  private:
   CSchemaStore(sqlite3* db, std::string path) : db(db), path(std::move(path)) {}
   static CSchemaStore Open(const std::string& path, bool forWriting);
+  // Throws ToolError unless the store holds TagTypes, Tags and HMIInfo.
+  static CSchemaStore CheckTagTables(CSchemaStore store);
   // Throws ToolError naming the file and the reason of the last failure.
   [[noreturn]] void Fail(int code) const;
   sqlite3* db;
@@ -67,5 +77,7 @@ class CSchemaStore {
 
 // A name quoted for SQL.
 std::string QuoteName(const std::string& name);
+// The statement that indexes column of table, as every tag database made by the tool has.
+std::string IndexSql(const std::string& table, const std::string& column);
 
 #endif

@@ -109,6 +109,14 @@ int main(int argc, char** argv) {
                          "remove orphan rows and half-stored tags, after listing them");
   checkCommand->callback([&] { action = [&] { return RunCheck(check); }; });
 
+  ConvertOptions convert;
+  CLI::App* convertCommand = app.add_subcommand(
+      "convert", "copy every table of a Jet or ACE file (.mdb, .accdb) into a new SQLite database");
+  convertCommand->add_option("SOURCE", convert.source, "Jet or ACE database file")->required();
+  convertCommand->add_option("TARGET", convert.target, "new database file")->required();
+  convertCommand->add_flag("--quiet", convert.quiet, "no progress bars");
+  convertCommand->callback([&] { action = [&] { return RunConvert(convert); }; });
+
   std::string demoDir;
   CLI::App* demoCommand = app.add_subcommand("demo", "build the example plant and show it");
   demoCommand->add_option("DIR", demoDir, "folder to build it in (default ./demo-plant)");

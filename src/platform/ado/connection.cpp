@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/ado/ado_objects.h"
+#include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/statement_form.h"
 #include "platform/faults/faults.h"
 
@@ -243,7 +244,13 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   const bool readOnly = (mode_ & adModeReadWrite) == adModeRead;
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  std::string jetFailure;  // a Jet or ACE file is read into an in-memory database
+  const jet::OpenResult jet = jet::OpenJetAsSqlite(path, readOnly, &db, &jetFailure);
+  if (jet == jet::OpenResult::kFailed)
+    return Fail(E_FAIL, {&IID_Connection, "Jet"}, jetFailure,
+                readOnly ? FailureKind::kCorrupt : FailureKind::kReadOnly);
+  int rc = jet == jet::OpenResult::kOpened ? SQLITE_OK
+                                           : sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     FailureKind kind = FailureKind::kOther;
     const std::string message = EngineMessage(db, rc, &kind);

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# zematag convert and the other commands on Jet files, driven as a user would.
+# Usage: convert_test.sh ZEMATAG EXAMPLE_DIR JET_DIR
+# No Jet file holding a tag database can be made here, so the tag-database conversion takes an
+# SQLite tag database as its Jet source (ZEMATAG_TEST_JET_SOURCE); the real Jet and ACE files
+# (JET_DIR) are converted as the tables they are.
+set -euo pipefail
+
+ZEMATAG=$1
+EXAMPLE=$2
+JET=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir -p empty-nls
+export HVK_NLS_DIR=$work/empty-nls
+
+fail() {
+  echo "FAILED [convert]: $*" >&2
+  exit 1
+}
+
+run_ok() {
+  "$ZEMATAG" "$@" >out.txt 2>err.txt || fail "zematag $* exited $? ($(head -3 err.txt))"
+}
+
+# The command exits non-zero without crashing, its last line an error naming the file (libmdb
+# may have warned about a damaged file before it). err.txt keeps that line.
+run_fails() {  # run_fails FILE_NAMED CMD...
+  local named=$1 status=0
+  shift
+  "$ZEMATAG" "$@" >out.txt 2>all-err.txt || status=$?
+  [ "$status" -ne 0 ] || fail "zematag $* succeeded, expected a failure"
+  [ "$status" -lt 128 ] || fail "zematag $* died with signal $((status - 128))"
+  if grep -q -i -E 'Sanitizer|terminate|abort' all-err.txt; then fail "zematag $* crashed"; fi
+  tail -1 all-err.txt >err.txt
+  grep -q '^zematag: ' err.txt || fail "zematag $*: no error line: $(cat all-err.txt)"
+  grep -q -F -- "$named" err.txt || fail "zematag $*: the error does not name $named: $(cat err.txt)"
+}
+
+contains() {  # contains FILE TEXT
+  grep -q -F -- "$2" "$1" || fail "$1 lacks '$2'; it holds:
+$(head -40 "$1")"
+}
+
+# A tag database: the example plant, converted as if it were a Jet file, is the same plant.
+"$ZEMATAG" init plant.db --types "$EXAMPLE/types.ini" >/dev/null
+"$ZEMATAG" import plant.db "$EXAMPLE/tags.csv" >/dev/null
+ZEMATAG_TEST_JET_SOURCE=plant.db run_ok convert plant.db converted.db
+contains out.txt "converted plant.db into converted.db"
+contains out.txt "0 columns widened"
+contains out.txt "no problems found"
+"$ZEMATAG" export plant.db --format json -o plant.json
+"$ZEMATAG" export converted.db --format json -o converted.json
+cmp -s plant.json converted.json || fail "the converted plant differs: $(diff plant.json converted.json | head)"
+schema=$(sqlite3 converted.db .schema)
+grep -q -F '"TagID" INTEGER PRIMARY KEY AUTOINCREMENT' <<<"$schema" || fail "Tags.TagID: $schema"
+grep -q -F '"ix Tags TagName"' <<<"$schema" || fail "no index on TagName"
+[ "$(sqlite3 converted.db 'PRAGMA journal_mode')" = wal ] || fail "not in WAL mode"
+# The converted database takes changes like any other.
+run_ok delete converted.db "$(sqlite3 converted.db 'SELECT TagName FROM Tags LIMIT 1')"
+
+# It never replaces a file, and leaves nothing behind when it fails.
+cp converted.db before.db
+run_fails converted.db convert "$JET/testV2000.mdb" converted.db
+cmp -s converted.db before.db || fail "convert changed an existing file"
+run_fails plant.db convert plant.db other.db
+contains err.txt "not a Jet or ACE database file"
+[ ! -e other.db ] || fail "a failed convert left other.db"
+
+# Real Jet and ACE files: every table and row, the GUID column widened to text; no check.
+run_ok convert "$JET/testV2000.mdb" v2000.db
+contains out.txt "4 tables, 2 rows"
+contains out.txt "1 columns widened"
+contains out.txt "Table4.data (GUID to VARCHAR(38))"
+contains out.txt "not checked"
+[ "$(sqlite3 v2000.db "SELECT A || '|' || H || '|' || G FROM Table1 WHERE B = 'hijklmnop'")" = \
+  "abcdefg|3.5|1974-09-21 00:00:00" ] || fail "Table1 of v2000.db"
+for file in "$JET"/*.mdb "$JET"/*.accdb; do
+  run_ok convert --quiet "$file" "$(basename "$file").db"
+done
+
+# Bad files: one error line naming the file and the reason; nothing made.
+head -c 100000 "$JET/testV2000.mdb" >cut.mdb
+run_fails cut.mdb convert cut.mdb cut.db
+contains err.txt "truncated"
+{ head -c 4096 "$JET/testV2000.mdb"; head -c 200000 /dev/urandom; } >noise.mdb
+truncate -s 208896 noise.mdb
+run_fails noise.mdb convert noise.mdb noise.db
+contains err.txt "damaged"
+[ ! -e cut.db ] && [ ! -e noise.db ] || fail "a refused file left a database"
+
+# list, show and export take a Jet file directly, and say what it lacks or why it cannot be read.
+for jet in "$JET/testV2000.mdb" cut.mdb; do
+  reason="not a tag database (no table TagTypes)"
+  [ "$jet" = cut.mdb ] && reason="truncated"
+  run_fails "$jet" list "$jet"
+  contains err.txt "$reason"
+  run_fails "$jet" show "$jet" TIC-101
+  contains err.txt "$reason"
+  run_fails "$jet" export "$jet"
+  contains err.txt "$reason"
+done
+echo "convert: all passed"
