@@ -27,4 +27,17 @@ for program in zema_bench_gen zema_bench_db zema_bench_load zema_bench_xml; do
     exit 2
   fi
 done
-exec python3 "$here/compare.py" "$build"
+status=0
+python3 "$here/compare.py" "$build" || status=$?
+python3 "$here/changes.py" "$build" || status=$?
+
+# The server ratios: the same plant on a throwaway PostgreSQL server (scripts/pg-test-server.sh).
+if [ -x "$build/bench/zema_bench_pg" ]; then
+  tags=${ZEMA_BENCH_TAGS:-100000}
+  echo
+  echo "\$ zema_bench_pg on a throwaway server"
+  bash "$here/../scripts/pg-test-server.sh" run "$build/bench/zema_bench_pg" \
+    --tags="$tags" --types="${ZEMA_BENCH_TYPES:-40}" --save=$((tags < 10000 ? tags : 10000)) \
+    --reps="${ZEMA_BENCH_REPS:-3}" --nls="$build/bench-data/types-${ZEMA_BENCH_TYPES:-40}/nls-empty"
+fi
+exit $status

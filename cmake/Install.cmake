@@ -7,6 +7,7 @@ set(ZEMA_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZEMATagAcs)
 
 install(FILES ${PROJECT_SOURCE_DIR}/include/ZEMATagAcs.h ${PROJECT_SOURCE_DIR}/include/oleauto.h
               ${PROJECT_SOURCE_DIR}/include/ZEMABatch.h
+              ${PROJECT_SOURCE_DIR}/include/ZEMAGeneration.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 
 # Callers link only libZEMATagAcs.so; the toolkit library is its run-time dependency.

@@ -33,10 +33,6 @@ std::vector<std::string> LoadBases() {
 
 }  // namespace
 
-// libmdb loses the strings of a table's properties when they are malformed; that is its leak, not
-// the reader's.
-extern "C" const char* __lsan_default_suppressions() { return "leak:mdb_kkd_to_props\n"; }
-
 // Input: a base number, then patches of [4-byte offset][1-byte length][bytes], each written over
 // the base at offset modulo its size. An input that begins with a Jet header is the file itself.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "platform/win32/win32.h"
+#include "support/XmlIndexCheck.h"
 #include "xml/XmlDocument.h"
-#include "xml/XmlIndexCheck.h"
 
 namespace {
 

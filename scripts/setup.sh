@@ -3,8 +3,8 @@
 # Usage: scripts/setup.sh [--bench] [--fuzz] [--m32]
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
-          libcli11-dev nlohmann-json3-dev libfmt-dev libpugixml-dev mdbtools-dev)
+packages=(build-essential cmake pkg-config libsqlite3-dev sqlite3 libpq-dev postgresql libgtest-dev
+          libgmock-dev libcli11-dev nlohmann-json3-dev libfmt-dev libpugixml-dev mdbtools-dev locales)
 for arg in "$@"; do
   case "$arg" in
     --bench) packages+=(libbenchmark-dev libexpat1-dev python3) ;;

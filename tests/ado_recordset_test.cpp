@@ -216,6 +216,23 @@ TEST_F(AdoRecordsetTest, CounterColumnsAreNumberedAndEachRowStoresOnlyItsAssigne
             "1a,2-,3c");
 }
 
+TEST_F(AdoRecordsetTest, CounterColumnsContinueAfterTheLargestNumberLeft) {
+  // Rows 2 and 3 are left after row 1 goes: the next row is 4, not the row count plus one.
+  Ref<ADORecordset> recordset = Open(u"Numbered", adCmdTable);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(recordset->AddNew(Missing(), Missing()), S_OK);
+    ASSERT_EQ(recordset->Update(Missing(), Missing()), S_OK);
+  }
+  Bstr remove(std::string("DELETE * FROM Numbered WHERE Num = 1"));
+  ASSERT_EQ(connection->Execute(remove.get(), nullptr, adExecuteNoRecords, nullptr), S_OK);
+  ASSERT_EQ(recordset->AddNew(Missing(), Missing()), S_OK);
+  ASSERT_EQ(recordset->Update(Missing(), Missing()), S_OK);
+  VARIANT num = ValueOf(recordset.get(), u"Num");
+  EXPECT_EQ(num.vt, VT_I4);
+  EXPECT_EQ(num.lVal, 4);
+  EXPECT_EQ(QueryValue(path, "SELECT group_concat(Num, ',') FROM Numbered"), "2,3,4");
+}
+
 TEST_F(AdoRecordsetTest, RefusedUpdateKeepsTheRowPendingUntilCancelled) {
   Ref<ADORecordset> recordset = Open(u"Tags", adCmdTable);
   ASSERT_EQ(recordset->AddNew(Missing(), Missing()), S_OK);

@@ -12,6 +12,7 @@
 #include "platform/faults/faults.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
+#include "support/TestEngine.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ struct Field {
   VARIANT value;
 };
 
-class LoaderTest : public ::testing::Test {
+// Runs on every engine (TestEngine.h).
+class LoaderTest : public ::testing::TestWithParam<DbEngine> {
  protected:
   void SetUp() override {
     CZEMATagAcs::Release();
@@ -72,11 +74,19 @@ class LoaderTest : public ::testing::Test {
   }
 
   TempDir dir;
-  std::string path = dir.File("tags.db");
+  TestDatabase database{GetParam()};
+  std::string path = database.Location();
   std::vector<Field> fetched;
 };
 
-TEST_F(LoaderTest, EveryDeclaredColumnTypeArrivesAsItsVariant) {
+// SQLite's own type names (REAL of 8 bytes, no declared type) and files.
+class LoaderSqliteTest : public LoaderTest {};
+
+INSTANTIATE_TEST_SUITE_P(Engines, LoaderTest, ::testing::ValuesIn(AllEngines()), EngineName);
+INSTANTIATE_TEST_SUITE_P(Engines, LoaderSqliteTest, ::testing::Values(DbEngine::kSqlite),
+                         EngineName);
+
+TEST_P(LoaderSqliteTest, EveryDeclaredColumnTypeArrivesAsItsVariant) {
   TagDbBuilder db;
   db.Type(1, "AllTypes", 1, 1,
           {{"L", "LONG"},
@@ -144,7 +154,7 @@ TEST_F(LoaderTest, EveryDeclaredColumnTypeArrivesAsItsVariant) {
   for (const Field& field : f) EXPECT_EQ(field.kind, ZEMA_KIND_NONE);
 }
 
-TEST_F(LoaderTest, EverySynonymOfADeclaredTypeDecidesTheVariantType) {
+TEST_P(LoaderSqliteTest, EverySynonymOfADeclaredTypeDecidesTheVariantType) {
   struct Case {
     const char* declared;
     const char* literal;
@@ -191,7 +201,7 @@ TEST_F(LoaderTest, EverySynonymOfADeclaredTypeDecidesTheVariantType) {
     EXPECT_EQ(fields[i].value.vt, cases[i].vt) << "declared " << cases[i].declared;
 }
 
-TEST_F(LoaderTest, TagsCarryTheirColumnsAndDisplayInformation) {
+TEST_P(LoaderTest, TagsCarryTheirColumnsAndDisplayInformation) {
   TagDbBuilder db;
   db.Type(3, "Analog", 10, 100, {{"PV", "DOUBLE"}})
       .Tag(5, "TIC-101", "Reactor temperature", 3, 258, 4, 9)
@@ -231,7 +241,7 @@ TEST_F(LoaderTest, TagsCarryTheirColumnsAndDisplayInformation) {
   EXPECT_EQ(tag->GetHMIInfo("pv", &info), 0);
 }
 
-TEST_F(LoaderTest, DisplayScalesAtTheFloatLimitNarrowToItAndOneStepPastBecomeInfinite) {
+TEST_P(LoaderTest, DisplayScalesAtTheFloatLimitNarrowToItAndOneStepPastBecomeInfinite) {
   // 3.4028235e38 is the float limit as it is usually printed: a little above the exact limit,
   // but it rounds to it. 3.4028236e38 lies beyond what rounds to a float.
   TagDbBuilder db;
@@ -253,7 +263,7 @@ TEST_F(LoaderTest, DisplayScalesAtTheFloatLimitNarrowToItAndOneStepPastBecomeInf
   EXPECT_TRUE(std::isinf(info.SCL) && info.SCL < 0);
 }
 
-TEST_F(LoaderTest, TheUnitIsCutBeforeACharacterThatWouldCrossSevenBytes) {
+TEST_P(LoaderTest, TheUnitIsCutBeforeACharacterThatWouldCrossSevenBytes) {
   TagDbBuilder db;
   db.Type(1, "A", 0, 0, {}).Tag(1, "T", "", 1).Hmi(1, "PV", 0, 0, "abcde\xE2\x84\x83", 0);
   ASSERT_EQ(Load(db), 1);
@@ -264,7 +274,7 @@ TEST_F(LoaderTest, TheUnitIsCutBeforeACharacterThatWouldCrossSevenBytes) {
   EXPECT_EQ(info.EU[6], '\0');
 }
 
-TEST_F(LoaderTest, FilesAndTablesThatDoNotOpen) {
+TEST_P(LoaderSqliteTest, FilesAndTablesThatDoNotOpen) {
   EXPECT_EQ(CZEMATagAcs::Instance()->Load(dir.File("missing.db").c_str()), 0);
   dir.Write("not-a-database.db", "this is not a database file, just text");
   EXPECT_EQ(CZEMATagAcs::Instance()->Load(dir.File("not-a-database.db").c_str()), 0);
@@ -281,7 +291,7 @@ TEST_F(LoaderTest, FilesAndTablesThatDoNotOpen) {
   EXPECT_EQ(CZEMATagAcs::Instance()->GetTagCount(), 0);
 }
 
-TEST_F(LoaderTest, MissingDisplayOrValueTablesLeaveThatPartOut) {
+TEST_P(LoaderTest, MissingDisplayOrValueTablesLeaveThatPartOut) {
   TagDbBuilder db;
   db.Without("HMIInfo")
       .TypeRow(1, "NoTable", 0, 0)
@@ -300,7 +310,7 @@ TEST_F(LoaderTest, MissingDisplayOrValueTablesLeaveThatPartOut) {
   EXPECT_EQ(Fields(TagNamed("Normal")).size(), 1u);
 }
 
-TEST_F(LoaderTest, MissingAndNullColumnsGiveTheInitialValues) {
+TEST_P(LoaderTest, MissingAndNullColumnsGiveTheInitialValues) {
   TagDbBuilder db;
   db.Without("TagTypes")
       .Without("Tags")
@@ -328,7 +338,7 @@ TEST_F(LoaderTest, MissingAndNullColumnsGiveTheInitialValues) {
   EXPECT_EQ(info.Decimal, 0);
 }
 
-TEST_F(LoaderTest, TheFirstRowOfAnIdWinsAndTagsWithoutTypeAreCountedOnly) {
+TEST_P(LoaderTest, TheFirstRowOfAnIdWinsAndTagsWithoutTypeAreCountedOnly) {
   TagDbBuilder db;
   db.TagsWithoutKey()
       .Type(1, "First", 0, 0, {{"V", "LONG"}})
@@ -346,7 +356,7 @@ TEST_F(LoaderTest, TheFirstRowOfAnIdWinsAndTagsWithoutTypeAreCountedOnly) {
   EXPECT_TRUE(Tags(77).empty());
 }
 
-TEST_F(LoaderTest, ValueRowsLandOnTheTagOfTheirTagId) {
+TEST_P(LoaderTest, ValueRowsLandOnTheTagOfTheirTagId) {
   TagDbBuilder db;
   db.Type(1, "A", 0, 0, {{"X", "LONG"}})
       .Type(2, "B", 0, 0, {{"Y", "LONG"}, {"Z", "LONG"}})
@@ -366,7 +376,7 @@ TEST_F(LoaderTest, ValueRowsLandOnTheTagOfTheirTagId) {
   EXPECT_EQ(TagNamed("a1")->GetFieldCount(), 2);
 }
 
-TEST_F(LoaderTest, AValueTableWithoutTagIdFeedsTagZero) {
+TEST_P(LoaderTest, AValueTableWithoutTagIdFeedsTagZero) {
   TagDbBuilder db;
   db.TypeRow(1, "NoId", 0, 0)
       .Sql("CREATE TABLE NoId (V LONG)")
@@ -379,7 +389,7 @@ TEST_F(LoaderTest, AValueTableWithoutTagIdFeedsTagZero) {
   EXPECT_EQ(TagNamed("one")->GetFieldCount(), 0);
 }
 
-TEST_F(LoaderTest, NarrowIntegerIdColumnsReadAsTheirValues) {
+TEST_P(LoaderTest, NarrowIntegerIdColumnsReadAsTheirValues) {
   // Ids stored in SHORT and BYTE columns, negative ones included.
   TagDbBuilder db;
   db.Without("TagTypes")
@@ -398,7 +408,7 @@ TEST_F(LoaderTest, NarrowIntegerIdColumnsReadAsTheirValues) {
   EXPECT_EQ(tags[0]->GetFieldCount(), 2);
 }
 
-TEST_F(LoaderTest, GetTagsDeliversTheSmallestTagIdsOfAType) {
+TEST_P(LoaderTest, GetTagsDeliversTheSmallestTagIdsOfAType) {
   TagDbBuilder db;
   db.Type(1, "A", 0, 0, {}).Type(2, "B", 0, 0, {});
   for (int id = 50; id > 0; --id) db.Tag(id, "t" + std::to_string(id), "", id % 2 + 1);
@@ -415,7 +425,7 @@ TEST_F(LoaderTest, GetTagsDeliversTheSmallestTagIdsOfAType) {
   EXPECT_EQ(tags[0], nullptr);
 }
 
-TEST_F(LoaderTest, ASecondLoadAddsFieldsAndValuesAgainButNoTags) {
+TEST_P(LoaderTest, ASecondLoadAddsFieldsAndValuesAgainButNoTags) {
   TagDbBuilder db;
   db.Type(1, "A", 0, 0, {{"X", "LONG"}})
       .Tag(1, "a", "", 1)
@@ -432,7 +442,7 @@ TEST_F(LoaderTest, ASecondLoadAddsFieldsAndValuesAgainButNoTags) {
   EXPECT_EQ(fields[1].name, "X");
 }
 
-TEST_F(LoaderTest, AnEngineFailureLeavesLoadAsPlatformErrorAndClosesTheDatabase) {
+TEST_P(LoaderTest, AnEngineFailureLeavesLoadAsPlatformErrorAndClosesTheDatabase) {
   TagDbBuilder db;
   db.Type(1, "A", 0, 0, {{"X", "LONG"}}).Tag(1, "a", "", 1).Tag(2, "b", "", 1);
   db.Write(path);

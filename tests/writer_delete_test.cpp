@@ -11,6 +11,7 @@
 #include "platform/faults/faults.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
+#include "support/TestEngine.h"
 #include "support/WriterRecords.h"
 
 namespace {
@@ -53,7 +54,8 @@ TagDbBuilder PlantDb() {
   return db;
 }
 
-class WriterDeleteTest : public ::testing::Test {
+// Runs on every engine (TestEngine.h).
+class WriterDeleteTest : public ::testing::TestWithParam<DbEngine> {
  protected:
   void SetUp() override { platform::FaultClearAll(); }
   void TearDown() override { platform::FaultClearAll(); }
@@ -62,18 +64,21 @@ class WriterDeleteTest : public ::testing::Test {
   // The TagIDs of a table, ascending, comma-separated.
   std::string Ids(const std::string& table) const {
     return Query("SELECT group_concat(TagID) FROM (SELECT TagID FROM " + Identifier(table) +
-                 " ORDER BY TagID)");
+                 " ORDER BY TagID) AS t");
   }
   int Delete(std::vector<const char*> names) {
     return writer->DeleteTags(names.data(), static_cast<int>(names.size()));
   }
 
   TempDir dir;
-  std::string path = dir.File("plant.db");
+  TestDatabase database{GetParam()};
+  std::string path = database.Location();
   Writer writer;
 };
 
-TEST_F(WriterDeleteTest, DeletedTagLeavesNoRowInAnyTable) {
+INSTANTIATE_TEST_SUITE_P(Engines, WriterDeleteTest, ::testing::ValuesIn(AllEngines()), EngineName);
+
+TEST_P(WriterDeleteTest, DeletedTagLeavesNoRowInAnyTable) {
   PlantDb().Write(path);
   writer = OpenWriter(path);
   EXPECT_EQ(1, Delete({"TIC-101"}));
@@ -89,7 +94,7 @@ TEST_F(WriterDeleteTest, DeletedTagLeavesNoRowInAnyTable) {
   EXPECT_EQ("2,3", Ids("HMIInfo"));
 }
 
-TEST_F(WriterDeleteTest, NamesAreMatchedExactlyWhateverQuotesTheyHold) {
+TEST_P(WriterDeleteTest, NamesAreMatchedExactlyWhateverQuotesTheyHold) {
   PlantDb().Tag(6, "tic-101", "other case", 1).Write(path);
   writer = OpenWriter(path);
   EXPECT_EQ(1, Delete({"x' OR TagName<>'", "' OR '1'='1"}));
@@ -104,7 +109,7 @@ TEST_F(WriterDeleteTest, NamesAreMatchedExactlyWhateverQuotesTheyHold) {
   EXPECT_EQ("2,4,5,6", Ids("Tags"));
 }
 
-TEST_F(WriterDeleteTest, ResultIsThatOfTheLastName) {
+TEST_P(WriterDeleteTest, ResultIsThatOfTheLastName) {
   PlantDb().Write(path);
   writer = OpenWriter(path);
   const char* names[] = {"TIC-101"};
@@ -132,7 +137,7 @@ TEST_F(WriterDeleteTest, ResultIsThatOfTheLastName) {
   EXPECT_EQ("5", Ids("Tags"));
 }
 
-TEST_F(WriterDeleteTest, MissingDisplayTableFailsTheResultButNotTheDeletion) {
+TEST_P(WriterDeleteTest, MissingDisplayTableFailsTheResultButNotTheDeletion) {
   TagDbBuilder db;
   db.Without("HMIInfo")
       .Type(1, "Analog", 10, 100, {{"PV", "DOUBLE"}})
@@ -148,7 +153,7 @@ TEST_F(WriterDeleteTest, MissingDisplayTableFailsTheResultButNotTheDeletion) {
   EXPECT_EQ("2", Ids("Analog"));
 }
 
-TEST_F(WriterDeleteTest, DuplicateNamesAreDeletedOnePerCall) {
+TEST_P(WriterDeleteTest, DuplicateNamesAreDeletedOnePerCall) {
   PlantDb().Write(path);
   writer = OpenWriter(path);
   TestTag first("DUP", 1);
@@ -170,7 +175,7 @@ TEST_F(WriterDeleteTest, DuplicateNamesAreDeletedOnePerCall) {
   EXPECT_EQ("1,2", Ids("Analog"));
 }
 
-TEST_F(WriterDeleteTest, PlatformErrorLeavesDeleteTagsWithEarlierDeletionsDone) {
+TEST_P(WriterDeleteTest, PlatformErrorLeavesDeleteTagsWithEarlierDeletionsDone) {
   PlantDb().Write(path);
   writer = OpenWriter(path);
   platform::FaultInject("Recordset.MoveNext", E_FAIL);
@@ -184,7 +189,7 @@ TEST_F(WriterDeleteTest, PlatformErrorLeavesDeleteTagsWithEarlierDeletionsDone) 
   EXPECT_EQ("1,3,4", Ids("HMIInfo"));
 }
 
-TEST_F(WriterDeleteTest, CountWhoseByteSizeWrapsIn32BitsFailsTheAddressCheck) {
+TEST_P(WriterDeleteTest, CountWhoseByteSizeWrapsIn32BitsFailsTheAddressCheck) {
   PlantDb().Write(path);
   writer = OpenWriter(path);
   // One name pointer at the very end of a mapped page, followed by an unmapped page.
@@ -207,7 +212,7 @@ TEST_F(WriterDeleteTest, CountWhoseByteSizeWrapsIn32BitsFailsTheAddressCheck) {
 
 // The value tables are listed once per call, but only once the list was read whole: a TagTypes
 // that fails to open for one name is opened again for the next.
-TEST_F(WriterDeleteTest, ATypeListThatFailsToOpenIsReadAgainForTheNextName) {
+TEST_P(WriterDeleteTest, ATypeListThatFailsToOpenIsReadAgainForTheNextName) {
   PlantDb().Write(path);
   writer = OpenWriter(path);
   // Per name: the lookup by name opens a query, then the value tables' scan opens TagTypes.

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/XmlIndexCheck.h"
 #include "xml/XmlDocument.h"
-#include "xml/XmlIndexCheck.h"
 #include "xml_test_helpers.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/win32/win32.h"
+#include "support/XmlIndexCheck.h"
 #include "xml/XmlDocument.h"
-#include "xml/XmlIndexCheck.h"
 
 // Parses text into document, checks every invariant of the index and returns SetText's result.
 inline bool Parse(CXmlDocument& document, const std::string& text) {

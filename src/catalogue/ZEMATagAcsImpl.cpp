@@ -15,29 +15,17 @@
 
 #include "catalogue/FBLibCatalogue.h"
 #include "dbaccess/ADORecordset.h"
+#include "dbaccess/Failures.h"
 #include "dbaccess/PlatformError.h"
 #include "halvkit.h"
-#include "platform/ado/failure_note.h"
 #include "platform/crt/crt.h"
 #include "tagdb/TagDatabase.h"
 #include "tagdb/TagDbNames.h"
 
 using tagdb::Name;
+using tagdb::OpenTable;
 
 namespace {
-
-// Closes the database when Load leaves, by return or by a PlatformError. A failing close is
-// dropped: a destructor cannot pass it on (it may run while a PlatformError is already on its
-// way), the connection is destroyed regardless, and everything read from it is whole.
-struct DatabaseCloser {
-  CADODataBase* database;
-  ~DatabaseCloser() {
-    try {
-      CloseTagDatabase(database);
-    } catch (const PlatformError&) {
-    }
-  }
-};
 
 // A double narrowed to float by the float conversion (to nearest), which takes every value up to
 // half a float step past FLT_MAX (3.4028235e38 as usually printed, too) to FLT_MAX. Values from
@@ -87,13 +75,6 @@ class CCatalogueReadAhead {
   std::exception_ptr failure;
 };
 
-// Opens a table of the database in table mode; null when it does not open.
-std::unique_ptr<CADORecordset> OpenTable(CADODataBase& database, const char* table) {
-  auto recordset = std::make_unique<CADORecordset>(&database);
-  if (!recordset->OpenRecordset(table, SourceTable)) return nullptr;
-  return recordset;
-}
-
 }  // namespace
 
 CZEMATagAcsImpl::~CZEMATagAcsImpl() {
@@ -142,14 +123,14 @@ bool CZEMATagAcsImpl::AddType(int typeId, CZEMATagTypeImpl* tagType) {
 }
 
 int CZEMATagAcsImpl::Load(const char* path) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (path == nullptr) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No path.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No path.");
     return 0;
   }
-  CADODataBase* database = OpenTagDatabaseReadOnly(path);
-  if (database == nullptr) return 0;
-  DatabaseCloser closer{database};
+  // Closed when Load leaves, by return or by a PlatformError.
+  const tagdb::DatabaseConnection database(OpenTagDatabaseReadOnly(path));
+  if (!database) return 0;
 
   if (!LoadTagTypes(*database)) return 0;
 

@@ -139,6 +139,7 @@ BOOL CADODataBase::RollbackTransaction() {
 void CADODataBase::ReportConnectionError(const PlatformError& error) {
   const std::string block = dbaccess::FormatErrorBlock("CADODataBase Error", error);
   lastErrorDescription = error.Description();
-  lastErrorText = "Connection String = " + connectionString + "\n" + block;
+  // A server's password never shows.
+  lastErrorText = "Connection String = " + MaskConnectionPassword(connectionString) + "\n" + block;
   lastErrorCode = static_cast<ULONG>(error.Error());
 }

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "ZEMABatch.h"
-#include "platform/ado/failure_note.h"
+#include "dbaccess/Failures.h"
 #include "tagdb/ZEMAConfigAcsImpl.h"
 
 namespace {
 
-using platform::ado::FailureKind;
+using dbaccess::FailureKind;
 
 static_assert(static_cast<int>(FailureKind::kLocked) == ZEMA_ERR_LOCKED &&
                   static_cast<int>(FailureKind::kReadOnly) == ZEMA_ERR_READONLY &&
@@ -23,33 +23,33 @@ static_assert(static_cast<int>(FailureKind::kLocked) == ZEMA_ERR_LOCKED &&
 // library did not make.
 CZEMAConfigAcsImpl* OurWriter(CZEMAConfigAcs* writer) {
   auto* impl = dynamic_cast<CZEMAConfigAcsImpl*>(writer);
-  if (impl == nullptr) platform::ado::NoteFailure(FailureKind::kOther, "No writer.");
+  if (impl == nullptr) dbaccess::NoteFailure(FailureKind::kOther, "No writer.");
   return impl;
 }
 
 }  // namespace
 
 int ZemaBeginBatch(CZEMAConfigAcs* writer) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   CZEMAConfigAcsImpl* impl = OurWriter(writer);
   return impl != nullptr && impl->BeginBatch() ? 1 : 0;
 }
 
 int ZemaCommitBatch(CZEMAConfigAcs* writer) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   CZEMAConfigAcsImpl* impl = OurWriter(writer);
   return impl != nullptr && impl->CommitBatch() ? 1 : 0;
 }
 
 int ZemaRollbackBatch(CZEMAConfigAcs* writer) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   CZEMAConfigAcsImpl* impl = OurWriter(writer);
   return impl != nullptr && impl->RollbackBatch() ? 1 : 0;
 }
 
 int ZemaLastError(char* text, int size) {
   std::string description;
-  const FailureKind kind = platform::ado::NotedFailure(&description);
+  const FailureKind kind = dbaccess::NotedFailure(&description);
   if (text != nullptr && size > 0) {
     const size_t length = description.size() < static_cast<size_t>(size - 1)
                               ? description.size()

@@ -35,6 +35,19 @@ void CloseTagDatabase(CADODataBase* database) {
 
 namespace tagdb {
 
+void DatabaseCloser::operator()(CADODataBase* database) const {
+  try {
+    CloseTagDatabase(database);
+  } catch (const PlatformError&) {
+  }
+}
+
+std::unique_ptr<CADORecordset> OpenTable(CADODataBase& database, const char* table) {
+  auto recordset = std::make_unique<CADORecordset>(&database);
+  if (!recordset->OpenRecordset(table, SourceTable)) return nullptr;
+  return recordset;
+}
+
 std::string FormatStatement(const char* templateText, ...) {
   if (templateText == nullptr) return std::string();
   va_list arguments;

@@ -3,8 +3,8 @@
 #include <stdint.h>
 #include <string.h>
 
+#include "dbaccess/Failures.h"
 #include "dbaccess/PlatformError.h"
-#include "platform/ado/failure_note.h"
 #include "platform/afx/afx.h"
 #include "tagdb/TagDatabase.h"
 #include "tagdb/TagDbNames.h"
@@ -36,20 +36,10 @@ bool StoreRow(CADORecordset& recordset) {
 
 }  // namespace
 
-void CZEMAConfigAcsImpl::DatabaseCloser::operator()(CADODataBase* database) const {
-  // Runs in a destructor, where an error cannot be passed on. CloseTagDatabase destroys the
-  // connection even when closing it fails (the destructor releases it and balances the COM
-  // initialisation), so the failure is all there is left to drop.
-  try {
-    CloseTagDatabase(database);
-  } catch (const PlatformError&) {
-  }
-}
-
 CZEMAConfigAcsImpl::CZEMAConfigAcsImpl(const char* path) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (path == nullptr) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No path.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No path.");
     throw 0;
   }
   connection.reset(OpenTagDatabase(path));
@@ -61,7 +51,7 @@ CZEMAConfigAcsImpl::~CZEMAConfigAcsImpl() = default;
 
 bool CZEMAConfigAcsImpl::BeginBatch() {
   if (batchOpen) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "A batch is already open.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "A batch is already open.");
     return false;
   }
   batchOpen = connection->BeginTransaction() != FALSE;
@@ -70,19 +60,21 @@ bool CZEMAConfigAcsImpl::BeginBatch() {
 
 bool CZEMAConfigAcsImpl::CommitBatch() {
   if (!batchOpen) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No batch is open.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
   }
-  // The transaction is over either way: committed, or rolled back by the failed commit. Should
-  // even that rollback fail, the transaction stays with the connection until it closes, and a
-  // new batch cannot begin before.
+  // The batch is over either way: committed, or rolled back. A commit that failed before the
+  // engine could act leaves the transaction open, so it is rolled back here; should even that
+  // fail, it stays with the connection until it closes, and a new batch cannot begin before.
   batchOpen = false;
-  return connection->CommitTransaction() != FALSE;
+  if (connection->CommitTransaction()) return true;
+  connection->RollbackTransaction();
+  return false;
 }
 
 bool CZEMAConfigAcsImpl::RollbackBatch() {
   if (!batchOpen) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "No batch is open.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
   }
   batchOpen = !connection->RollbackTransaction();
@@ -90,9 +82,9 @@ bool CZEMAConfigAcsImpl::RollbackBatch() {
 }
 
 int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (!AfxIsValidAddress(records, AfxBlockSize(count, sizeof(TagRecord)), TRUE)) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "The records are not readable.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The records are not readable.");
     return 0;
   }
 
@@ -108,8 +100,8 @@ int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
 }
 
 bool CZEMAConfigAcsImpl::InsertTagRows(const TagRecord* records, int count, SavedTags& savedTags) {
-  auto tags = std::make_unique<CADORecordset>(connection.get());
-  if (!tags->OpenRecordset(Name(tagdb::TagsTable), SourceTable)) return false;
+  auto tags = tagdb::OpenTable(*connection, Name(tagdb::TagsTable));
+  if (!tags) return false;
 
   for (int i = 0; i < count; ++i) {
     const TagRecord& record = records[i];
@@ -133,8 +125,8 @@ bool CZEMAConfigAcsImpl::InsertTagRows(const TagRecord* records, int count, Save
 }
 
 bool CZEMAConfigAcsImpl::InsertHMIInfoRows(const SavedTags& savedTags) {
-  auto hmiInfo = std::make_unique<CADORecordset>(connection.get());
-  if (!hmiInfo->OpenRecordset(Name(tagdb::HMIInfoTable), SourceTable)) return false;
+  auto hmiInfo = tagdb::OpenTable(*connection, Name(tagdb::HMIInfoTable));
+  if (!hmiInfo) return false;
 
   for (const auto& [record, tagId] : savedTags) {
     if (record->HMIEntries == nullptr) continue;
@@ -194,8 +186,7 @@ void CZEMAConfigAcsImpl::OpenValueTable(int typeId, ValueTables& valueTables) {
   if (valueTables.count(typeId) != 0) return;
   std::string name = LookupTypeName(typeId);
   if (name.empty()) return;
-  auto values = std::make_unique<CADORecordset>(connection.get());
-  if (values->OpenRecordset(name.c_str(), SourceTable))
+  if (auto values = tagdb::OpenTable(*connection, name.c_str()))
     valueTables.emplace(typeId, std::move(values));
 }
 
@@ -223,9 +214,9 @@ void CZEMAConfigAcsImpl::CloseValueTables(ValueTables& valueTables) {
 }
 
 int CZEMAConfigAcsImpl::DeleteTags(const char* const* names, int count) {
-  platform::ado::CallScope call;
+  dbaccess::CallScope call;
   if (!AfxIsValidAddress(names, AfxBlockSize(count, sizeof(const char*)), TRUE)) {
-    platform::ado::NoteFailure(platform::ado::FailureKind::kOther, "The names are not readable.");
+    dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The names are not readable.");
     return 0;
   }
 
@@ -276,8 +267,8 @@ void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId, ValueTableNames& valueTable
   // The names count as read only once the whole table was walked: a TagTypes that does not
   // open for this tag is tried again for the next one.
   valueTables.quoted.clear();
-  auto types = std::make_unique<CADORecordset>(connection.get());
-  if (!types->OpenRecordset(Name(tagdb::TagTypesTable), SourceTable)) return;
+  auto types = tagdb::OpenTable(*connection, Name(tagdb::TagTypesTable));
+  if (!types) return;
   while (!types->AtEndOfRecords()) {
     std::string name;
     types->ReadFieldText(Name(tagdb::TypeNameColumn), name);

@@ -20,6 +20,7 @@
 #include "ZEMATagAcs.h"
 #include "dbaccess/ADODataBase.h"
 #include "dbaccess/ADORecordset.h"
+#include "tagdb/TagDatabase.h"
 
 class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
  public:
@@ -51,10 +52,6 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
   using FailedTags = std::set<LONG>;
   // The value tables open during one SaveTags call, by type id.
   using ValueTables = std::map<int, std::unique_ptr<CADORecordset>>;
-
-  struct DatabaseCloser {
-    void operator()(CADODataBase* database) const;
-  };
 
   // False when table Tags does not open (then nothing is written).
   bool InsertTagRows(const TagRecord* records, int count, SavedTags& savedTags);
@@ -90,7 +87,7 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
   bool DeleteValueRow(LONG tagId, const std::string& quotedTable);
   bool DeleteHMIInfoRows(LONG tagId);
 
-  std::unique_ptr<CADODataBase, DatabaseCloser> connection;
+  tagdb::DatabaseConnection connection;
   bool batchOpen = false;
 };
 

@@ -54,4 +54,5 @@ add_custom_command(
   DEPENDS ${ZEMA_XML_ENTITIES_TSV} ${CMAKE_CURRENT_LIST_FILE}
   COMMENT "Generating the XML entity table"
   VERBATIM)
-target_sources(zema_objects PRIVATE ${ZEMA_XML_ENTITY_TABLE})
+target_sources(zema_xml PRIVATE ${ZEMA_XML_ENTITY_TABLE})
+target_include_directories(zema_xml PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)

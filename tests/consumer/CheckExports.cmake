@@ -11,7 +11,7 @@ set(required
   "ZemaBeginBatch(CZEMAConfigAcs*)" "ZemaCommitBatch(CZEMAConfigAcs*)"
   "ZemaRollbackBatch(CZEMAConfigAcs*)" "ZemaLastError(char*, int)"
   " VariantInit" " VariantClear" " VariantCopy" " VariantChangeType" " SysAllocString"
-  " SysAllocStringLen" " SysFreeString" " SysStringLen")
+  " SysAllocStringLen" " SysFreeString" " SysStringLen" " ZemaConfigGeneration")
 foreach(name ${required})
   string(FIND "${symbols}" "${name}" at)
   if(at EQUAL -1)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ZEMABatch.h"
+#include "ZEMAGeneration.h"
 #include "ZEMATagAcs.h"
 #include "oleauto.h"
 
@@ -33,8 +34,19 @@ int main(int argc, char** argv) {
   CHECK(SysStringLen(scratch.bstrVal) == 7);
   CHECK(VariantClear(&scratch) == S_OK && scratch.vt == VT_EMPTY);
 
+  unsigned long long generation = 7;
+  CHECK(ZemaConfigGeneration(nullptr, &generation) == 0 && generation == 7);
+  CHECK(ZemaConfigGeneration("/nonexistent/plant.db", &generation) == 0 && generation == 7);
+
   std::string firstName;
   if (argc >= 2) {
+    // The generation is kept for tag database files; a server has none yet.
+    const bool server = std::strstr(argv[1], "://") != nullptr;
+    unsigned long long again = 0;
+    if (!server) {
+      CHECK(ZemaConfigGeneration(argv[1], &generation) == 1);
+      CHECK(ZemaConfigGeneration(argv[1], &again) == 1 && again == generation);
+    }
     CHECK(catalogue->Load(argv[1]) == 1);
     const int tagCount = catalogue->GetTagCount();
     if (argc >= 3) CHECK(tagCount == std::atoi(argv[2]));

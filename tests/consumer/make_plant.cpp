@@ -1,10 +1,14 @@
-// Writes a tag database of N tags over 8 types with plain SQLite, for the consumer test.
+// Writes a tag database of N tags over 8 types with plain SQLite, for the consumer test; with
+// "server:FILE" as PATH it goes to a database "consumer_plant" on the test server instead, and
+// FILE receives its URI.
 // Usage: make_plant PATH N
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "support/TagDbBuilder.h"
+#include "support/TestEngine.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -27,6 +31,12 @@ int main(int argc, char** argv) {
                "'bar'", "'2026-12-08 10:00:00'", "12.5"});
     db.Hmi(id, "PV", 100, 0, "degC", 1);
   }
-  db.Write(argv[1]);
+  std::string target = argv[1];
+  if (target.rfind("server:", 0) == 0) {
+    const std::string uri = MakeServerDatabase("consumer_plant");
+    std::ofstream(target.substr(7)) << uri << "\n";
+    target = uri;
+  }
+  db.Write(target);
   return 0;
 }

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "support/TestEngine.h"
+
 namespace {
 
 // An open handle on an existing or new file, closed when the object goes.
@@ -28,6 +30,7 @@ class Handle {
 }  // namespace
 
 void CreateDatabase(const std::string& path, const std::string& sql) {
+  if (IsServerUri(path)) return ExecServerSql(path, sql);
   Handle db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   char* error = nullptr;
   if (sqlite3_exec(db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
@@ -38,6 +41,7 @@ void CreateDatabase(const std::string& path, const std::string& sql) {
 }
 
 std::string QueryValue(const std::string& path, const std::string& query) {
+  if (IsServerUri(path)) return QueryServerText(path, query);
   Handle db(path, SQLITE_OPEN_READONLY);
   sqlite3_stmt* statement = nullptr;
   if (sqlite3_prepare_v2(db.get(), query.c_str(), -1, &statement, nullptr) != SQLITE_OK)

@@ -1,4 +1,5 @@
-// Database files for tests, made and inspected with plain SQLite, independent of the library.
+// Database files for tests, made and inspected with plain SQLite, independent of the library; a
+// server URI (TestEngine.h) is served by the test server's client instead.
 #ifndef ZEMA_TESTS_SUPPORT_SQLITEFILE_H
 #define ZEMA_TESTS_SUPPORT_SQLITEFILE_H
 

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/TestEngine.h"
+
 TagDbBuilder::TagDbBuilder() = default;
 
 std::string TagDbBuilder::Text(const std::string& text) {
@@ -49,11 +51,20 @@ TagDbBuilder& TagDbBuilder::Tag(int tagId, const std::string& name, const std::s
 
 TagDbBuilder& TagDbBuilder::Values(const std::string& table, int tagId,
                                    const std::vector<std::string>& literals) {
-  std::ostringstream sql;
+  std::ostringstream sql, server;
   sql << "INSERT INTO \"" << table << "\" VALUES (" << tagId;
-  for (const auto& literal : literals) sql << ", " << literal;
+  server << "INSERT INTO \"" << table << "\" VALUES (" << tagId;
+  // On a server a number goes in as text, which the server converts to the column's type (1 to
+  // a boolean, say).
+  for (const auto& literal : literals) {
+    const bool bare = !literal.empty() && literal[0] != '\'' && literal != "NULL";
+    sql << ", " << literal;
+    server << ", " << (bare ? "'" + literal + "'" : literal);
+  }
   sql << ")";
+  server << ")";
   rows.push_back(sql.str());
+  serverRows[rows.size() - 1] = server.str();
   return *this;
 }
 
@@ -84,6 +95,7 @@ TagDbBuilder& TagDbBuilder::TagsWithoutKey() {
 }
 
 void TagDbBuilder::Write(const std::string& path) const {
+  if (IsServerUri(path)) ClearServerDatabase(path);
   unlink(path.c_str());
   auto wanted = [this](const char* table) {
     return std::find(without.begin(), without.end(), table) == without.end();
@@ -103,12 +115,16 @@ void TagDbBuilder::Write(const std::string& path) const {
         "CREATE TABLE HMIInfo (TagID LONG, FieldName VARCHAR(31), SCH DOUBLE, SCL DOUBLE, "
         "EU VARCHAR(7), Decimal LONG);\n";
   for (const auto& table : tables) sql += table + ";\n";
-  for (const auto& row : rows) sql += row + ";\n";
+  for (size_t i = 0; i < rows.size(); ++i) {
+    auto server = serverRows.find(i);
+    sql += (IsServerUri(path) && server != serverRows.end() ? server->second : rows[i]) + ";\n";
+  }
   sql += "COMMIT;";
   ExecSql(path, sql);
 }
 
 void ExecSql(const std::string& path, const std::string& sql) {
+  if (IsServerUri(path)) return ExecServerSql(path, sql);
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
     std::string message = sqlite3_errmsg(db);
@@ -126,6 +142,7 @@ void ExecSql(const std::string& path, const std::string& sql) {
 }
 
 std::string QueryText(const std::string& path, const std::string& sql) {
+  if (IsServerUri(path)) return QueryServerText(path, sql);
   sqlite3* db = nullptr;
   std::string result;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {

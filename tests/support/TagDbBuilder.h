@@ -12,6 +12,7 @@
 #ifndef ZEMA_TESTS_SUPPORT_TAGDBBUILDER_H
 #define ZEMA_TESTS_SUPPORT_TAGDBBUILDER_H
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,7 +44,8 @@ class TagDbBuilder {
   // Declares Tags without its primary key, so that duplicate TagIDs can be stored.
   TagDbBuilder& TagsWithoutKey();
 
-  // Writes the database file at path (replacing one that exists). Throws std::runtime_error
+  // Writes the database file at path, or the database at a server URI (TestEngine.h), replacing
+  // one that exists. Throws std::runtime_error
   // with the engine's message when a statement fails.
   void Write(const std::string& path) const;
 
@@ -51,8 +53,9 @@ class TagDbBuilder {
   static std::string Text(const std::string& text);
 
  private:
-  std::vector<std::string> tables;  // CREATE TABLE statements of the value tables
-  std::vector<std::string> rows;    // INSERT statements and extra SQL
+  std::vector<std::string> tables;           // CREATE TABLE statements of the value tables
+  std::vector<std::string> rows;             // INSERT statements and extra SQL
+  std::map<size_t, std::string> serverRows;  // the form of a row for a server, where it differs
   std::vector<std::string> without;
   bool tagsWithoutKey = false;
 };

@@ -1,8 +1,13 @@
 // Loads libZEMATagAcs.so with dlopen, makes a catalogue, and unloads the library: the catalogue
 // is destroyed and the module unregistered at unload, in that order.
-// Usage: unload PATH-TO-libZEMATagAcs.so
+// Usage: unload PATH-TO-libZEMATagAcs.so [PATH-TO-LOAD]
+// With a path to load, the catalogue loads it first on this thread, in the process's locale
+// (LC_ALL and LOCPATH as the test sets them): a load leaves per-thread state behind (the code
+// page converters of a double-byte locale, the failure note, the toolkit's directory), and none
+// of it may keep the library loaded once dlclose is called.
 #include <dlfcn.h>
 
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,7 +24,7 @@ extern "C" __attribute__((visibility("default"))) void ZEMAAfxEvent(const char* 
 }
 
 int main(int argc, char** argv) {
-  if (argc != 2) return 2;
+  if (argc != 2 && argc != 3) return 2;
   void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) {
     std::fprintf(stderr, "dlopen: %s\n", dlerror());
@@ -34,6 +39,17 @@ int main(int argc, char** argv) {
   if (events != std::vector<std::string>{"register ZEMATagAcs"}) {
     std::fprintf(stderr, "unexpected events at load (%zu)\n", events.size());
     return 1;
+  }
+  if (argc == 3) {
+    if (std::setlocale(LC_ALL, "") == nullptr) {
+      std::fprintf(stderr, "the locale of LC_ALL is not available\n");
+      return 1;
+    }
+    // The path does not exist: the load fails, after converting the path from the code page.
+    if (instance()->Load(argv[2]) != 0) {
+      std::fprintf(stderr, "loading %s succeeded\n", argv[2]);
+      return 1;
+    }
   }
   if (dlclose(library) != 0) {
     std::fprintf(stderr, "dlclose: %s\n", dlerror());

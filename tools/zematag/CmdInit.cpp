@@ -11,6 +11,7 @@
 #include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
+#include "Tracking.h"
 #include "TypeDescription.h"
 
 namespace {
@@ -101,6 +102,16 @@ int RunInit(const InitOptions& options) {
   const std::string building = options.database + ".new";
   fs::remove(building, error);
   CSchemaStore::Create(building, types);
+  try {
+    tracking::CTrackedDb db = tracking::CTrackedDb::Open(building, true);
+    db.Execute("BEGIN IMMEDIATE");
+    tracking::InstallGeneration(db);
+    if (options.audit) tracking::InstallAudit(db);
+    db.Execute("COMMIT");
+  } catch (...) {
+    fs::remove(building, error);
+    throw;
+  }
   for (const char* suffix : {"-wal", "-shm", "-journal"})
     fs::remove(options.database + suffix, error);
   fs::rename(building, options.database, error);

@@ -14,6 +14,7 @@ struct InitOptions {
   std::string typesFile;  // "" when none
   bool fromFbLib = false;
   bool force = false;
+  bool audit = false;  // keep an audit trail from the start
 };
 int RunInit(const InitOptions& options);
 

@@ -10,6 +10,9 @@ namespace layout {
 inline constexpr const char kTagTypes[] = "TagTypes";
 inline constexpr const char kTags[] = "Tags";
 inline constexpr const char kHMIInfo[] = "HMIInfo";
+// Change tracking (see Tracking.h): no type may take these names either.
+inline constexpr const char kAuditLog[] = "AuditLog";
+inline constexpr const char kConfigGeneration[] = "ConfigGeneration";
 
 // The tag columns. The CSV files use the same names for the same values.
 inline constexpr const char kTagID[] = "TagID";

@@ -108,7 +108,8 @@ std::vector<TypeDef> ParseJson(const std::string& path, const std::string& text)
 
 bool IsReservedTable(const std::string& name) {
   return EqualsNoCase(name, layout::kTagTypes) || EqualsNoCase(name, layout::kTags) ||
-         EqualsNoCase(name, layout::kHMIInfo) || Lower(name).rfind("sqlite_", 0) == 0;
+         EqualsNoCase(name, layout::kHMIInfo) || EqualsNoCase(name, layout::kAuditLog) ||
+         EqualsNoCase(name, layout::kConfigGeneration) || Lower(name).rfind("sqlite_", 0) == 0;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "Report.h"
 #include "ToolError.h"
+#include "Tracking.h"
 
 CWriter::CWriter(const std::string& path) {
   CheckDatabaseFile(path);
@@ -15,6 +16,7 @@ CWriter::CWriter(const std::string& path) {
   try {
     writer = CZEMAConfigAcs::Open(path.c_str());
   } catch (int) {
+    tracking::ExplainRefusedWriter(path);
     throw failed();
   }
   if (writer == nullptr) throw failed();

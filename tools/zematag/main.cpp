@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "ChangeCommands.h"
 #include "Commands.h"
 #include "Report.h"
 #include "ToolError.h"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
   initCommand->add_flag("--from-fblib", init.fromFbLib,
                         "take the types from the function block library catalogue");
   initCommand->add_flag("--force", init.force, "replace an existing file");
+  initCommand->add_flag("--audit", init.audit, "keep an audit trail (see zematag audit enable)");
   initCommand->footer(kInitFooter);
   initCommand->callback([&] { action = [&] { return RunInit(init); }; });
 
@@ -122,6 +124,8 @@ int main(int argc, char** argv) {
   demoCommand->add_option("DIR", demoDir, "folder to build it in (default ./demo-plant)");
   demoCommand->add_option("--example", example, "the example plant's folder");
   demoCommand->callback([&] { action = [&] { return RunDemo(demoDir, example); }; });
+
+  AddChangeCommands(app, &action);
 
   // The first word that is not an option names the command.
   for (int i = 1; i < argc; ++i) {

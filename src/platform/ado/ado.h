@@ -13,6 +13,9 @@
 #ifndef ZEMA_PLATFORM_ADO_H
 #define ZEMA_PLATFORM_ADO_H
 
+#include <string>
+#include <string_view>
+
 #include "oleauto.h"
 #include "platform/com/com.h"
 
@@ -181,9 +184,10 @@ struct ADOFields : IDispatch {
 struct ADOConnection : IDispatch {
   virtual HRESULT put_Mode(ConnectModeEnum mode) = 0;
   virtual HRESULT put_ConnectionTimeout(LONG seconds) = 0;
-  // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path>" (keys case-insensitive). Mode 1 opens
-  // read-only, holding one read snapshot until Close; mode 2 or 3 read-write. The file must exist
-  // and be an SQLite database. userId and password are ignored.
+  // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path or URI>" (keys case-insensitive). The
+  // Data Source picks the engine: a postgresql:// or postgres:// URI a PostgreSQL server, else an
+  // SQLite file, which must exist. Mode 1 opens read-only, holding one read snapshot until
+  // Close; mode 2 or 3 read-write. userId and password are ignored.
   virtual HRESULT Open(BSTR connectionString, BSTR userId, BSTR password, LONG options) = 0;
   virtual HRESULT get_State(LONG* state) = 0;
   virtual HRESULT Close() = 0;
@@ -198,6 +202,7 @@ struct ADOConnection : IDispatch {
   // do not see them. When the engine itself ends the transaction after a failure (a full disk,
   // for one), every later write and the commit fail, and RollbackTrans succeeds: nothing of the
   // transaction was kept. A commit that fails rolls back. Closing the connection rolls back.
+  // RollbackTrans without an open transaction does nothing and succeeds.
   virtual HRESULT BeginTrans(LONG* level) = 0;
   virtual HRESULT CommitTrans() = 0;
   virtual HRESULT RollbackTrans() = 0;
@@ -249,5 +254,9 @@ struct ADOCommand : IDispatch {
 // Registers the three classes (Connection, Recordset, Command) with the COM stand-in's class
 // registry. Idempotent and thread-safe; the first call registers, later ones cost one check.
 void RegisterAdoClasses();
+
+// A connection string as it may be shown: the password of a server URI in its Data Source (and
+// any password=... key) replaced by "***".
+std::string MaskConnectionPassword(std::string_view connectionString);
 
 #endif

@@ -16,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -23,6 +24,7 @@
 
 #include "platform/ado/ado.h"
 #include "platform/ado/com_object.h"
+#include "platform/ado/engine.h"
 #include "platform/ado/failure_note.h"
 #include "platform/ado/value_codec.h"
 
@@ -91,6 +93,9 @@ class ConnectionImpl final : public ComObject<ADOConnection> {
   HRESULT RollbackTrans() override;
 
   sqlite3* db() const { return db_; }
+  // The engine of a connection to anything but an SQLite file; null otherwise.
+  EngineConnection* engine() const { return engine_.get(); }
+  bool IsOpen() const { return db_ != nullptr || engine_ != nullptr; }
   // Fails (with its report) when a transaction begun by BeginTrans was ended by the engine:
   // nothing may then be written outside it. Called before every write.
   HRESULT CheckTransaction(const ErrorSite& site);
@@ -110,26 +115,21 @@ class ConnectionImpl final : public ComObject<ADOConnection> {
   // parameters, so the deletions of one table by different keys share one statement. False when
   // the statement has no such form or is not one to keep (nothing has run then, and Execute
   // runs the text as written); otherwise *result is what Execute returns, with its report.
+  // Execute on an engine connection.
+  HRESULT ExecuteOnEngine(const std::string& sql, VARIANT* recordsAffected, LONG options,
+                          ADORecordset** recordset);
   bool ExecuteCachedDelete(const std::string& sql, VARIANT* recordsAffected,
                            ADORecordset** recordset, HRESULT* result);
 
   LONG mode_ = adModeUnknown;
   LONG timeout_ = 15;
   sqlite3* db_ = nullptr;
+  std::unique_ptr<EngineConnection> engine_;
   bool readOnly_ = false;
   bool transaction_ = false;  // BeginTrans ran and neither CommitTrans nor RollbackTrans since
   std::vector<Cursor*> cursors_;
   std::unordered_map<std::string, sqlite3_stmt*> statements_;
   std::unordered_map<std::string, sqlite3_stmt*> deletes_;  // by the text with parameters
-};
-
-// One column of a cursor.
-struct Column {
-  std::string name;
-  std::u16string wideName;
-  ColumnType type;
-  LONG attributes = 0;
-  bool rowId = false;  // an INTEGER PRIMARY KEY (SQLite numbers it)
 };
 
 // Stored rows: cells of one or more rows, text and blob bytes kept in one arena.
@@ -172,6 +172,8 @@ class Cursor {
   HRESULT OpenStatement(const std::string& sql, bool* returnsRows);
   // Takes over a compiled statement that returns rows.
   void OpenPrepared(sqlite3_stmt* statement);
+  // Takes over the rows of a statement run by an engine.
+  void OpenRows(std::vector<Column> columns, std::unique_ptr<EngineRows> rows);
   // Finalizes, drops the rows and detaches from the connection; idempotent.
   void Close();
   bool open() const { return open_; }
@@ -211,12 +213,14 @@ class Cursor {
   ConnectionImpl* connection_;  // one reference while open
   bool open_ = false;
   bool tableMode_ = false;
+  std::string table_;  // as given to OpenTable
   std::string quotedTable_;
   std::vector<Column> columns_;
   std::unordered_map<std::u16string_view, int> exactNames_;
   std::unordered_map<std::u16string, int> foldedNames_;
 
-  sqlite3_stmt* statement_ = nullptr;  // owned: the rows' query
+  sqlite3_stmt* statement_ = nullptr;       // owned: the rows' query
+  std::unique_ptr<EngineRows> engineRows_;  // the rows' query on an engine connection
   bool streaming_ = false;
   bool started_ = false;
   bool onRow_ = false;
@@ -304,6 +308,9 @@ class RecordsetImpl final : public ComObject<ADORecordset> {
   HRESULT OpenOn(ConnectionImpl* connection, const std::string& source, LONG commandType);
   // Opens the recordset over a compiled statement that returns rows.
   void OpenOnStatement(ConnectionImpl* connection, sqlite3_stmt* statement);
+  // Opens the recordset over the rows of a statement run by an engine.
+  void OpenOnRows(ConnectionImpl* connection, std::vector<Column> columns,
+                  std::unique_ptr<EngineRows> rows);
 
  private:
   RecordsetImpl();

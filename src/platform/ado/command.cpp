@@ -63,7 +63,7 @@ HRESULT CommandImpl::Execute(VARIANT* recordsAffected, VARIANT*, LONG, ADORecord
   if (recordset != nullptr) *recordset = nullptr;
   if (HRESULT hr = FaultCheck("Command.Execute"))
     return FailInjected(hr, kCommandSite, "Command.Execute");
-  if (connection_ == nullptr || connection_->db() == nullptr)
+  if (connection_ == nullptr || !connection_->IsOpen())
     return Fail(adErrInvalidConnection, kCommandSite,
                 "The command has no open connection to run on.");
   if (text_.empty()) return Fail(E_FAIL, kCommandSite, "The command text is empty.");

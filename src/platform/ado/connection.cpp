@@ -8,6 +8,7 @@
 
 #include "platform/ado/ado_objects.h"
 #include "platform/ado/jet/jet_reader.h"
+#include "platform/ado/audit.h"
 #include "platform/ado/statement_form.h"
 #include "platform/faults/faults.h"
 
@@ -107,7 +108,7 @@ HRESULT ConnectionImpl::QueryInterface(const IID& iid, void** object) {
 HRESULT ConnectionImpl::put_Mode(ConnectModeEnum mode) {
   if (HRESULT hr = FaultCheck("Connection.Mode.put"))
     return FailInjected(hr, kConnectionSite, "Connection.Mode.put");
-  if (db_ != nullptr)
+  if (IsOpen())
     return Fail(adErrObjectOpen, kConnectionSite,
                 "The mode cannot be changed while the connection is open.");
   mode_ = mode;
@@ -134,7 +135,7 @@ HRESULT ConnectionImpl::get_State(LONG* state) {
   if (HRESULT hr = FaultCheck("Connection.State.get"))
     return FailInjected(hr, kConnectionSite, "Connection.State.get");
   if (state == nullptr) return Fail(E_POINTER, kConnectionSite, "No place for the state.");
-  *state = db_ != nullptr ? adStateOpen : adStateClosed;
+  *state = IsOpen() ? adStateOpen : adStateClosed;
   return S_OK;
 }
 
@@ -229,8 +230,7 @@ std::string ImmutableUri(const std::string& path) {
 HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   if (HRESULT hr = FaultCheck("Connection.Open"))
     return FailInjected(hr, kConnectionSite, "Connection.Open");
-  if (db_ != nullptr)
-    return Fail(adErrObjectOpen, kConnectionSite, "The connection is already open.");
+  if (IsOpen()) return Fail(adErrObjectOpen, kConnectionSite, "The connection is already open.");
   const ConnectionSettings settings = ParseConnectionString(BstrToUtf8(connectionString));
   const std::string provider = LowerAscii(Trim(settings.provider));
   if (!settings.hasProvider ||
@@ -242,6 +242,17 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
     return Fail(E_FAIL, kConnectionSite, "The connection string names no Data Source.");
 
   const bool readOnly = (mode_ & adModeReadWrite) == adModeRead;
+  if (const Engine* engine = EngineFor(path)) {
+    EngineOpenRequest request;
+    request.dataSource = path;
+    request.readOnly = readOnly;
+    request.timeoutSeconds = timeout_;
+    std::unique_ptr<EngineConnection> opened;
+    if (HRESULT hr = engine->Open(request, &opened); FAILED(hr)) return hr;
+    engine_ = std::move(opened);
+    readOnly_ = readOnly;
+    return S_OK;
+  }
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   sqlite3* db = nullptr;
   std::string jetFailure;  // a Jet or ACE file is read into an in-memory database
@@ -308,12 +319,25 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
                   FailureKind::kReadOnly);
     }
   }
+  std::string auditError;
+  if (!PrepareAuditConnection(db, readOnly, &auditError)) {
+    sqlite3_close_v2(db);
+    return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "'" + path + "': " + auditError);
+  }
   db_ = db;
   readOnly_ = readOnly;
   return S_OK;
 }
 
 void ConnectionImpl::CloseHandle() {
+  if (engine_ != nullptr) {
+    const std::vector<Cursor*> cursors = cursors_;
+    for (Cursor* cursor : cursors) cursor->Close();
+    cursors_.clear();
+    engine_.reset();  // the server rolls back what is still open
+    transaction_ = false;
+    return;
+  }
   if (db_ == nullptr) return;
   const std::vector<Cursor*> cursors = cursors_;
   for (Cursor* cursor : cursors) cursor->Close();
@@ -329,7 +353,8 @@ void ConnectionImpl::CloseHandle() {
 }
 
 HRESULT ConnectionImpl::CheckTransaction(const ErrorSite& site) {
-  if (!transaction_ || !sqlite3_get_autocommit(db_)) return S_OK;
+  if (!transaction_) return S_OK;
+  if (engine_ != nullptr ? engine_->InTransaction() : !sqlite3_get_autocommit(db_)) return S_OK;
   return Fail(E_FAIL, site,
               "The transaction was rolled back after an earlier failure; nothing of it is kept "
               "and nothing more is written until it ends.");
@@ -338,13 +363,19 @@ HRESULT ConnectionImpl::CheckTransaction(const ErrorSite& site) {
 HRESULT ConnectionImpl::BeginTrans(LONG* level) {
   if (HRESULT hr = FaultCheck("Connection.BeginTrans"))
     return FailInjected(hr, kConnectionSite, "Connection.BeginTrans");
-  if (db_ == nullptr)
+  if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   if (readOnly_)
     return Fail(E_FAIL, kConnectionSite, "The connection was opened for reading only.",
                 FailureKind::kReadOnly);
   if (transaction_) return Fail(E_FAIL, kConnectionSite, "A transaction is already open.");
+  if (engine_ != nullptr) {
+    if (HRESULT hr = engine_->Begin(kConnectionSite); FAILED(hr)) return hr;
+    transaction_ = true;
+    if (level != nullptr) *level = 1;
+    return S_OK;
+  }
   const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return FailEngine(db_, rc, kConnectionSite, false);
   transaction_ = true;
@@ -355,10 +386,23 @@ HRESULT ConnectionImpl::BeginTrans(LONG* level) {
 HRESULT ConnectionImpl::CommitTrans() {
   if (HRESULT hr = FaultCheck("Connection.CommitTrans"))
     return FailInjected(hr, kConnectionSite, "Connection.CommitTrans");
-  if (db_ == nullptr)
+  if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  if (engine_ != nullptr) {
+    // A transaction the server ended (or failed) is rolled back there; the commit fails.
+    const bool ended = !engine_->InTransaction();
+    transaction_ = false;
+    if (ended) {
+      engine_->Rollback(kConnectionSite);
+      transaction_ = true;
+      const HRESULT hr = CheckTransaction(kConnectionSite);
+      transaction_ = false;
+      return hr;
+    }
+    return engine_->Commit(kConnectionSite);
+  }
   if (HRESULT hr = CheckTransaction(kConnectionSite); FAILED(hr)) {
     transaction_ = false;
     return hr;
@@ -379,11 +423,13 @@ HRESULT ConnectionImpl::CommitTrans() {
 HRESULT ConnectionImpl::RollbackTrans() {
   if (HRESULT hr = FaultCheck("Connection.RollbackTrans"))
     return FailInjected(hr, kConnectionSite, "Connection.RollbackTrans");
-  if (db_ == nullptr)
+  if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
-  if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  // Nothing open (a failed commit already rolled back): nothing to do.
+  if (!transaction_) return S_OK;
   transaction_ = false;
+  if (engine_ != nullptr) return engine_->Rollback(kConnectionSite);
   if (sqlite3_get_autocommit(db_)) return S_OK;  // the engine already rolled it back
   const int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
@@ -397,7 +443,7 @@ HRESULT ConnectionImpl::RollbackTrans() {
 HRESULT ConnectionImpl::Close() {
   if (HRESULT hr = FaultCheck("Connection.Close"))
     return FailInjected(hr, kConnectionSite, "Connection.Close");
-  if (db_ == nullptr)
+  if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   CloseHandle();
@@ -409,11 +455,12 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
   if (recordset != nullptr) *recordset = nullptr;
   if (HRESULT hr = FaultCheck("Connection.Execute"))
     return FailInjected(hr, kConnectionSite, "Connection.Execute");
-  if (db_ == nullptr)
+  if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   if (HRESULT hr = CheckTransaction(kConnectionSite); FAILED(hr)) return hr;
   const std::string sql = RewriteJetSyntax(BstrToUtf8(commandText));
+  if (engine_ != nullptr) return ExecuteOnEngine(sql, recordsAffected, options, recordset);
   HRESULT cached = S_OK;
   if (ExecuteCachedDelete(sql, recordsAffected, recordset, &cached)) return cached;
   sqlite3_stmt* statement = nullptr;
@@ -455,6 +502,31 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
     recordsAffected->lVal = affected;
   }
   if (recordset != nullptr) *recordset = RecordsetImpl::New();
+  return S_OK;
+}
+
+HRESULT ConnectionImpl::ExecuteOnEngine(const std::string& sql, VARIANT* recordsAffected,
+                                        LONG options, ADORecordset** recordset) {
+  const bool wantRows = recordset != nullptr && (options & adExecuteNoRecords) == 0;
+  std::vector<Column> columns;
+  std::unique_ptr<EngineRows> rows;
+  LONG affected = -1;
+  if (HRESULT hr =
+          engine_->Run(sql, &columns, wantRows ? &rows : nullptr, &affected, kConnectionSite);
+      FAILED(hr))
+    return hr;
+  if (recordsAffected != nullptr) {
+    VariantClear(recordsAffected);
+    recordsAffected->vt = VT_I4;
+    recordsAffected->lVal = rows != nullptr ? -1 : affected;
+  }
+  if (rows != nullptr) {
+    RecordsetImpl* result = RecordsetImpl::New();
+    result->OpenOnRows(this, std::move(columns), std::move(rows));
+    *recordset = result;
+  } else if (recordset != nullptr) {
+    *recordset = RecordsetImpl::New();
+  }
   return S_OK;
 }
 

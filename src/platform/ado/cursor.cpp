@@ -72,23 +72,6 @@ std::string UpperAscii(const char* text) {
   return upper;
 }
 
-LONG BaseAttributes(const ColumnType& type) {
-  LONG attributes = 0;
-  switch (type.kind) {
-    case ColumnKind::kText:
-    case ColumnKind::kUntyped:
-      break;
-    case ColumnKind::kLongText:
-    case ColumnKind::kBinary:
-      attributes |= adFldLong;
-      break;
-    default:
-      attributes |= adFldFixed;
-      break;
-  }
-  return attributes;
-}
-
 // True when the process code page maps ASCII to itself and back, unit for byte.
 bool AsciiCodePage() {
   const CodePageKind kind = ProcessCodePageKind();
@@ -170,6 +153,7 @@ void Cursor::Close() {
   CancelUpdate();
   sqlite3_finalize(statement_);
   statement_ = nullptr;
+  engineRows_.reset();
   rows_.Reset(0);
   inserted_.Reset(0);
   insert_ = nullptr;  // owned by the connection
@@ -209,6 +193,15 @@ int Cursor::FindColumn(std::u16string_view name) const {
 }
 
 HRESULT Cursor::OpenTable(const std::string& name) {
+  if (EngineConnection* engine = connection_->engine()) {
+    std::vector<Column> columns;
+    if (HRESULT hr = engine->TableColumns(name, &columns, kRecordsetSite); FAILED(hr)) return hr;
+    table_ = name;
+    columns_ = std::move(columns);
+    tableMode_ = true;
+    BuildNameIndex();
+    return S_OK;
+  }
   sqlite3* db = connection_->db();
   quotedTable_ = QuoteIdentifier(name);
   const std::string pragma = "PRAGMA table_info(" + quotedTable_ + ")";
@@ -256,6 +249,16 @@ HRESULT Cursor::OpenTable(const std::string& name) {
 }
 
 HRESULT Cursor::OpenStatement(const std::string& sql, bool* returnsRows) {
+  if (EngineConnection* engine = connection_->engine()) {
+    std::vector<Column> columns;
+    std::unique_ptr<EngineRows> rows;
+    LONG affected = -1;
+    if (HRESULT hr = engine->Run(sql, &columns, &rows, &affected, kRecordsetSite); FAILED(hr))
+      return hr;
+    *returnsRows = rows != nullptr;
+    if (rows != nullptr) OpenRows(std::move(columns), std::move(rows));
+    return S_OK;
+  }
   sqlite3* db = connection_->db();
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
@@ -300,6 +303,13 @@ void Cursor::OpenPrepared(sqlite3_stmt* statement) {
   BuildNameIndex();
 }
 
+void Cursor::OpenRows(std::vector<Column> columns, std::unique_ptr<EngineRows> rows) {
+  columns_ = std::move(columns);
+  engineRows_ = std::move(rows);
+  tableMode_ = false;
+  BuildNameIndex();
+}
+
 HRESULT Cursor::Step(const ErrorSite& site) {
   const int rc = sqlite3_step(statement_);
   if (rc == SQLITE_ROW) {
@@ -314,6 +324,16 @@ HRESULT Cursor::Step(const ErrorSite& site) {
 
 HRESULT Cursor::Start(const ErrorSite& site) {
   if (started_) return S_OK;
+  if (EngineConnection* engine = connection_->engine()) {
+    if (engineRows_ == nullptr) {
+      if (HRESULT hr = engine->TableRows(table_, &engineRows_, site); FAILED(hr)) return hr;
+    }
+    bool onRow = false;
+    if (HRESULT hr = engineRows_->Next(&onRow, site); FAILED(hr)) return hr;
+    onRow_ = onRow;
+    started_ = true;
+    return S_OK;
+  }
   sqlite3* db = connection_->db();
   if (statement_ == nullptr) {
     const std::string sql = "SELECT * FROM " + quotedTable_;
@@ -363,6 +383,12 @@ HRESULT Cursor::MoveNext(const ErrorSite& site) {
     return S_OK;
   }
   if (!onRow_) return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
+  if (engineRows_ != nullptr) {
+    bool onRow = false;
+    const HRESULT hr = engineRows_->Next(&onRow, site);
+    onRow_ = SUCCEEDED(hr) && onRow;
+    return hr;
+  }
   if (streaming_) return Step(site);
   ++row_;
   onRow_ = row_ < rows_.rows();
@@ -381,6 +407,8 @@ HRESULT Cursor::CurrentValue(int column, StoredValue* value, bool* onPending,
     *value = inserted_.Get(0, column);
   } else if (!onRow_) {
     return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
+  } else if (engineRows_ != nullptr) {
+    *value = engineRows_->Get(column);
   } else if (streaming_) {
     *value = ReadColumn(statement_, column);
   } else {
@@ -481,6 +509,19 @@ HRESULT Cursor::NextCounter(const Column& column, int64_t* next, const ErrorSite
 HRESULT Cursor::Update(const ErrorSite& site) {
   if (!pending_) return S_OK;
   if (HRESULT hr = connection_->CheckTransaction(site); FAILED(hr)) return hr;
+  if (EngineConnection* engine = connection_->engine()) {
+    std::vector<StoredValue> stored;
+    if (HRESULT hr = engine->Insert(table_, columns_, pendingValues_, assigned_, &stored, site);
+        FAILED(hr))
+      return hr;
+    inserted_.Reset(static_cast<int>(columns_.size()));
+    inserted_.AppendRow(stored.data());
+    CancelUpdate();
+    started_ = true;
+    onRow_ = false;
+    onInserted_ = true;
+    return S_OK;
+  }
   sqlite3* db = connection_->db();
   const size_t count = columns_.size();
   for (size_t i = 0; i < count; ++i) {

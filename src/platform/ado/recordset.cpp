@@ -80,7 +80,7 @@ void RecordsetImpl::Adopt(Cursor* cursor) {
 
 HRESULT RecordsetImpl::OpenOn(ConnectionImpl* connection, const std::string& source,
                               LONG commandType) {
-  if (connection->db() == nullptr) return Fail(adErrObjectClosed, kRecordsetSite, kClosed);
+  if (!connection->IsOpen()) return Fail(adErrObjectClosed, kRecordsetSite, kClosed);
   Cursor* cursor = new Cursor(connection);
   HRESULT hr;
   bool returnsRows = true;
@@ -111,6 +111,13 @@ HRESULT RecordsetImpl::OpenOn(ConnectionImpl* connection, const std::string& sou
 void RecordsetImpl::OpenOnStatement(ConnectionImpl* connection, sqlite3_stmt* statement) {
   Cursor* cursor = new Cursor(connection);
   cursor->OpenPrepared(statement);
+  Adopt(cursor);
+}
+
+void RecordsetImpl::OpenOnRows(ConnectionImpl* connection, std::vector<Column> columns,
+                               std::unique_ptr<EngineRows> rows) {
+  Cursor* cursor = new Cursor(connection);
+  cursor->OpenRows(std::move(columns), std::move(rows));
   Adopt(cursor);
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/utf/utf.h"
 #include "platform/win32/win32.h"
 
 namespace platform {
@@ -167,28 +168,10 @@ bool LookUpCodePage(UINT number, CodePage* codePage) {
 }
 
 size_t Utf8SequenceLength(const unsigned char* s) {
-  unsigned char b = s[0];
-  if (b < 0x80) return 1;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the first trail byte
+  // A zero byte ends the text: it is no continuation byte, so decoding stops there.
+  char32_t codePoint;
   size_t length;
-  if (b >= 0xC2 && b <= 0xDF) {
-    length = 2;
-  } else if (b >= 0xE0 && b <= 0xEF) {
-    length = 3;
-    if (b == 0xE0) lo = 0xA0;  // no overlong forms
-    if (b == 0xED) hi = 0x9F;  // no surrogates
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    length = 4;
-    if (b == 0xF0) lo = 0x90;  // no overlong forms
-    if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s[1] < lo || s[1] > hi) return 0;
-  for (size_t i = 2; i < length; ++i) {
-    if (s[i] < 0x80 || s[i] > 0xBF) return 0;
-  }
-  return length;
+  return utf::DecodeUtf8(s, 4, &codePoint, &length) ? length : 0;
 }
 
 }  // namespace platform

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/faults/faults.h"
+#include "platform/threads/thread_object.h"
 #include "platform/utf/utf.h"
 #include "platform/win32/codepage.h"
 #include "platform/win32/win32.h"
@@ -240,12 +241,45 @@ class IconvCache {
   std::vector<Entry> entries;
 };
 
-thread_local IconvCache t_iconv;
+// The converters of each thread, in a pthread key: a thread_local cache (it has a destructor)
+// would keep the library loaded after dlclose while the thread runs.
+IconvCache* ThreadIconvCache() {
+  static platform::ThreadObject<IconvCache> caches;
+  return caches.Get();
+}
+
+// An open converter from one charset to another, reset to its initial state: the thread's
+// cached one, or, when the thread has no cache (no memory, or at exit once the caches are gone),
+// one of its own that the holder closes.
+class Converter {
+ public:
+  Converter(const char* to, const std::string& from) {
+    if (IconvCache* cache = ThreadIconvCache()) {
+      cd_ = cache->Get(to, from);
+      return;
+    }
+    cd_ = iconv_open(to, from.c_str());
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) cd_ = nullptr;
+    owned_ = cd_ != nullptr;
+  }
+  ~Converter() {
+    if (owned_) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  // Null when iconv does not know the pair.
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_ = nullptr;
+  bool owned_ = false;
+};
 
 // Decodes through iconv into units. False when iconv cannot convert from the charset.
 bool DecodeIconv(const CodePage& codePage, const unsigned char* s, size_t n, bool strict,
                  std::u16string& units, Status* status) {
-  iconv_t cd = t_iconv.Get("UTF-16LE", codePage.iconvName);
+  const Converter converter("UTF-16LE", codePage.iconvName);
+  iconv_t cd = converter.get();
   if (cd == nullptr) return false;
   *status = Status::kOk;
   size_t pos = 0;
@@ -285,7 +319,8 @@ bool DecodeIconv(const CodePage& codePage, const unsigned char* s, size_t n, boo
 bool EncodeIconv(const CodePage& codePage, const char16_t* w, size_t n, bool strict,
                  const std::string& defaultChar, std::string& bytes, bool* usedDefault,
                  Status* status) {
-  iconv_t cd = t_iconv.Get(codePage.iconvName.c_str(), "UTF-16LE");
+  const Converter converter(codePage.iconvName.c_str(), "UTF-16LE");
+  iconv_t cd = converter.get();
   if (cd == nullptr) return false;
   *status = Status::kOk;
   std::string input;

@@ -1,6 +1,6 @@
 // A full check of the element index of a parsed CXmlDocument, for tests and fuzzers.
-#ifndef ZEMA_XML_XMLINDEXCHECK_H
-#define ZEMA_XML_XMLINDEXCHECK_H
+#ifndef ZEMA_TESTS_SUPPORT_XMLINDEXCHECK_H
+#define ZEMA_TESTS_SUPPORT_XMLINDEXCHECK_H
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "xml/XmlIndexCheck.h"
+#include "support/XmlIndexCheck.h"
 
 #include <stdio.h>
 

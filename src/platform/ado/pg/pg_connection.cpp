@@ -1,0 +1,786 @@
+// The PostgreSQL engine: one libpq connection per Connection object.
+//
+// Mode 1 holds one REPEATABLE READ READ ONLY transaction from Open to Close, so everything read
+// comes from one snapshot. Mode 2 runs without a transaction (every statement commits at once)
+// until Begin; a batch takes a transaction-scoped advisory lock at its start, so batches of
+// different writers follow one another as they do on an SQLite file. Inside a transaction each
+// statement runs under a savepoint (sent in one round trip with it), so that a statement that
+// fails undoes itself only, as on SQLite.
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <unordered_map>
+
+#include "platform/ado/ado_objects.h"
+#include "platform/ado/pg/pg_engine.h"
+#include "platform/ado/pg/pg_internal.h"
+
+namespace platform {
+namespace ado {
+namespace pg {
+namespace {
+
+constexpr char kSource[] = "PostgreSQL";
+
+// Settings every session runs with: ISO dates, reals in their shortest exact form, text literals
+// as written, tables read in storage order (no scan joining another one midway), UTC.
+constexpr char kSession[] =
+    "SET DateStyle = 'ISO, YMD'; SET IntervalStyle = 'postgres'; SET extra_float_digits = 3; "
+    "SET standard_conforming_strings = on; SET synchronize_seqscans = off; "
+    "SET TimeZone = 'UTC'; SET lc_monetary = 'C'";
+
+// The key of the advisory lock that orders the batches of all writers of a database.
+constexpr long long kBatchLock = 0x5A454D4154414753LL;
+
+// The columns of a table by its name (exact, else the first one equal without case), its
+// primary key positions and which columns the server numbers.
+constexpr char kColumnsQuery[] =
+    "SELECT c.oid::int8, c.relname, a.attnum, a.attname, format_type(a.atttypid, a.atttypmod), "
+    "a.attnotnull, a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE "
+    "'nextval(%', false), (SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS "
+    "k(attnum, n) WHERE i.indrelid = c.oid AND i.indisprimary AND k.attnum = a.attnum) "
+    "FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid "
+    "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
+    "WHERE c.oid = coalesce(to_regclass($1), (SELECT c2.oid FROM pg_class c2 WHERE "
+    "lower(c2.relname) = lower($2) AND c2.relkind IN ('r', 'v', 'm', 'f', 'p') AND "
+    "pg_table_is_visible(c2.oid) ORDER BY c2.relname LIMIT 1)) "
+    "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
+
+// The same for every table the session sees without naming its schema.
+constexpr char kAllColumnsQuery[] =
+    "SELECT c.oid::int8, c.relname, a.attnum, a.attname, format_type(a.atttypid, a.atttypmod), "
+    "a.attnotnull, a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE "
+    "'nextval(%', false), (SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS "
+    "k(attnum, n) WHERE i.indrelid = c.oid AND i.indisprimary AND k.attnum = a.attnum) "
+    "FROM pg_class c JOIN pg_namespace s ON s.oid = c.relnamespace "
+    "JOIN pg_attribute a ON a.attrelid = c.oid "
+    "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
+    "WHERE s.nspname = ANY(current_schemas(false)) AND c.relkind IN ('r', 'v', 'm', 'f', 'p') "
+    "AND pg_table_is_visible(c.oid) AND a.attnum > 0 AND NOT a.attisdropped "
+    "ORDER BY c.oid, a.attnum";
+
+// The names of the tables and columns a statement may name without quotes.
+constexpr char kNamesQuery[] =
+    "SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE n.nspname = ANY(current_schemas(false)) AND c.relkind IN ('r', 'v', 'm', 'f', 'p') "
+    "UNION SELECT a.attname FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid "
+    "JOIN pg_namespace n ON n.oid = c.relnamespace WHERE n.nspname = ANY(current_schemas(false)) "
+    "AND c.relkind IN ('r', 'v', 'm', 'f', 'p') AND a.attnum > 0 AND NOT a.attisdropped";
+
+// The declared types of the columns of one table, by position.
+constexpr char kDeclaredQuery[] =
+    "SELECT a.attnum, format_type(a.atttypid, a.atttypmod) FROM pg_attribute a "
+    "WHERE a.attrelid = $1::int8::oid AND a.attnum > 0 AND NOT a.attisdropped";
+
+// Keeps a column that the server numbers ahead of every value stored into it explicitly.
+constexpr char kAdvanceSequence[] =
+    "SELECT setval(s, $2::int8) FROM (SELECT pg_get_serial_sequence($1, $3) AS s) q "
+    "WHERE s IS NOT NULL AND $2::int8 > coalesce((SELECT last_value FROM pg_sequences p WHERE "
+    "format('%I.%I', p.schemaname, p.sequencename)::regclass = s::regclass), 0)";
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower;
+}
+
+std::string TrimMessage(const char* text) {
+  std::string message = text != nullptr ? text : "";
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  // libpq's messages may run over lines; one line reads better in a report.
+  for (char& c : message)
+    if (c == '\n') c = ' ';
+  return message;
+}
+
+// Replaces every occurrence of secret in text by "***".
+std::string Scrub(std::string text, const std::string& secret) {
+  if (secret.empty()) return text;
+  for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 3))
+    text.replace(at, secret.size(), "***");
+  return text;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string PercentDecoded(std::string_view text) {
+  std::string decoded;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
+      decoded.push_back(static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2])));
+      i += 2;
+    } else {
+      decoded.push_back(text[i]);
+    }
+  }
+  return decoded;
+}
+
+// The passwords a URI spells (as written and percent-decoded), to keep them out of messages even
+// when libpq cannot parse the URI: user:password@ and password=... .
+std::vector<std::string> PasswordsIn(std::string_view uri) {
+  std::vector<std::string> secrets;
+  auto add = [&secrets](std::string_view secret) {
+    if (secret.empty()) return;
+    secrets.emplace_back(secret);
+    secrets.push_back(PercentDecoded(secret));
+  };
+  const size_t scheme = uri.find("://");
+  if (scheme != std::string_view::npos) {
+    const size_t begin = scheme + 3;
+    size_t end = uri.find_first_of("/?#", begin);
+    if (end == std::string_view::npos) end = uri.size();
+    const std::string_view authority = uri.substr(begin, end - begin);
+    const size_t at = authority.rfind('@');
+    if (at != std::string_view::npos) {
+      const size_t colon = authority.find(':');
+      if (colon != std::string_view::npos && colon < at)
+        add(authority.substr(colon + 1, at - colon - 1));
+    }
+  }
+  for (size_t at = uri.find("password="); at != std::string_view::npos;
+       at = uri.find("password=", at + 9)) {
+    const size_t begin = at + 9;
+    const size_t end = uri.find('&', begin);
+    add(uri.substr(begin, (end == std::string_view::npos ? uri.size() : end) - begin));
+  }
+  return secrets;
+}
+
+class PgRows final : public EngineRows {
+ public:
+  explicit PgRows(PGresult* result)
+      : result_(result), rows_(PQntuples(result)), columns_(PQnfields(result)) {
+    decode_.reserve(static_cast<size_t>(columns_));
+    for (int c = 0; c < columns_; ++c) decode_.push_back(DecodeFor(PQftype(result, c)));
+    scratch_.resize(static_cast<size_t>(columns_));
+  }
+  ~PgRows() override { PQclear(result_); }
+
+  HRESULT Next(bool* onRow, const ErrorSite&) override {
+    if (row_ < rows_) ++row_;
+    *onRow = row_ < rows_;
+    return S_OK;
+  }
+
+  StoredValue Get(int column) override {
+    if (row_ < 0 || row_ >= rows_ || column < 0 || column >= columns_ ||
+        PQgetisnull(result_, row_, column))
+      return StoredValue();
+    return DecodeValue(decode_[column], PQgetvalue(result_, row_, column),
+                       PQgetlength(result_, row_, column), &scratch_[column]);
+  }
+
+  bool Detached() const override { return true; }
+
+ private:
+  PGresult* result_;
+  int rows_;
+  int columns_;
+  int row_ = -1;
+  std::vector<Decode> decode_;
+  std::vector<std::string> scratch_;
+};
+
+// A table as the connection knows it after its first open.
+struct TableInfo {
+  Oid oid = InvalidOid;
+  std::string quoted;
+  std::string select;  // its rows in key or storage order
+  std::vector<Column> columns;
+  std::map<std::vector<bool>, std::string> inserts;  // prepared INSERT by assigned columns
+};
+
+// A result that clears itself.
+struct Result {
+  PGresult* result = nullptr;
+  explicit Result(PGresult* r = nullptr) : result(r) {}
+  ~Result() { PQclear(result); }
+  Result(const Result&) = delete;
+  Result& operator=(const Result&) = delete;
+  PGresult* release() {
+    PGresult* r = result;
+    result = nullptr;
+    return r;
+  }
+  ExecStatusType status() const {
+    return result != nullptr ? PQresultStatus(result) : PGRES_FATAL_ERROR;
+  }
+  bool ok() const { return status() == PGRES_COMMAND_OK || status() == PGRES_TUPLES_OK; }
+  std::string state() const {
+    const char* s = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    return s != nullptr ? s : "";
+  }
+};
+
+// The HRESULT of the same situation on SQLite, from the server's SQLSTATE.
+HRESULT CodeOf(const std::string& state) {
+  if (state == "42P01") return DB_E_NOTABLE;
+  if (state == "42703") return adErrItemNotFound;
+  if (state.compare(0, 2, "42") == 0) return DB_E_ERRORSINCOMMAND;
+  if (state.compare(0, 2, "23") == 0) return DB_E_INTEGRITYVIOLATION;
+  if (state == "22001") return DB_E_DATAOVERFLOW;
+  if (state == "22003") return DISP_E_OVERFLOW;
+  if (state == "22P02" || state == "22007" || state == "22008") return DISP_E_TYPEMISMATCH;
+  if (state == "53200") return E_OUTOFMEMORY;
+  return E_FAIL;
+}
+
+// What kind of failure a SQLSTATE is, for the caller's "locked", "read-only", ...
+FailureKind KindOf(const std::string& state) {
+  if (state == "55P03" || state == "40P01" || state == "40001") return FailureKind::kLocked;
+  if (state == "25006" || state == "42501") return FailureKind::kReadOnly;
+  if (state == "53100") return FailureKind::kDiskFull;
+  if (state == "XX001" || state == "XX002") return FailureKind::kCorrupt;
+  if (state == "3D000") return FailureKind::kNotFound;
+  return FailureKind::kOther;
+}
+
+class PgConnection final : public EngineConnection {
+ public:
+  PgConnection(PGconn* conn, bool readOnly, std::string host, std::string database,
+               std::vector<std::string> secrets)
+      : conn_(conn),
+        readOnly_(readOnly),
+        host_(std::move(host)),
+        database_(std::move(database)),
+        secrets_(std::move(secrets)) {}
+  ~PgConnection() override {
+    PQclear(lastInsert_);
+    PQfinish(conn_);
+  }
+
+  // The session settings, and in mode 1 the snapshot transaction.
+  HRESULT Start(const ErrorSite& site) {
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
+    std::string setup = kSession;
+    if (readOnly_) setup += "; BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+    Result result(PQexec(conn_, setup.c_str()));
+    if (!result.ok()) return FailResult(result, site);
+    return S_OK;
+  }
+
+  HRESULT TableColumns(const std::string& table, std::vector<Column>* columns,
+                       const ErrorSite& site) override {
+    TableInfo* info = nullptr;
+    if (HRESULT hr = Table(table, &info, site); FAILED(hr)) return hr;
+    *columns = info->columns;
+    return S_OK;
+  }
+
+  HRESULT TableRows(const std::string& table, std::unique_ptr<EngineRows>* rows,
+                    const ErrorSite& site) override {
+    TableInfo* info = nullptr;
+    if (HRESULT hr = Table(table, &info, site); FAILED(hr)) return hr;
+    Result result(Exec(info->select.c_str(), 0, nullptr, nullptr, nullptr, nullptr));
+    if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
+    if (PQnfields(result.result) != static_cast<int>(info->columns.size())) {
+      tables_.clear();
+      allTablesRead_ = false;
+      return Fail(E_FAIL, {site.iid, kSource},
+                  "The table " + info->quoted + " changed while it was open.");
+    }
+    *rows = std::make_unique<PgRows>(result.release());
+    return S_OK;
+  }
+
+  HRESULT Run(const std::string& sql, std::vector<Column>* columns,
+              std::unique_ptr<EngineRows>* rows, LONG* affected, const ErrorSite& site) override {
+    if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
+    if (!namesLoaded_) {
+      if (HRESULT hr = LoadNames(site); FAILED(hr)) return hr;
+    }
+    const Translation translation =
+        TranslateStatement(sql, [this](std::string_view word) { return LookupName(word); });
+    if (translation.empty)
+      return Fail(DB_E_ERRORSINCOMMAND, {site.iid, kSource}, "The command text is empty.");
+    if (translation.several)
+      return Fail(DB_E_ERRORSINCOMMAND, {site.iid, kSource},
+                  "The command text holds more than one statement.");
+    Result result;
+    if (translation.canParameterize) {
+      std::vector<const char*> values;
+      for (const std::string& literal : translation.literals) values.push_back(literal.c_str());
+      result.result = Exec(translation.parameterized.c_str(), static_cast<int>(values.size()),
+                           values.data(), nullptr, nullptr, nullptr, true);
+      // A parameter whose type the statement does not decide: the literals as written.
+      const std::string state = result.state();
+      if (!result.ok() && (state == "42P18" || state == "42804" || state == "42883" ||
+                           state == "42725" || state == "42P08")) {
+        PQclear(result.release());
+        result.result =
+            Exec(translation.literal.c_str(), 0, nullptr, nullptr, nullptr, nullptr, true);
+      }
+    } else {
+      result.result =
+          Exec(translation.literal.c_str(), 0, nullptr, nullptr, nullptr, nullptr, true);
+    }
+    if (!result.ok()) return FailResult(result, site);
+    if (translation.changesSchema) {
+      tables_.clear();
+      allTablesRead_ = false;
+      declared_.clear();
+      namesLoaded_ = false;
+    }
+    if (result.status() == PGRES_TUPLES_OK) {
+      *affected = -1;
+      if (rows != nullptr && PQnfields(result.result) > 0) {
+        if (HRESULT hr = ResultColumns(result.result, columns, site); FAILED(hr)) return hr;
+        *rows = std::make_unique<PgRows>(result.release());
+      }
+      return S_OK;
+    }
+    const char* count = PQcmdTuples(result.result);
+    *affected = count != nullptr && *count != '\0' ? atol(count) : -1;
+    return S_OK;
+  }
+
+  HRESULT Insert(const std::string& table, const std::vector<Column>& columns,
+                 const std::vector<VARIANT>& values, const std::vector<bool>& assigned,
+                 std::vector<StoredValue>* stored, const ErrorSite& site) override {
+    if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
+    TableInfo* info = nullptr;
+    if (HRESULT hr = Table(table, &info, site); FAILED(hr)) return hr;
+    if (info->columns.size() != columns.size())
+      return Fail(E_FAIL, {site.iid, kSource},
+                  "The table " + info->quoted + " changed while it was open.");
+    std::string names, marks;
+    std::vector<Param> params;
+    std::vector<size_t> paramOf(columns.size(), 0);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (!assigned[i]) continue;
+      paramOf[i] = params.size();
+      if (!names.empty()) names += ", ", marks += ", ";
+      names += Quote(columns[i].name);
+      marks += "$" + std::to_string(params.size() + 1);
+      params.emplace_back();
+      EncodeParam(values[i], &params.back());
+    }
+    std::vector<const char*> data;
+    std::vector<int> lengths, formats;
+    for (const Param& param : params) {
+      data.push_back(param.null ? nullptr : param.bytes.data());
+      lengths.push_back(static_cast<int>(param.bytes.size()));
+      formats.push_back(param.binary ? 1 : 0);
+    }
+    const std::string sql =
+        "INSERT INTO " + info->quoted +
+        (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")") +
+        " RETURNING *";
+    // Prepared once per set of assigned columns. A refused row inside a batch ends the batch
+    // (no savepoint per row: thousands of them would slow every reader of the server); on a
+    // read-only connection the refusal must not end the snapshot, so it runs guarded there.
+    const char* prepared = nullptr;
+    if (!readOnly_) {
+      std::string& name = info->inserts[assigned];
+      if (name.empty()) {
+        const std::string wanted = "zema_insert_" + std::to_string(++statementCount_);
+        Result made(PQprepare(conn_, wanted.c_str(), sql.c_str(), 0, nullptr));
+        if (!made.ok()) {
+          info->inserts.erase(assigned);
+          return FailResult(made, site);
+        }
+        name = wanted;
+      }
+      prepared = name.c_str();
+    }
+    Result result(Exec(sql.c_str(), static_cast<int>(params.size()), data.data(), lengths.data(),
+                       formats.data(), prepared, readOnly_));
+    if (result.status() != PGRES_TUPLES_OK || PQntuples(result.result) != 1 ||
+        PQnfields(result.result) != static_cast<int>(columns.size()))
+      return result.ok() ? Fail(E_FAIL, {site.iid, kSource}, "The row was not stored.")
+                         : FailResult(result, site);
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (!columns[i].rowId || !assigned[i]) continue;
+      const char* args[3] = {info->quoted.c_str(), params[paramOf[i]].bytes.c_str(),
+                             columns[i].name.c_str()};
+      Result advanced(Exec(kAdvanceSequence, 3, args, nullptr, nullptr, nullptr));
+      if (!advanced.ok()) return FailResult(advanced, site);
+    }
+    PQclear(lastInsert_);
+    lastInsert_ = result.release();
+    insertScratch_.resize(columns.size());
+    stored->assign(columns.size(), StoredValue());
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const int c = static_cast<int>(i);
+      if (PQgetisnull(lastInsert_, 0, c)) continue;
+      (*stored)[i] = DecodeValue(DecodeFor(PQftype(lastInsert_, c)), PQgetvalue(lastInsert_, 0, c),
+                                 PQgetlength(lastInsert_, 0, c), &insertScratch_[i]);
+    }
+    return S_OK;
+  }
+
+  HRESULT Begin(const ErrorSite& site) override {
+    if (readOnly_) return Fail(E_FAIL, {site.iid, kSource}, "A read-only connection cannot write.");
+    if (inBatch_)
+      return Fail(adErrObjectOpen, {site.iid, kSource}, "A transaction is already open.");
+    if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
+    const std::string begin = "BEGIN; SET LOCAL lock_timeout = " + std::to_string(kLockWaitMs) +
+                              "; SELECT pg_advisory_xact_lock(" + std::to_string(kBatchLock) + ")";
+    Result result(PQexec(conn_, begin.c_str()));
+    if (!result.ok()) {
+      Result undo(PQexec(conn_, "ROLLBACK"));
+      return FailResult(result, site);
+    }
+    inBatch_ = true;
+    return S_OK;
+  }
+
+  HRESULT Commit(const ErrorSite& site) override {
+    if (!inBatch_) return Fail(E_FAIL, {site.iid, kSource}, "No transaction is open.");
+    inBatch_ = false;
+    if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
+    Result result(PQexec(conn_, "COMMIT"));
+    if (!result.ok()) return FailResult(result, site);
+    // A transaction that failed ends with a ROLLBACK even when asked to commit.
+    if (std::strcmp(PQcmdStatus(result.result), "COMMIT") != 0)
+      return Fail(E_FAIL, {site.iid, kSource}, "The transaction was rolled back.");
+    return S_OK;
+  }
+
+  HRESULT Rollback(const ErrorSite& site) override {
+    inBatch_ = false;
+    if (PQstatus(conn_) != CONNECTION_OK) return S_OK;  // the server ended it with the session
+    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return S_OK;
+    Result result(PQexec(conn_, "ROLLBACK"));
+    if (!result.ok()) return FailResult(result, site);
+    return S_OK;
+  }
+
+  bool InTransaction() const override {
+    return inBatch_ && PQstatus(conn_) == CONNECTION_OK &&
+           PQtransactionStatus(conn_) != PQTRANS_INERROR;
+  }
+
+  HRESULT FailResult(const Result& result, const ErrorSite& site) {
+    if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
+    const char* primary = result.result != nullptr
+                              ? PQresultErrorField(result.result, PG_DIAG_MESSAGE_PRIMARY)
+                              : nullptr;
+    const std::string message = primary != nullptr ? primary : TrimMessage(PQerrorMessage(conn_));
+    return Fail(CodeOf(result.state()), {site.iid, kSource}, Clean(message),
+                KindOf(result.state()));
+  }
+
+ private:
+  // Mode 1's snapshot or a batch: statements run under a savepoint.
+  bool Guarded() const { return readOnly_ || inBatch_; }
+
+  std::string Clean(std::string message) const {
+    for (const std::string& secret : secrets_) message = Scrub(std::move(message), secret);
+    return message;
+  }
+
+  HRESULT FailLost(const ErrorSite& site) {
+    const std::string message = TrimMessage(PQerrorMessage(conn_));
+    return Fail(E_FAIL, {site.iid, kSource},
+                Clean("The connection to the PostgreSQL server '" + host_ + "', database '" +
+                      database_ + "' was lost" + (message.empty() ? "" : ": " + message) + "."));
+  }
+
+  // A mode 2 connection outside a batch that lost its server connects again, so that the next
+  // call after the server is back works. Within a transaction the loss is final.
+  HRESULT EnsureConnected(const ErrorSite& site) {
+    if (PQstatus(conn_) == CONNECTION_OK) return S_OK;
+    if (Guarded()) {
+      inBatch_ = false;
+      return FailLost(site);
+    }
+    PQreset(conn_);
+    if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
+    for (auto& table : tables_) table.second.inserts.clear();
+    return Start(site);
+  }
+
+  // Runs one statement and returns its result. Inside a transaction the statement runs under a
+  // savepoint, sent with it in one pipeline; a failure rolls back to the savepoint, so the
+  // transaction goes on as before the statement.
+  PGresult* Exec(const char* sql, int count, const char* const* values, const int* lengths,
+                 const int* formats, const char* prepared, bool guard = false) {
+    if (!guard || !Guarded()) {
+      if (prepared != nullptr)
+        return PQexecPrepared(conn_, prepared, count, values, lengths, formats, 0);
+      return PQexecParams(conn_, sql, count, nullptr, values, lengths, formats, 0);
+    }
+    if (PQenterPipelineMode(conn_) != 1) return nullptr;
+    bool sent = PQsendQueryParams(conn_, "SAVEPOINT zema_statement", 0, nullptr, nullptr, nullptr,
+                                  nullptr, 0) == 1;
+    if (sent)
+      sent =
+          (prepared != nullptr
+               ? PQsendQueryPrepared(conn_, prepared, count, values, lengths, formats, 0)
+               : PQsendQueryParams(conn_, sql, count, nullptr, values, lengths, formats, 0)) == 1;
+    if (sent)
+      sent = PQsendQueryParams(conn_, "RELEASE SAVEPOINT zema_statement", 0, nullptr, nullptr,
+                               nullptr, nullptr, 0) == 1;
+    if (sent) sent = PQpipelineSync(conn_) == 1;
+    PGresult* main = nullptr;
+    bool failed = !sent;
+    // Results: the savepoint's, the statement's, the release's, each ended by a null; then the
+    // synchronisation point.
+    int query = 0;
+    for (int nulls = 0; sent && nulls < 8;) {
+      PGresult* result = PQgetResult(conn_);
+      if (result == nullptr) {
+        ++query;
+        ++nulls;
+        if (PQstatus(conn_) != CONNECTION_OK) break;
+        continue;
+      }
+      const ExecStatusType status = PQresultStatus(result);
+      if (status == PGRES_PIPELINE_SYNC) {
+        PQclear(result);
+        break;
+      }
+      if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) failed = true;
+      if (query == 1 && main == nullptr)
+        main = result;
+      else if (main == nullptr && status == PGRES_FATAL_ERROR)
+        main = result;  // the savepoint failed: its error stands for the statement's
+      else
+        PQclear(result);
+    }
+    PQexitPipelineMode(conn_);
+    if (failed && PQstatus(conn_) == CONNECTION_OK) {
+      Result undo(
+          PQexec(conn_, "ROLLBACK TO SAVEPOINT zema_statement; RELEASE SAVEPOINT zema_statement"));
+    }
+    return main;
+  }
+
+  HRESULT LoadNames(const ErrorSite& site) {
+    Result result(Exec(kNamesQuery, 0, nullptr, nullptr, nullptr, nullptr));
+    if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
+    names_.clear();
+    for (int row = 0; row < PQntuples(result.result); ++row) {
+      const std::string name = PQgetvalue(result.result, row, 0);
+      names_[LowerAscii(name)].push_back(name);
+    }
+    namesLoaded_ = true;
+    return S_OK;
+  }
+
+  std::string LookupName(std::string_view word) const {
+    auto found = names_.find(LowerAscii(word));
+    if (found == names_.end()) return std::string();
+    for (const std::string& spelling : found->second)
+      if (spelling == word) return spelling;
+    return found->second.front();
+  }
+
+  HRESULT Table(const std::string& table, TableInfo** info, const ErrorSite& site) {
+    const std::string plain = Unquote(table);
+    auto found = tables_.find(plain);
+    if (found != tables_.end()) {
+      *info = &found->second;
+      return S_OK;
+    }
+    if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
+    // The first table opened reads the columns of every table the session sees, in one query
+    // (a Load opens them all); a table not among them is looked up by its name.
+    if (!allTablesRead_) {
+      Result all(Exec(kAllColumnsQuery, 0, nullptr, nullptr, nullptr, nullptr));
+      if (all.status() != PGRES_TUPLES_OK) return FailResult(all, site);
+      const int rows = PQntuples(all.result);
+      for (int begin = 0; begin < rows;) {
+        int end = begin + 1;
+        while (end < rows &&
+               std::strcmp(PQgetvalue(all.result, end, 0), PQgetvalue(all.result, begin, 0)) == 0)
+          ++end;
+        TableInfo made = MakeTable(all.result, begin, end);
+        const std::string name = PQgetvalue(all.result, begin, 1);
+        tables_.emplace(name, std::move(made));
+        begin = end;
+      }
+      allTablesRead_ = true;
+      found = tables_.find(plain);
+      if (found == tables_.end()) {
+        // Jet compared names without case.
+        const std::string lower = LowerAscii(plain);
+        for (auto it = tables_.begin(); it != tables_.end() && found == tables_.end(); ++it)
+          if (LowerAscii(it->first) == lower) found = it;
+        if (found != tables_.end()) found = tables_.emplace(plain, found->second).first;
+      }
+      if (found != tables_.end()) {
+        *info = &found->second;
+        return S_OK;
+      }
+    }
+    const std::string quoted = Quote(plain);
+    const char* args[2] = {quoted.c_str(), plain.c_str()};
+    Result result(Exec(kColumnsQuery, 2, args, nullptr, nullptr, nullptr));
+    if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
+    const int rows = PQntuples(result.result);
+    if (rows == 0)
+      return Fail(DB_E_NOTABLE, {site.iid, kSource}, "relation \"" + plain + "\" does not exist");
+    auto placed = tables_.emplace(plain, MakeTable(result.result, 0, rows)).first;
+    *info = &placed->second;
+    return S_OK;
+  }
+
+  // A table from rows [begin, end) of a columns query (one row per column).
+  TableInfo MakeTable(const PGresult* result, int begin, int end) {
+    TableInfo made;
+    made.oid = static_cast<Oid>(strtoul(PQgetvalue(result, begin, 0), nullptr, 10));
+    made.quoted = Quote(PQgetvalue(result, begin, 1));
+    std::vector<std::pair<int, std::string>> keys;
+    std::vector<std::string> declared;
+    for (int row = begin; row < end; ++row) {
+      Column column;
+      column.name = PQgetvalue(result, row, 3);
+      column.wideName = Utf8ToUtf16(column.name);
+      const std::string type = PQgetvalue(result, row, 4);
+      const size_t position = static_cast<size_t>(atoi(PQgetvalue(result, row, 2)));
+      if (declared.size() < position) declared.resize(position);
+      if (position > 0) declared[position - 1] = type;
+      column.type = ColumnTypeOf(type);
+      const bool notNull = PQgetvalue(result, row, 5)[0] == 't';
+      column.rowId = PQgetvalue(result, row, 6)[0] == 't';
+      column.type.counter = column.rowId;
+      const bool key = !PQgetisnull(result, row, 7);
+      if (key) keys.emplace_back(atoi(PQgetvalue(result, row, 7)), column.name);
+      column.attributes = BaseAttributes(column.type) | adFldUpdatable;
+      if (!notNull && !column.rowId) column.attributes |= adFldIsNullable | adFldMayBeNull;
+      if (column.rowId) column.attributes |= adFldRowID | (key ? adFldKeyColumn : 0);
+      made.columns.push_back(std::move(column));
+    }
+    std::sort(keys.begin(), keys.end());
+    made.select = "SELECT * FROM " + made.quoted;
+    for (size_t k = 0; k < keys.size(); ++k)
+      made.select += (k == 0 ? " ORDER BY " : ", ") + Quote(keys[k].second);
+    declared_[made.oid] = std::move(declared);
+    return made;
+  }
+
+  // The columns of a statement's rows; a column of a table gets the table's declared type.
+  HRESULT ResultColumns(const PGresult* result, std::vector<Column>* columns,
+                        const ErrorSite& site) {
+    columns->clear();
+    const int count = PQnfields(result);
+    for (int c = 0; c < count; ++c) {
+      Column column;
+      column.name = PQfname(result, c);
+      column.wideName = Utf8ToUtf16(column.name);
+      std::string declared = DeclaredOfType(PQftype(result, c), PQfmod(result, c));
+      const Oid table = PQftable(result, c);
+      const int position = PQftablecol(result, c);
+      if (table != InvalidOid && position > 0) {
+        auto found = declared_.find(table);
+        if (found == declared_.end()) {
+          const std::string oid = std::to_string(table);
+          const char* args[1] = {oid.c_str()};
+          Result types(Exec(kDeclaredQuery, 1, args, nullptr, nullptr, nullptr));
+          if (types.status() != PGRES_TUPLES_OK) return FailResult(types, site);
+          std::vector<std::string> byPosition;
+          for (int row = 0; row < PQntuples(types.result); ++row) {
+            const size_t at = static_cast<size_t>(atoi(PQgetvalue(types.result, row, 0)));
+            if (byPosition.size() < at) byPosition.resize(at);
+            byPosition[at - 1] = PQgetvalue(types.result, row, 1);
+          }
+          found = declared_.emplace(table, std::move(byPosition)).first;
+        }
+        if (static_cast<size_t>(position) <= found->second.size() &&
+            !found->second[static_cast<size_t>(position) - 1].empty())
+          declared = found->second[static_cast<size_t>(position) - 1];
+      }
+      column.type = ColumnTypeOf(declared);
+      column.attributes = BaseAttributes(column.type) | adFldIsNullable | adFldMayBeNull;
+      columns->push_back(std::move(column));
+    }
+    return S_OK;
+  }
+
+  PGconn* conn_;
+  bool readOnly_;
+  bool inBatch_ = false;
+  bool namesLoaded_ = false;
+  bool allTablesRead_ = false;
+  std::string host_, database_;
+  std::vector<std::string> secrets_;
+  std::unordered_map<std::string, TableInfo> tables_;
+  std::unordered_map<Oid, std::vector<std::string>> declared_;
+  std::unordered_map<std::string, std::vector<std::string>> names_;
+  long statementCount_ = 0;
+  PGresult* lastInsert_ = nullptr;
+  std::vector<std::string> insertScratch_;
+};
+
+std::string OptionValue(const PQconninfoOption* options, const char* keyword) {
+  for (const PQconninfoOption* option = options; option != nullptr && option->keyword != nullptr;
+       ++option)
+    if (std::strcmp(option->keyword, keyword) == 0 && option->val != nullptr) return option->val;
+  return std::string();
+}
+
+}  // namespace
+
+bool ServesDataSource(std::string_view dataSource) {
+  while (!dataSource.empty() && (dataSource.front() == ' ' || dataSource.front() == '\t'))
+    dataSource.remove_prefix(1);
+  const std::string lower = LowerAscii(dataSource.substr(0, 13));
+  return lower.rfind("postgresql://", 0) == 0 || lower.rfind("postgres://", 0) == 0;
+}
+
+HRESULT OpenConnection(const EngineOpenRequest& request,
+                       std::unique_ptr<EngineConnection>* connection) {
+  const ErrorSite site = {&IID_Connection, kSource};
+  const std::string& uri = request.dataSource;
+  std::vector<std::string> secrets = PasswordsIn(uri);
+  auto clean = [&secrets](std::string text) {
+    for (const std::string& secret : secrets) text = Scrub(std::move(text), secret);
+    return text;
+  };
+  char* parseError = nullptr;
+  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &parseError);
+  if (options == nullptr) {
+    const std::string why = TrimMessage(parseError != nullptr ? parseError : "out of memory");
+    PQfreemem(parseError);
+    return Fail(E_FAIL, site,
+                clean("The Data Source '" + MaskDataSource(uri) +
+                      "' is not a PostgreSQL URI that can be used: " + why));
+  }
+  std::string host = OptionValue(options, "host");
+  if (host.empty()) host = OptionValue(options, "hostaddr");
+  std::string database = OptionValue(options, "dbname");
+  const std::string password = OptionValue(options, "password");
+  PQconninfoFree(options);
+  if (!password.empty()) secrets.push_back(password);
+
+  // The URI's own settings win over the timeout; the client encoding is always UTF-8, the text
+  // of every value.
+  const std::string timeout = std::to_string(request.timeoutSeconds);
+  const char* keywords[] = {"connect_timeout", "dbname", "client_encoding",
+                            "fallback_application_name", nullptr};
+  const char* values[] = {timeout.c_str(), uri.c_str(), "UTF8", "ZEMATagAcs", nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, 1);
+  if (conn == nullptr) return Fail(E_OUTOFMEMORY, site, "Out of memory.");
+  // What libpq settled on, environment and defaults included.
+  if (PQhost(conn) != nullptr && *PQhost(conn) != '\0') host = PQhost(conn);
+  if (PQdb(conn) != nullptr && *PQdb(conn) != '\0') database = PQdb(conn);
+  if (PQstatus(conn) != CONNECTION_OK) {
+    const std::string why = TrimMessage(PQerrorMessage(conn));
+    PQfinish(conn);
+    return Fail(E_FAIL, site,
+                clean("Could not connect to the PostgreSQL server '" + host + "', database '" +
+                      database + "': " + why));
+  }
+  auto made =
+      std::make_unique<PgConnection>(conn, request.readOnly, host, database, std::move(secrets));
+  if (HRESULT hr = made->Start(site); FAILED(hr)) return hr;
+  *connection = std::move(made);
+  return S_OK;
+}
+
+}  // namespace pg
+}  // namespace ado
+}  // namespace platform

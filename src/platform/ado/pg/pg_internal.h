@@ -1,0 +1,77 @@
+// What the files of the PostgreSQL engine share: column types, values between server text and
+// StoredValue or VARIANT, and the translation of Jet statements.
+#ifndef ZEMA_PLATFORM_ADO_PG_PG_INTERNAL_H
+#define ZEMA_PLATFORM_ADO_PG_PG_INTERNAL_H
+
+#include <libpq-fe.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ado/engine.h"
+
+namespace platform {
+namespace ado {
+namespace pg {
+
+// How the server's text of a column becomes a StoredValue, by the column's base type.
+enum class Decode : unsigned char {
+  kText,
+  kInteger,
+  kBoolean,
+  kFloat4,
+  kFloat8,
+  kMoney,
+  kTimestamp,
+  kTime,
+  kBytea,
+};
+
+Decode DecodeFor(Oid type);
+// The stored value of one cell; *scratch holds decoded bytes where the value needs them.
+StoredValue DecodeValue(Decode decode, const char* text, int length, std::string* scratch);
+
+// The type of a column declared as the server names it (format_type: "integer",
+// "character varying(31)", "currency", "public.byte", ...).
+ColumnType ColumnTypeOf(std::string_view declared);
+// The declared name of a base type and its modifier, for columns that come from no table.
+std::string DeclaredOfType(Oid type, int typmod);
+
+// A parameter's text (or bytes, for binary data) from a value converted to its column's type.
+struct Param {
+  bool null = true;
+  bool binary = false;
+  std::string bytes;
+};
+void EncodeParam(const VARIANT& value, Param* param);
+
+// A statement translated for the server.
+struct Translation {
+  std::string literal;                // Jet's forms rewritten, literals as written
+  std::string parameterized;          // the same with integer and text literals as $n
+  std::vector<std::string> literals;  // the values of $1, $2, ... as text
+  bool canParameterize = false;       // false: run `literal`
+  bool changesSchema = false;         // CREATE, ALTER, DROP, ...
+  bool empty = false;                 // nothing but blanks and comments
+  bool several = false;               // more than one statement
+};
+// Names of tables and columns as the server spells them, looked up case-insensitively: the
+// spelling, or "" for a word that names none.
+using NameLookup = std::function<std::string(std::string_view word)>;
+// Rewrites Jet's "DELETE * FROM" as "DELETE FROM", [bracketed] and `quoted` names as "quoted"
+// ones, and quotes every bare word that names a table or column in another case than lower
+// case, so that names keep their case as Jet's did.
+Translation TranslateStatement(std::string_view sql, const NameLookup& lookup);
+
+// A name quoted for the server ("Tag Types" -> "\"Tag Types\"").
+std::string Quote(std::string_view name);
+// A table name as given (brackets, double or back quotes around it taken off).
+std::string Unquote(std::string_view name);
+
+}  // namespace pg
+}  // namespace ado
+}  // namespace platform
+
+#endif

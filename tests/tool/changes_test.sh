@@ -1,0 +1,308 @@
+#!/usr/bin/env bash
+# Drives zematag's change-tracking commands (audit, log, watch, diff, apply) as a user would.
+# Usage: changes_test.sh CASE ZEMATAG EXAMPLE_DIR
+set -euo pipefail
+
+case_name=$1
+ZEMATAG=$2
+EXAMPLE=$3
+work=$(mktemp -d)
+background=
+trap '[ -n "$background" ] && kill "$background" 2>/dev/null; rm -rf "$work"' EXIT
+cd "$work"
+mkdir -p empty-nls
+export HVK_NLS_DIR=$work/empty-nls
+
+fail() {
+  echo "FAILED [$case_name]: $*" >&2
+  exit 1
+}
+run_ok() {
+  "$ZEMATAG" "$@" >out.txt 2>err.txt || fail "zematag $* exited $? ($(head -3 err.txt))"
+}
+run_fails() {
+  local status=0
+  "$ZEMATAG" "$@" >out.txt 2>err.txt || status=$?
+  [ "$status" -ne 0 ] || fail "zematag $* succeeded, expected a failure"
+  [ "$status" -lt 128 ] || fail "zematag $* died with signal $((status - 128))"
+  grep -q -i -E 'terminate|abort|stack|Sanitizer' err.txt && fail "zematag $* crashed: $(cat err.txt)"
+  return 0
+}
+contains() {
+  grep -q -F -- "$2" "$1" || fail "$1 lacks '$2'; it holds:
+$(head -40 "$1")"
+}
+lacks() {
+  if grep -q -F -- "$2" "$1"; then fail "$1 holds '$2'"; fi
+}
+plant_db() {  # plant_db DB [init options]: the example plant, imported
+  local db=$1
+  shift
+  "$ZEMATAG" init "$db" --types "$EXAMPLE/types.ini" "$@" >/dev/null
+  "$ZEMATAG" import "$db" "$EXAMPLE/tags.csv" >/dev/null
+}
+q() { sqlite3 "$@"; }
+# The content of a database, committed rows included, as one hash.
+content() { sqlite3 "$1" .dump | md5sum; }
+# A copy of a database with everything committed to it (its WAL may still hold the last writes).
+copy_db() {
+  rm -f "$2" "$2-wal" "$2-shm"
+  sqlite3 "$1" ".backup '$2'"
+}
+
+case "$case_name" in
+
+audit)
+  # A trail from the start: every row the import stored, with who stored it.
+  plant_db plant.db --audit
+  tags=$(q plant.db "SELECT count(*) FROM Tags")
+  [ "$(q plant.db "SELECT count(*) FROM AuditLog WHERE TableName = 'Tags' AND Operation = 'insert'")" = "$tags" ] ||
+    fail "not every stored tag is in the trail"
+  [ "$(q plant.db "SELECT count(DISTINCT OsUser || Host || Program) FROM AuditLog")" = 1 ] || fail "mixed identities"
+  [ "$(q plant.db "SELECT Program FROM AuditLog LIMIT 1")" = zematag ] || fail "program not recorded"
+  [ "$(q plant.db "SELECT OsUser FROM AuditLog LIMIT 1")" = "$(id -un)" ] || fail "user not recorded"
+  [ "$(q plant.db "SELECT Host FROM AuditLog LIMIT 1")" = "$(hostname)" ] || fail "host not recorded"
+
+  # A deletion records the values it removed, under the tag's name, in the same commits.
+  run_ok delete plant.db TIC-101
+  run_ok log plant.db --tag TIC-101
+  contains out.txt "insert Tags  TIC-101"
+  contains out.txt "delete Tags  TIC-101"
+  contains out.txt "delete PIDController  TIC-101"
+  contains out.txt "delete HMIInfo  TIC-101"
+  contains out.txt 'TagDesc="Feed tank T-101 temperature control"'
+  lacks out.txt "TT-101"
+  run_ok log plant.db --since 2999-01-01
+  [ ! -s out.txt ] || fail "entries from the future"
+  run_ok log plant.db --since "$(date -u +%Y-%m-%d)"
+  [ "$(wc -l <out.txt)" -eq "$(q plant.db 'SELECT count(*) FROM AuditLog')" ] || fail "--since today lost entries"
+  run_fails log plant.db --since yesterday
+  contains err.txt "YYYY-MM-DD"
+
+  # The trail cannot be rewritten, not even with the stock tool.
+  before=$(q plant.db "SELECT count(*), max(AuditID) FROM AuditLog")
+  q plant.db "DELETE FROM AuditLog" 2>/dev/null && fail "the trail could be emptied"
+  q plant.db "UPDATE AuditLog SET OsUser = 'someone'" 2>/dev/null && fail "the trail could be edited"
+  [ "$(q plant.db "SELECT count(*), max(AuditID) FROM AuditLog")" = "$before" ] || fail "the trail changed"
+
+  # Enabling it later: on the plant without a trail, every later write is recorded.
+  plant_db late.db
+  run_fails log late.db
+  contains err.txt "no audit trail"
+  run_ok audit enable late.db
+  contains out.txt "enabled"
+  run_ok audit enable late.db
+  contains out.txt "already"
+  run_ok delete late.db FIC-102
+  [ "$(q late.db "SELECT count(*) FROM AuditLog WHERE TagName = 'FIC-102' AND Operation = 'delete'")" -ge 2 ] ||
+    fail "the deletion is not in the late trail"
+  ;;
+
+audit_wrong_columns)
+  # An AuditLog that is not ours: nothing is written, and the reason is said.
+  plant_db plant.db
+  q plant.db "CREATE TABLE AuditLog (Who TEXT, What TEXT)"
+  before=$(q plant.db "SELECT count(*) FROM Tags")
+  run_fails delete plant.db TIC-101
+  contains err.txt "AuditLog has the wrong columns (Who, What)"
+  printf 'TagName,TagType,TagDesc\nNEW-1,PIDController,x\n' >new.csv
+  run_fails import plant.db new.csv
+  contains err.txt "AuditLog has the wrong columns"
+  [ "$(q plant.db "SELECT count(*) FROM Tags")" = "$before" ] || fail "a tag was written"
+  run_fails audit enable plant.db
+  contains err.txt "wrong columns"
+  run_fails log plant.db
+  contains err.txt "wrong columns"
+  # Reading is not affected.
+  run_ok list plant.db
+  contains out.txt "TIC-101"
+  ;;
+
+watch)
+  plant_db plant.db
+  run_ok watch plant.db --once
+  first=$(cat out.txt)
+  [ "$first" = "$(q plant.db 'SELECT Generation FROM ConfigGeneration')" ] || fail "watch --once is not the counter"
+  run_ok watch plant.db --once
+  [ "$(cat out.txt)" = "$first" ] || fail "the generation moved without a write"
+  run_ok delete plant.db TIC-101
+  run_ok watch plant.db --once
+  [ "$(cat out.txt)" != "$first" ] || fail "the generation did not move after a delete"
+  run_fails watch missing.db --once
+  contains err.txt "missing.db"
+
+  # The running watch prints a line when another program commits.
+  "$ZEMATAG" watch plant.db --interval 0.1 >watch.txt 2>&1 &
+  background=$!
+  for _ in $(seq 50); do [ -s watch.txt ] && break; sleep 0.1; done
+  "$ZEMATAG" delete plant.db FIC-102 >/dev/null
+  for _ in $(seq 50); do grep -q changed watch.txt && break; sleep 0.1; done
+  kill "$background"
+  background=
+  contains watch.txt "generation"
+  contains watch.txt "(changed)"
+  ;;
+
+diff)
+  plant_db a.db
+  copy_db a.db b.db
+  # b: one tag deleted, one described anew, a display unit and a value changed, one tag added.
+  "$ZEMATAG" delete b.db TIC-101 >/dev/null
+  q b.db "UPDATE Tags SET TagDesc = 'changed' WHERE TagName = 'TT-101';
+    UPDATE HMIInfo SET EU = 'K' WHERE FieldName = 'PV' AND TagID = (SELECT TagID FROM Tags WHERE TagName = 'FIC-102');
+    UPDATE PIDController SET SP = 99 WHERE TagID = (SELECT TagID FROM Tags WHERE TagName = 'FIC-102');"
+  printf 'TagName,TagType,TagDesc,PV\nNEW-1,PIDController,new one,1.5\n' >new.csv
+  "$ZEMATAG" import b.db new.csv >/dev/null
+  run_fails diff a.db b.db
+  [ ! -s err.txt ] || fail "differences are not errors: $(cat err.txt)"
+  contains out.txt "+ NEW-1  PIDController"
+  contains out.txt "- TIC-101  PIDController"
+  contains out.txt "~ FIC-102"
+  grep -q -E '^    PIDController\.SP +26\.92 +→ 99$' out.txt || fail "value change not aligned: $(cat out.txt)"
+  grep -q -E '^    HMIInfo\[PV\]\.EU +"m3/h" +→ "K"$' out.txt || fail "display change: $(cat out.txt)"
+  contains out.txt 'Tags.TagDesc  "Feed tank T-101 temperature transmitter" → "changed"'
+  contains out.txt "1 added, 1 removed, 2 changed, 297 unchanged"
+  lacks out.txt $'\033'
+  run_fails diff a.db b.db --format json
+  python3 - out.txt <<'PY'
+import json, sys
+d = json.load(open(sys.argv[1]))
+assert [t["name"] for t in d["tags"]["added"]] == ["NEW-1"], d["tags"]["added"]
+assert [t["name"] for t in d["tags"]["removed"]] == ["TIC-101"]
+changed = {t["name"]: t["changes"] for t in d["tags"]["changed"]}
+assert {"table": "PIDController", "column": "SP", "old": 26.92, "new": 99} in changed["FIC-102"], changed
+assert {"table": "HMIInfo", "field": "PV", "column": "EU", "old": "m3/h", "new": "K"} in changed["FIC-102"]
+assert d["summary"] == {"added": 1, "removed": 1, "changed": 2, "unchanged": 297, "typeChanges": 0}
+PY
+  # Same content, other TagIDs: tags are matched by name.
+  "$ZEMATAG" init c.db --types "$EXAMPLE/types.ini" >/dev/null
+  printf 'TagName,TagType\nFILLER,Motor\n' >filler.csv
+  "$ZEMATAG" import c.db filler.csv >/dev/null
+  "$ZEMATAG" import c.db "$EXAMPLE/tags.csv" >/dev/null
+  "$ZEMATAG" delete c.db FILLER >/dev/null
+  run_ok diff a.db c.db
+  contains out.txt "0 added, 0 removed, 0 changed, 300 unchanged"
+  # Types added and removed.
+  printf '[Valve2]\nid = 40\nfield = Open BIT\n' >extra.ini
+  cat "$EXAMPLE/types.ini" extra.ini >more.ini
+  "$ZEMATAG" init d.db --types more.ini >/dev/null
+  run_fails diff a.db d.db
+  contains out.txt "+ type Valve2 (id 40)"
+  run_fails diff d.db a.db
+  contains out.txt "- type Valve2 (id 40)"
+  run_fails diff a.db missing.db
+  contains err.txt "missing.db"
+  ;;
+
+apply)
+  plant_db a.db
+  copy_db a.db b.db
+  "$ZEMATAG" delete b.db TIC-101 >/dev/null
+  q b.db "UPDATE Tags SET TagDesc = 'changed' WHERE TagName = 'TT-101';
+    UPDATE PIDController SET SP = 99 WHERE TagID = (SELECT TagID FROM Tags WHERE TagName = 'FIC-102');"
+  printf 'TagName,TagType,TagDesc,PV,PV.EU\nNEW-1,PIDController,new one,1.5,bar\n' >new.csv
+  "$ZEMATAG" import b.db new.csv >/dev/null
+  run_fails diff a.db b.db --changeset ab.cs
+  [ -s ab.cs ] || fail "no change set written"
+
+  # A third database that agrees with a: afterwards it agrees with b, and its trail says so.
+  "$ZEMATAG" init c.db --types "$EXAMPLE/types.ini" --audit >/dev/null
+  "$ZEMATAG" import c.db "$EXAMPLE/tags.csv" >/dev/null
+  generation=$("$ZEMATAG" watch c.db --once)
+  run_ok apply ab.cs c.db
+  contains out.txt "applied"
+  run_ok diff c.db b.db
+  [ "$("$ZEMATAG" watch c.db --once)" != "$generation" ] || fail "apply did not move the generation"
+  run_ok log c.db --tag FIC-102
+  contains out.txt "update PIDController  FIC-102"
+  contains out.txt "SP: 26.92 → 99.0"
+  run_ok log c.db --tag TIC-101
+  contains out.txt "delete Tags  TIC-101"
+  contains out.txt "delete PIDController  TIC-101"
+  run_ok show c.db NEW-1
+  contains out.txt "bar"
+
+  # Applied twice: every change meets what it already made; nothing is written.
+  before=$(content c.db)
+  run_fails apply ab.cs c.db
+  contains err.txt "tag NEW-1: the target already has the Tags row that the change set adds"
+  contains err.txt "tag TIC-101: the target has no Tags row to delete"
+  contains err.txt "tag FIC-102: PIDController.SP is 99 in the target, the change set expects 26.92"
+  contains err.txt "nothing applied"
+  [ "$(content c.db)" = "$before" ] || fail "a refused apply changed the file"
+
+  # A target changed since the diff: refused, naming tag and column, unless forced.
+  copy_db a.db e.db
+  q e.db "UPDATE Tags SET TagDesc = 'someone else' WHERE TagName = 'TT-101'"
+  run_fails apply ab.cs e.db
+  contains err.txt 'tag TT-101: Tags.TagDesc is "someone else" in the target, the change set expects "Feed tank T-101 temperature transmitter"'
+  [ "$(grep -c '^zematag: tag' err.txt)" -eq 1 ] || fail "only one conflict expected: $(cat err.txt)"
+  [ "$(q e.db "SELECT count(*) FROM Tags WHERE TagName = 'NEW-1'")" = 0 ] || fail "half applied"
+  run_ok apply ab.cs e.db --force
+  contains out.txt "forced: tag TT-101"
+  run_ok diff e.db b.db
+
+  # A change set for another schema: refused before anything is written.
+  sed 's/^field *= *SP *DOUBLE/field = SP LONG/' "$EXAMPLE/types.ini" >other.ini
+  "$ZEMATAG" init f.db --types other.ini >/dev/null
+  "$ZEMATAG" import f.db "$EXAMPLE/tags.csv" >/dev/null 2>&1 || true  # SP values are not whole
+  before=$(content f.db)
+  run_fails apply ab.cs f.db
+  contains err.txt "is a change set for another schema than f.db: type PIDController has fields"
+  [ "$(content f.db)" = "$before" ] || fail "a refused apply changed the file"
+
+  # Cut short anywhere, or not a change set at all: refused, nothing written.
+  copy_db a.db g.db
+  before=$(content g.db)
+  size=$(stat -c %s ab.cs)
+  for cut in 0 1 7 40 $((size / 3)) $((size / 2)) $((size - 20)) $((size - 1)); do
+    head -c "$cut" ab.cs >cut.cs
+    run_fails apply cut.cs g.db
+    contains err.txt "not a complete change set"
+  done
+  run_fails apply "$EXAMPLE/types.ini" g.db
+  contains err.txt "not a complete change set"
+  run_fails apply missing.cs g.db
+  contains err.txt "missing.cs"
+  [ "$(content g.db)" = "$before" ] || fail "a refused apply changed the file"
+  ;;
+
+apply_killed)
+  # kill -9 in the middle of apply: the target is as before or fully applied, never half.
+  plant_db a.db
+  copy_db a.db b.db
+  python3 -c "
+print('TagName,TagType,TagDesc,PV,PV.EU')
+for i in range(4000): print(f'BIG-{i},PIDController,big tag {i},{i}.5,bar')" >big.csv
+  "$ZEMATAG" import b.db big.csv >/dev/null
+  "$ZEMATAG" delete b.db TIC-101 TT-101 >/dev/null
+  run_fails diff a.db b.db --changeset ab.cs
+  before=0 after=0
+  for delay in 0.01 0.03 0.05 0.08 0.1 0.15 0.2 0.3 0.5 1.5; do
+    copy_db a.db t.db
+    "$ZEMATAG" apply ab.cs t.db >/dev/null 2>&1 &
+    pid=$!
+    sleep "$delay"
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    if "$ZEMATAG" diff a.db t.db >/dev/null 2>&1; then
+      before=$((before + 1))
+    elif "$ZEMATAG" diff b.db t.db >/dev/null 2>&1; then
+      after=$((after + 1))
+    else
+      "$ZEMATAG" diff a.db t.db | tail -1
+      fail "after kill -9 at ${delay}s the target is neither as before nor fully applied"
+    fi
+  done
+  echo "killed runs: $before left it as before, $after fully applied"
+  # The same change set, not interrupted, applies whole.
+  copy_db a.db t.db
+  run_ok apply ab.cs t.db
+  run_ok diff b.db t.db
+  ;;
+
+*)
+  fail "unknown case"
+  ;;
+esac
+echo "ok [$case_name]"

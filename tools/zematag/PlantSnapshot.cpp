@@ -1,0 +1,300 @@
+#include "PlantSnapshot.h"
+
+#include <fmt/format.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "Text.h"
+#include "ToolError.h"
+#include "Tracking.h"
+
+CCell CCell::FromSqlite(sqlite3_value* value) {
+  CCell cell;
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_INTEGER:
+      cell.kind = kInteger;
+      cell.integer = sqlite3_value_int64(value);
+      break;
+    case SQLITE_FLOAT:
+      cell.kind = kReal;
+      cell.real = sqlite3_value_double(value);
+      break;
+    case SQLITE_TEXT: {
+      cell.kind = kText;
+      const unsigned char* text = sqlite3_value_text(value);
+      cell.bytes.assign(reinterpret_cast<const char*>(text),
+                        static_cast<size_t>(sqlite3_value_bytes(value)));
+      break;
+    }
+    case SQLITE_BLOB: {
+      cell.kind = kBlob;
+      const void* blob = sqlite3_value_blob(value);
+      const int size = sqlite3_value_bytes(value);
+      if (size > 0) cell.bytes.assign(static_cast<const char*>(blob), static_cast<size_t>(size));
+      break;
+    }
+    default:
+      break;
+  }
+  return cell;
+}
+
+bool CCell::operator==(const CCell& other) const {
+  if (kind == kInteger && other.kind == kReal)
+    return static_cast<double>(integer) == other.real &&
+           static_cast<int64_t>(other.real) == integer;
+  if (kind == kReal && other.kind == kInteger) return other == *this;
+  if (kind != other.kind) return false;
+  switch (kind) {
+    case kNull:
+      return true;
+    case kInteger:
+      return integer == other.integer;
+    case kReal:
+      return real == other.real || (std::isnan(real) && std::isnan(other.real));
+    default:
+      return bytes == other.bytes;
+  }
+}
+
+std::string CCell::Shown() const {
+  switch (kind) {
+    case kNull:
+      return "NULL";
+    case kInteger:
+      return std::to_string(integer);
+    case kReal:
+      return fmt::format("{}", real);  // the shortest text that reads back exactly
+    case kText: {
+      std::string quoted = "\"";
+      for (char c : bytes) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        if (c == '\n') {
+          quoted += "\\n";
+          continue;
+        }
+        quoted += c;
+      }
+      return quoted + "\"";
+    }
+    default: {
+      std::string hex = "X'";
+      for (unsigned char c : bytes) hex += fmt::format("{:02x}", c);
+      return hex + "'";
+    }
+  }
+}
+
+std::string CTypeShape::FieldsText() const {
+  std::string text;
+  for (size_t i = 0; i < fields.size(); ++i)
+    text += (i == 0 ? "" : ", ") + fields[i].first + " " + fields[i].second;
+  return text;
+}
+
+const CTypeShape* CPlantSnapshot::TypeById(int64_t id) const {
+  for (const CTypeShape& type : types)
+    if (type.id == id) return &type;
+  return nullptr;
+}
+
+const CTypeShape* CPlantSnapshot::TypeByName(const std::string& name) const {
+  for (const CTypeShape& type : types)
+    if (EqualsNoCase(type.name, name)) return &type;
+  return nullptr;
+}
+
+void AppendCell(std::string* encoded, const CCell& cell) {
+  encoded->push_back(static_cast<char>(cell.kind));
+  switch (cell.kind) {
+    case CCell::kNull:
+      break;
+    case CCell::kInteger:
+      encoded->append(reinterpret_cast<const char*>(&cell.integer), sizeof(cell.integer));
+      break;
+    case CCell::kReal:
+      encoded->append(reinterpret_cast<const char*>(&cell.real), sizeof(cell.real));
+      break;
+    default: {
+      const uint32_t size = static_cast<uint32_t>(cell.bytes.size());
+      encoded->append(reinterpret_cast<const char*>(&size), sizeof(size));
+      encoded->append(cell.bytes);
+    }
+  }
+}
+
+std::vector<CCell> DecodeCells(const std::string& encoded) {
+  std::vector<CCell> cells;
+  size_t at = 0;
+  while (at < encoded.size()) {
+    CCell cell;
+    cell.kind = static_cast<CCell::Kind>(encoded[at++]);
+    switch (cell.kind) {
+      case CCell::kNull:
+        break;
+      case CCell::kInteger:
+        std::memcpy(&cell.integer, encoded.data() + at, sizeof(cell.integer));
+        at += sizeof(cell.integer);
+        break;
+      case CCell::kReal:
+        std::memcpy(&cell.real, encoded.data() + at, sizeof(cell.real));
+        at += sizeof(cell.real);
+        break;
+      default: {
+        uint32_t size = 0;
+        std::memcpy(&size, encoded.data() + at, sizeof(size));
+        at += sizeof(size);
+        cell.bytes.assign(encoded, at, size);
+        at += size;
+      }
+    }
+    cells.push_back(std::move(cell));
+  }
+  return cells;
+}
+
+namespace {
+
+// AppendCell(encoded, CCell::FromSqlite(value)) without the cell in between: the reader encodes
+// millions of values.
+void AppendValue(std::string* encoded, sqlite3_value* value) {
+  const int type = sqlite3_value_type(value);
+  switch (type) {
+    case SQLITE_INTEGER: {
+      const int64_t integer = sqlite3_value_int64(value);
+      encoded->push_back(static_cast<char>(CCell::kInteger));
+      encoded->append(reinterpret_cast<const char*>(&integer), sizeof(integer));
+      return;
+    }
+    case SQLITE_FLOAT: {
+      const double real = sqlite3_value_double(value);
+      encoded->push_back(static_cast<char>(CCell::kReal));
+      encoded->append(reinterpret_cast<const char*>(&real), sizeof(real));
+      return;
+    }
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      const char* bytes = type == SQLITE_TEXT
+                              ? reinterpret_cast<const char*>(sqlite3_value_text(value))
+                              : static_cast<const char*>(sqlite3_value_blob(value));
+      const uint32_t size = static_cast<uint32_t>(sqlite3_value_bytes(value));
+      encoded->push_back(static_cast<char>(type == SQLITE_TEXT ? CCell::kText : CCell::kBlob));
+      encoded->append(reinterpret_cast<const char*>(&size), sizeof(size));
+      if (size > 0) encoded->append(bytes, size);
+      return;
+    }
+    default:
+      encoded->push_back(static_cast<char>(CCell::kNull));
+  }
+}
+
+std::string Text(sqlite3_stmt* row, int i) {
+  const unsigned char* text = sqlite3_column_text(row, i);
+  return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
+// "TagDesc" when the table has that column (in any case), else "NULL": the diff compares what
+// is there and reads a missing column as NULL.
+std::string ColumnOrNull(const std::vector<std::pair<std::string, std::string>>& columns,
+                         const char* name) {
+  for (const auto& column : columns)
+    if (EqualsNoCase(column.first, name)) return tracking::Quoted(column.first);
+  return "NULL";
+}
+
+}  // namespace
+
+void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
+  plant->source = path;
+  tracking::CTrackedDb db = tracking::CTrackedDb::Open(path, false);
+  for (const char* table : {"TagTypes", "Tags", "HMIInfo"})
+    if (!db.HasTable(table))
+      throw ToolError(fmt::format("{}: not a tag database (no table {})", path, table));
+  // One snapshot for every table, even while another process writes.
+  db.Execute("BEGIN");
+
+  const auto typeColumns = db.Columns("TagTypes");
+  db.Query(
+      fmt::format("SELECT {}, {}, {}, {} FROM \"TagTypes\"", ColumnOrNull(typeColumns, "TypeID"),
+                  ColumnOrNull(typeColumns, "TypeName"), ColumnOrNull(typeColumns, "TypeLibID"),
+                  ColumnOrNull(typeColumns, "TypeModuleID")),
+      [&](sqlite3_stmt* row) {
+        CTypeShape type;
+        type.id = sqlite3_column_int64(row, 0);
+        type.name = Text(row, 1);
+        type.libId = sqlite3_column_int64(row, 2);
+        type.moduleId = sqlite3_column_int64(row, 3);
+        plant->types.push_back(std::move(type));
+      });
+  for (CTypeShape& type : plant->types) {
+    type.hasTable = !type.name.empty() && db.HasTable(type.name);
+    if (!type.hasTable) continue;
+    for (auto& column : db.Columns(type.name))
+      if (!EqualsNoCase(column.first, "TagID")) type.fields.push_back(std::move(column));
+  }
+
+  // Tags: the first row of a TagID wins, and the first tag of a name.
+  std::unordered_map<int64_t, size_t> byId;
+  const auto tagColumns = db.Columns("Tags");
+  std::string sql = fmt::format("SELECT {}, {}", ColumnOrNull(tagColumns, "TagID"),
+                                ColumnOrNull(tagColumns, "TagName"));
+  for (const char* column : kTagColumns) sql += ", " + ColumnOrNull(tagColumns, column);
+  db.Query(sql + " FROM \"Tags\"", [&](sqlite3_stmt* row) {
+    const int64_t tagId = sqlite3_column_int64(row, 0);
+    if (sqlite3_column_type(row, 0) == SQLITE_NULL || byId.count(tagId) != 0) return;
+    CTagSnapshot tag;
+    tag.tagId = tagId;
+    tag.name = Text(row, 1);
+    tag.typeId = sqlite3_column_int64(row, 3);
+    for (size_t i = 0; i < kTagColumnCount; ++i)
+      AppendValue(&tag.head, sqlite3_column_value(row, static_cast<int>(i) + 2));
+    if (!plant->byName.emplace(tag.name, plant->tags.size()).second) {
+      ++plant->duplicateNames;  // a later tag of the same name is not the one callers find
+      return;
+    }
+    byId.emplace(tagId, plant->tags.size());
+    plant->tags.push_back(std::move(tag));
+  });
+
+  // Value rows: the first row of each tag in its own type's table.
+  for (const CTypeShape& type : plant->types) {
+    if (!type.hasTable || plant->TypeById(type.id) != &type) continue;
+    std::string select = "SELECT \"TagID\"";
+    for (const auto& field : type.fields) select += ", " + tracking::Quoted(field.first);
+    db.Query(select + " FROM " + tracking::Quoted(type.name), [&](sqlite3_stmt* row) {
+      const auto found = byId.find(sqlite3_column_int64(row, 0));
+      if (found == byId.end()) return;
+      CTagSnapshot& tag = plant->tags[found->second];
+      if (tag.typeId != type.id || tag.hasValues) return;
+      tag.hasValues = true;
+      for (size_t i = 0; i < type.fields.size(); ++i)
+        AppendValue(&tag.values, sqlite3_column_value(row, static_cast<int>(i) + 1));
+    });
+  }
+
+  const auto hmiColumns = db.Columns("HMIInfo");
+  sql = fmt::format("SELECT {}, {}", ColumnOrNull(hmiColumns, "TagID"),
+                    ColumnOrNull(hmiColumns, "FieldName"));
+  for (const char* column : kHmiColumns) sql += ", " + ColumnOrNull(hmiColumns, column);
+  db.Query(sql + " FROM \"HMIInfo\"", [&](sqlite3_stmt* row) {
+    const auto found = byId.find(sqlite3_column_int64(row, 0));
+    if (found == byId.end()) return;
+    std::string encoded;
+    for (size_t i = 0; i < kHmiColumnCount; ++i)
+      AppendValue(&encoded, sqlite3_column_value(row, static_cast<int>(i) + 2));
+    plant->tags[found->second].hmi.emplace_back(Text(row, 1), std::move(encoded));
+  });
+  // One display row per field, the first; in field-name order, so that row order does not count.
+  for (CTagSnapshot& tag : plant->tags) {
+    if (tag.hmi.size() < 2) continue;
+    std::stable_sort(tag.hmi.begin(), tag.hmi.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    tag.hmi.erase(std::unique(tag.hmi.begin(), tag.hmi.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  tag.hmi.end());
+  }
+  db.Execute("COMMIT");
+}

@@ -1,0 +1,323 @@
+#include "Tracking.h"
+
+#include <errno.h>
+#include <fmt/format.h>
+#include <pwd.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Layout.h"
+#include "Text.h"
+#include "ToolError.h"
+
+namespace tracking {
+namespace {
+
+struct Identity {
+  std::string user, host, program;
+};
+
+// The same answers the library's connections give.
+const Identity& ProcessIdentity() {
+  static const Identity identity = [] {
+    Identity found;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* result = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 &&
+        result != nullptr && result->pw_name != nullptr)
+      found.user = result->pw_name;
+    if (found.user.empty()) found.user = "uid " + std::to_string(geteuid());
+    char host[256] = {};
+    if (gethostname(host, sizeof(host) - 1) == 0) found.host = host;
+    found.program = program_invocation_short_name != nullptr ? program_invocation_short_name : "";
+    return found;
+  }();
+  return identity;
+}
+
+void AnswerUser(sqlite3_context* context, int, sqlite3_value**) {
+  sqlite3_result_text(context, ProcessIdentity().user.c_str(), -1, SQLITE_STATIC);
+}
+void AnswerHost(sqlite3_context* context, int, sqlite3_value**) {
+  sqlite3_result_text(context, ProcessIdentity().host.c_str(), -1, SQLITE_STATIC);
+}
+void AnswerProgram(sqlite3_context* context, int, sqlite3_value**) {
+  sqlite3_result_text(context, ProcessIdentity().program.c_str(), -1, SQLITE_STATIC);
+}
+
+// An SQL text literal.
+std::string Literal(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    if (c == '\'') quoted += '\'';
+    quoted += c;
+  }
+  return quoted + "'";
+}
+
+// A JSON string for a column name (control characters escaped), as an SQL literal.
+std::string JsonKey(const std::string& name) {
+  std::string json = "\"";
+  for (unsigned char c : name) {
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += static_cast<char>(c);
+    } else if (c < 0x20) {
+      json += fmt::format("\\u{:04x}", c);
+    } else {
+      json += static_cast<char>(c);
+    }
+  }
+  return json + "\"";
+}
+
+// The row of a trigger (NEW or OLD) as the text of a JSON object. Built by concatenation, so
+// that any number of columns fits; blobs (which JSON cannot hold) appear as X'hex' text.
+std::string RowJson(const std::vector<std::pair<std::string, std::string>>& columns,
+                    const char* row) {
+  std::string sql = "'{'";
+  for (size_t i = 0; i < columns.size(); ++i) {
+    const std::string value = fmt::format("{}.{}", row, Quoted(columns[i].first));
+    sql += fmt::format(
+        " || {} || json_quote(CASE typeof({}) WHEN 'blob' THEN 'X''' || hex({}) || '''' ELSE {} "
+        "END)",
+        Literal((i == 0 ? "" : ",") + JsonKey(columns[i].first) + ":"), value, value, value);
+  }
+  return sql + " || '}'";
+}
+
+bool HasColumn(const std::vector<std::pair<std::string, std::string>>& columns, const char* name) {
+  for (const auto& column : columns)
+    if (EqualsNoCase(column.first, name)) return true;
+  return false;
+}
+
+std::string TriggerName(const char* kind, const std::string& table, const char* operation) {
+  // Blanks in the name: no trigger of anyone else's can be called the same.
+  return Quoted(fmt::format("zema {} {} {}", kind, table, operation));
+}
+
+}  // namespace
+
+std::string Quoted(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+void RegisterAuditFunctions(sqlite3* db) {
+  const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
+  sqlite3_create_function(db, "zema_audit_user", 0, flags, nullptr, AnswerUser, nullptr, nullptr);
+  sqlite3_create_function(db, "zema_audit_host", 0, flags, nullptr, AnswerHost, nullptr, nullptr);
+  sqlite3_create_function(db, "zema_audit_program", 0, flags, nullptr, AnswerProgram, nullptr,
+                          nullptr);
+}
+
+CTrackedDb CTrackedDb::Open(const std::string& path, bool write) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error))
+    throw ToolError(fmt::format("{}: no such database file", path));
+  sqlite3* db = nullptr;
+  const int flags = write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    const std::string message = db != nullptr ? sqlite3_errmsg(db) : "cannot open";
+    sqlite3_close(db);
+    throw ToolError(fmt::format("{}: {}", path, message));
+  }
+  sqlite3_busy_timeout(db, 5000);
+  RegisterAuditFunctions(db);
+  CTrackedDb opened(db, path);
+  if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
+      SQLITE_OK)
+    throw ToolError(fmt::format("{}: not a tag database ({})", path, sqlite3_errmsg(db)));
+  if (write) opened.Execute("PRAGMA synchronous=NORMAL");
+  return opened;
+}
+
+CTrackedDb::~CTrackedDb() {
+  if (db != nullptr) sqlite3_close(db);
+}
+
+void CTrackedDb::Execute(const std::string& sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    const std::string text = message != nullptr ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    throw ToolError(fmt::format("{}: {}", path, text));
+  }
+}
+
+void CTrackedDb::Query(const std::string& sql, const std::function<void(sqlite3_stmt*)>& row) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    throw ToolError(fmt::format("{}: {}", path, sqlite3_errmsg(db)));
+  }
+  int rc;
+  try {
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) row(statement);
+  } catch (...) {
+    sqlite3_finalize(statement);
+    throw;
+  }
+  sqlite3_finalize(statement);
+  if (rc != SQLITE_DONE) throw ToolError(fmt::format("{}: {}", path, sqlite3_errmsg(db)));
+}
+
+bool CTrackedDb::HasTable(const std::string& name) {
+  bool found = false;
+  Query(fmt::format("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = {} COLLATE "
+                    "NOCASE",
+                    Literal(name)),
+        [&](sqlite3_stmt*) { found = true; });
+  return found;
+}
+
+std::vector<std::pair<std::string, std::string>> CTrackedDb::Columns(const std::string& table) {
+  std::vector<std::pair<std::string, std::string>> columns;
+  Query(fmt::format("SELECT name, type FROM pragma_table_info({})", Literal(table)),
+        [&](sqlite3_stmt* row) {
+          const auto text = [&](int i) {
+            const unsigned char* value = sqlite3_column_text(row, i);
+            return value != nullptr ? std::string(reinterpret_cast<const char*>(value)) : "";
+          };
+          columns.emplace_back(text(0), text(1));
+        });
+  return columns;
+}
+
+std::vector<std::string> TrackedTables(CTrackedDb& db) {
+  std::vector<std::string> tables;
+  // Spelled as sqlite_master spells them, fixed tables first.
+  std::vector<std::string> valueTables;
+  db.Query(
+      fmt::format("SELECT m.name, lower(m.name) IN ('tags', 'hmiinfo', 'tagtypes') FROM "
+                  "sqlite_master m WHERE m.type = 'table' AND (lower(m.name) IN ('tags', "
+                  "'hmiinfo', 'tagtypes') OR lower(m.name) IN (SELECT lower(TypeName) FROM {})) "
+                  "ORDER BY m.rowid",
+                  Quoted(layout::kTagTypes)),
+      [&](sqlite3_stmt* row) {
+        const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
+        if (EqualsNoCase(name, kAuditLog) || EqualsNoCase(name, kGenerationTable)) return;
+        (sqlite3_column_int(row, 1) != 0 ? tables : valueTables).push_back(name);
+      });
+  tables.insert(tables.end(), valueTables.begin(), valueTables.end());
+  return tables;
+}
+
+void InstallGeneration(CTrackedDb& db) {
+  // With an audit trail every write adds a row to it, and the trail's last AuditID counts the
+  // writes: the generation is the stored value plus that id, and no trigger raises the counter.
+  const bool audited = AuditStateOf(db) == AuditState::kEnabled;
+  std::string sql = fmt::format(
+      "CREATE TABLE IF NOT EXISTS {0} ({1} INTEGER NOT NULL);\n"
+      // A random start, so that two databases hardly ever show the same number.
+      "INSERT INTO {0} SELECT (abs(random()) % 2147483647) * 4294967296 WHERE NOT EXISTS "
+      "(SELECT 1 FROM {0});\n",
+      Quoted(kGenerationTable), Quoted("Generation"));
+  for (const std::string& table : TrackedTables(db))
+    for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
+      sql += audited ? fmt::format("DROP TRIGGER IF EXISTS {};\n",
+                                   TriggerName("generation", table, operation))
+                     : fmt::format(
+                           "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN UPDATE {} SET {} "
+                           "= {} + 1; "
+                           "END;\n",
+                           TriggerName("generation", table, operation), operation, Quoted(table),
+                           Quoted(kGenerationTable), Quoted("Generation"), Quoted("Generation"));
+  db.Execute(sql);
+}
+
+AuditState AuditStateOf(CTrackedDb& db, std::string* found) {
+  if (!db.HasTable(kAuditLog)) return AuditState::kNone;
+  const auto columns = db.Columns(kAuditLog);
+  bool same = columns.size() == std::size(kAuditColumns);
+  for (size_t i = 0; same && i < columns.size(); ++i)
+    same = EqualsNoCase(columns[i].first, kAuditColumns[i]);
+  if (same) return AuditState::kEnabled;
+  if (found != nullptr) {
+    found->clear();
+    for (size_t i = 0; i < columns.size(); ++i) *found += (i == 0 ? "" : ", ") + columns[i].first;
+  }
+  return AuditState::kWrongColumns;
+}
+
+void InstallAudit(CTrackedDb& db) {
+  std::string found;
+  if (AuditStateOf(db, &found) == AuditState::kWrongColumns)
+    throw ToolError(
+        fmt::format("{}: table AuditLog has the wrong columns ({}); rename or remove it first",
+                    db.Path(), found));
+  const std::string log = Quoted(kAuditLog);
+  std::string sql = fmt::format(
+      "CREATE TABLE IF NOT EXISTS {} ({} INTEGER PRIMARY KEY, {} TEXT NOT NULL, {} TEXT, {} "
+      "TEXT, {} TEXT, {} TEXT NOT NULL, {} TEXT NOT NULL, {} INTEGER, {} TEXT, {} TEXT, {} "
+      "TEXT);\n",
+      log, Quoted("AuditID"), Quoted("Time"), Quoted("OsUser"), Quoted("Host"), Quoted("Program"),
+      Quoted("Operation"), Quoted("TableName"), Quoted("TagID"), Quoted("TagName"),
+      Quoted("Before"), Quoted("After"));
+  for (const char* operation : {"UPDATE", "DELETE"})
+    sql += fmt::format(
+        "CREATE TRIGGER IF NOT EXISTS {} BEFORE {} ON {} BEGIN SELECT RAISE(ABORT, 'the audit "
+        "trail cannot be changed'); END;\n",
+        TriggerName("audit", kAuditLog, operation), operation, log);
+  db.Execute(sql);
+  sql.clear();
+  InstallGeneration(db);
+  for (const std::string& table : TrackedTables(db)) {
+    const auto columns = db.Columns(table);
+    const bool hasTagId = HasColumn(columns, layout::kTagID);
+    const bool isTags = EqualsNoCase(table, layout::kTags);
+    for (const char* operation : {"INSERT", "UPDATE", "DELETE"}) {
+      const char* row = operation[0] == 'D' ? "OLD" : "NEW";
+      std::string name = "NULL";
+      if (isTags && HasColumn(columns, layout::kTagName)) {
+        name = fmt::format("{}.{}", row, Quoted(layout::kTagName));
+      } else if (hasTagId) {
+        // The tag's row is gone when the writer deletes its value and display rows: then the
+        // name comes from the trail's latest few rows, where its deletion was just recorded.
+        name = fmt::format(
+            "COALESCE((SELECT {0} FROM {1} WHERE {2} = {3}.{2}), (SELECT {0} FROM {4} WHERE "
+            "{5} > (SELECT max({5}) FROM {4}) - 64 AND {2} = {3}.{2} AND {6} = {7} ORDER BY {5} "
+            "DESC LIMIT 1))",
+            Quoted(layout::kTagName), Quoted(layout::kTags), Quoted(layout::kTagID), row, log,
+            Quoted("AuditID"), Quoted("TableName"), Literal(layout::kTags));
+      }
+      sql += fmt::format(
+          "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN INSERT INTO {} ({}, {}, {}, {}, "
+          "{}, {}, {}, {}, {}, {}) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), "
+          "zema_audit_user(), zema_audit_host(), zema_audit_program(), {}, {}, {}, {}, {}, {}); "
+          "END;\n",
+          TriggerName("audit", table, operation), operation, Quoted(table), log, Quoted("Time"),
+          Quoted("OsUser"), Quoted("Host"), Quoted("Program"), Quoted("Operation"),
+          Quoted("TableName"), Quoted("TagID"), Quoted("TagName"), Quoted("Before"),
+          Quoted("After"), Literal(Lower(operation)), Literal(table),
+          hasTagId ? fmt::format("{}.{}", row, Quoted(layout::kTagID)) : "NULL", name,
+          operation[0] == 'I' ? "NULL" : RowJson(columns, "OLD"),
+          operation[0] == 'D' ? "NULL" : RowJson(columns, "NEW"));
+    }
+  }
+  db.Execute(sql);
+}
+
+void ExplainRefusedWriter(const std::string& path) {
+  std::string found;
+  try {
+    CTrackedDb db = CTrackedDb::Open(path, false);
+    if (AuditStateOf(db, &found) != AuditState::kWrongColumns) return;
+  } catch (const ToolError&) {
+    return;
+  }
+  throw ToolError(fmt::format(
+      "{}: table AuditLog has the wrong columns ({}); nothing is written to this database until "
+      "it is repaired",
+      path, found));
+}
+
+}  // namespace tracking
