@@ -88,11 +88,11 @@ stop() {
 }
 
 run() {
-  local state
-  state=$(mktemp -d /tmp/zema-pg-state.XXXXXX)
-  trap 'stop "$state"; rm -rf "$state"' EXIT INT TERM
-  start "$state" >&2
-  ZEMA_TEST_PG_URI=$(cat "$state/uri") "$@"
+  # Global, not local: the EXIT trap runs after this function has returned.
+  run_state=$(mktemp -d /tmp/zema-pg-state.XXXXXX)
+  trap 'stop "$run_state"; rm -rf "$run_state"' EXIT INT TERM
+  start "$run_state" >&2
+  ZEMA_TEST_PG_URI=$(cat "$run_state/uri") "$@"
 }
 
 case "${1:-}" in
