@@ -182,6 +182,19 @@ case "$case_name" in
     contains err.txt "is the source itself"
     run_fails copy "$URI" "$URI?application_name=again" --force
     contains err.txt "is the source itself"
+    # A copy the server cannot take leaves the database there as it was.
+    cp "$plant" odd.db
+    sqlite3 odd.db "CREATE TABLE Extra (untyped)"
+    run_fails copy odd.db "$URI" --force
+    one_error_line
+    contains err.txt "table Extra, column untyped: the declared type '' has no like"
+    cp "$plant" bad.db
+    sqlite3 bad.db "UPDATE Motor SET Starts = 'many' WHERE rowid = 2"
+    run_fails copy bad.db "$URI" --force
+    one_error_line
+    contains err.txt "bad.db: table Motor, row 2, column Starts: the value \"many\" does not fit"
+    contains err.txt "nothing was copied"
+    run_ok diff back.db "$URI"
     run_fails copy empty-nls x.db
     one_error_line
     [ ! -e x.db ] || fail "a failed copy left x.db"

@@ -34,6 +34,14 @@ struct Counts {
   long long rows = 0;
 };
 
+// A delivered value (DeliveredText) as a message shows it: 5, 2.5, "text", NULL.
+std::string ValueShown(const std::string& delivered) {
+  if (delivered == "null") return "NULL";
+  if (delivered.size() < 2 || delivered[1] != ':') return Echo(delivered);
+  const std::string body = delivered.substr(2);
+  return delivered[0] == 's' ? "\"" + Echo(body) + "\"" : Echo(body);
+}
+
 // What the target declares for a source column.
 std::vector<ColumnDecl> Declarations(const TableShape& table) {
   std::vector<ColumnDecl> columns;
@@ -52,7 +60,7 @@ ado::ColumnType TargetMeaning(const TableColumn& column, bool server) {
 // target column's type. Throws ToolError naming the cell when it does not fit.
 void Convert(const TableShape& table, long long row, const TableColumn& column,
              const ado::ColumnType& target, const ado::StoredValue& value, VARIANT* converted,
-             const std::string& targetShown) {
+             const std::string& sourceShown, const std::string& targetShown) {
   VARIANT delivered;
   VariantInit(&delivered);
   std::string why;
@@ -61,10 +69,10 @@ void Convert(const TableShape& table, long long row, const TableColumn& column,
   VariantClear(&delivered);
   if (hr != S_OK)
     throw ToolError(fmt::format(
-        "table {}, row {}, column {}: the value {} does not fit the column on {}{}; nothing was "
-        "copied",
-        table.name, row, column.name, Echo(DeliveredText(column.meaning, value)), targetShown,
-        why.empty() ? "" : " (" + why + ")"));
+        "{}: table {}, row {}, column {}: the value {} does not fit the column on {}{}; nothing "
+        "was copied",
+        sourceShown, table.name, row, column.name, ValueShown(DeliveredText(column.meaning, value)),
+        targetShown, why.empty() ? "" : " (" + why + ")"));
 }
 
 // The statements that drop what a forced copy replaces on a server: the source's tables and the
@@ -155,7 +163,8 @@ Counts CopyToServer(CDbTables& source, const std::vector<TableShape>& tables,
         for (size_t i = 0; i < params.size(); ++i) {
           VARIANT converted;
           VariantInit(&converted);
-          Convert(table, row, table.columns[i], meanings[i], stored[i], &converted, server.Shown());
+          Convert(table, row, table.columns[i], meanings[i], stored[i], &converted, source.Shown(),
+                  server.Shown());
           ado::pg::EncodeParam(converted, &params[i]);
           VariantClear(&converted);
           values[i] = params[i].null ? nullptr : params[i].bytes.data();
@@ -291,7 +300,8 @@ Counts CopyToFile(CDbTables& source, const std::vector<TableShape>& tables,
             }
             VARIANT converted;
             VariantInit(&converted);
-            Convert(table, row, table.columns[i], meanings[i], stored[i], &converted, target);
+            Convert(table, row, table.columns[i], meanings[i], stored[i], &converted,
+                    source.Shown(), target);
             ado::StoredValue encoded;
             ado::EncodeForStorage(meanings[i], converted, &encoded, &buffers[i]);
             Bind(insert, index, encoded);
@@ -376,7 +386,8 @@ Counts Verify(const std::string& source, const std::string& target, const std::s
         const std::string text = DeliveredText(table.columns[i].meaning, values[i]);
         if (text != rows[at][i])
           throw differ(fmt::format("table {} row {} column {}: {} against {}", table.name, at + 1,
-                                   table.columns[i].name, Echo(rows[at][i]), Echo(text)));
+                                   table.columns[i].name, ValueShown(rows[at][i]),
+                                   ValueShown(text)));
       }
       ++at;
     });
@@ -425,6 +436,23 @@ int RunCopy(const CopyOptions& options) {
     for (const TableShape& table : tables) found = found || table.name == name;
     if (!found)
       throw ToolError(fmt::format("{}: not a tag database (no table {})", source->Shown(), name));
+  }
+
+  // Declarations the target cannot keep are refused before anything is written.
+  for (const TableShape& table : tables) {
+    for (const TableColumn& column : table.columns) {
+      if (toServer && !column.key &&
+          DeclaredOnServer(ServerTypeOf(column.declared), column.declared) != column.declared)
+        throw ToolError(
+            fmt::format("{}: table {}, column {}: the declared type '{}' has no like "
+                        "on a PostgreSQL server; nothing was copied",
+                        source->Shown(), table.name, column.name, Echo(column.declared)));
+      if (!toServer && column.key && Lower(column.declared) != "integer")
+        throw ToolError(
+            fmt::format("{}: table {}, column {}: a key declared {} cannot be numbered "
+                        "by SQLite (only INTEGER keys are); nothing was copied",
+                        source->Shown(), table.name, column.name, Echo(column.declared)));
+    }
   }
 
   Counts copied;
