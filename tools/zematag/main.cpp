@@ -55,11 +55,13 @@ int main(int argc, char** argv) {
 
   InitOptions init;
   CLI::App* initCommand = app.add_subcommand("init", "create a new tag database");
-  initCommand->add_option("DB", init.database, "database file to create")->required();
+  initCommand->add_option("DB", init.database, "database file to create, or postgresql:// URI")
+      ->required();
   initCommand->add_option("--types", init.typesFile, "type description (text or JSON)");
   initCommand->add_flag("--from-fblib", init.fromFbLib,
                         "take the types from the function block library catalogue");
-  initCommand->add_flag("--force", init.force, "replace an existing file");
+  initCommand->add_flag("--force", init.force,
+                        "replace an existing file, or the tag tables on the server");
   initCommand->add_flag("--audit", init.audit, "keep an audit trail (see zematag audit enable)");
   initCommand->footer(kInitFooter);
   initCommand->callback([&] { action = [&] { return RunInit(init); }; });
