@@ -98,7 +98,7 @@ class CSqlitePlantReader : public CPlantReader {
 // decimals as their exact text, so that the same plant on a file and on a server reads alike.
 class CEnginePlantReader : public CPlantReader {
  public:
-  explicit CEnginePlantReader(std::string database) : database(std::move(database)) {}
+  explicit CEnginePlantReader(std::string source) : database(std::move(source)) {}
   void Read(CPlantSnapshot* plant) override;
 
  private:
