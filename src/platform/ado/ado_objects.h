@@ -254,6 +254,7 @@ class FieldsImpl final : public ComObject<ADOFields> {
 
   HRESULT get_Count(LONG* count) override;
   HRESULT get_Item(VARIANT index, ADOField** field) override;
+  HRESULT GetValues(LONG first, LONG count, VARIANT* values, LONG* read) override;
 
  private:
   explicit FieldsImpl(Cursor* cursor);
