@@ -165,8 +165,11 @@ case "$case_name" in
     grep -v 'tags of' out.txt >file.check
     contains file.check "duplicate value rows"
     contains file.check "duplicate tag name"
-    run_fails check back.db
-    grep -v 'tags of' out.txt | diff - file.check >/dev/null || fail "check reads the copy differently"
+    for db in back.db "$URI"; do
+      run_fails check "$db"
+      grep -v 'tags of' out.txt | diff - file.check >/dev/null ||
+        fail "check reads $db differently: $(cat out.txt)"
+    done
     # The copy is a tag database of its own: its generation counter works.
     run_ok watch back.db --once
 
