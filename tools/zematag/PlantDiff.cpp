@@ -7,7 +7,6 @@
 #include <map>
 #include <thread>
 
-#include "ServerDb.h"
 #include "Text.h"
 
 namespace {
@@ -225,27 +224,18 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
   return diff;
 }
 
-void ReadPlants(const std::string& fromPath, const std::string& toPath, CPlantSnapshot* from,
-                CPlantSnapshot* to) {
-  // A server on either side: both read as the library delivers values, so that the same plant
-  // on a file and on a server compares equal.
-  const bool anyServer = IsServerUri(fromPath) || IsServerUri(toPath);
-  const auto read = [anyServer](const std::string& path, CPlantSnapshot* plant) {
-    if (anyServer)
-      CEnginePlantReader(path).Read(plant);
-    else
-      CSqlitePlantReader(path).Read(plant);
-  };
+void ReadSideBySide(CPlantReader& fromReader, CPlantReader& toReader, CPlantSnapshot* from,
+                    CPlantSnapshot* to) {
   std::exception_ptr failure;
   std::thread second([&] {
     try {
-      read(toPath, to);
+      toReader.Read(to);
     } catch (...) {
       failure = std::current_exception();
     }
   });
   try {
-    read(fromPath, from);
+    fromReader.Read(from);
   } catch (...) {
     second.join();
     throw;
