@@ -205,6 +205,39 @@ std::string ColumnOrNull(const std::vector<std::pair<std::string, std::string>>&
   return "NULL";
 }
 
+// Tag positions by TagID. Ids as `init` and SQLite hand them out (small, dense) go into a flat
+// array, the rest into a hash map: looking up every value and display row by id is a large share
+// of reading a plant.
+class CIdIndex {
+ public:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  // Records id at position; false (and nothing recorded) when id is already there.
+  bool Insert(int64_t id, size_t position) {
+    if (id >= 0 && id < kDenseLimit) {
+      const size_t at = static_cast<size_t>(id);
+      if (at >= dense.size()) dense.resize(std::max(at + 1, dense.size() * 2), 0);
+      if (dense[at] != 0) return false;
+      dense[at] = static_cast<uint32_t>(position) + 1;
+      return true;
+    }
+    return sparse.emplace(id, position).second;
+  }
+  bool Contains(int64_t id) const { return Find(id) != kNone; }
+  size_t Find(int64_t id) const {
+    if (id >= 0 && id < kDenseLimit) {
+      const size_t at = static_cast<size_t>(id);
+      return at < dense.size() && dense[at] != 0 ? dense[at] - 1 : kNone;
+    }
+    const auto found = sparse.find(id);
+    return found != sparse.end() ? found->second : kNone;
+  }
+
+ private:
+  static constexpr int64_t kDenseLimit = int64_t{1} << 23;  // at most 32 MB of array
+  std::vector<uint32_t> dense;                              // position + 1; 0: none
+  std::unordered_map<int64_t, size_t> sparse;
+};
+
 }  // namespace
 
 void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
@@ -237,25 +270,26 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
   }
 
   // Tags: the first row of a TagID wins, and the first tag of a name.
-  std::unordered_map<int64_t, size_t> byId;
+  CIdIndex byId;
   const auto tagColumns = db.Columns("Tags");
   std::string sql = fmt::format("SELECT {}, {}", ColumnOrNull(tagColumns, "TagID"),
                                 ColumnOrNull(tagColumns, "TagName"));
   for (const char* column : kTagColumns) sql += ", " + ColumnOrNull(tagColumns, column);
   db.Query(sql + " FROM \"Tags\"", [&](sqlite3_stmt* row) {
     const int64_t tagId = sqlite3_column_int64(row, 0);
-    if (sqlite3_column_type(row, 0) == SQLITE_NULL || byId.count(tagId) != 0) return;
+    if (sqlite3_column_type(row, 0) == SQLITE_NULL || byId.Contains(tagId)) return;
     CTagSnapshot tag;
     tag.tagId = tagId;
     tag.name = Text(row, 1);
     tag.typeId = sqlite3_column_int64(row, 3);
+    tag.head.reserve(64);
     for (size_t i = 0; i < kTagColumnCount; ++i)
       AppendValue(&tag.head, sqlite3_column_value(row, static_cast<int>(i) + 2));
     if (!plant->byName.emplace(tag.name, plant->tags.size()).second) {
       ++plant->duplicateNames;  // a later tag of the same name is not the one callers find
       return;
     }
-    byId.emplace(tagId, plant->tags.size());
+    byId.Insert(tagId, plant->tags.size());
     plant->tags.push_back(std::move(tag));
   });
 
@@ -264,14 +298,17 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
     if (!type.hasTable || plant->TypeById(type.id) != &type) continue;
     std::string select = "SELECT \"TagID\"";
     for (const auto& field : type.fields) select += ", " + tracking::Quoted(field.first);
+    size_t rowSize = 16;  // the last row's encoded size: rows of one table are much alike
     db.Query(select + " FROM " + tracking::Quoted(type.name), [&](sqlite3_stmt* row) {
-      const auto found = byId.find(sqlite3_column_int64(row, 0));
-      if (found == byId.end()) return;
-      CTagSnapshot& tag = plant->tags[found->second];
+      const size_t found = byId.Find(sqlite3_column_int64(row, 0));
+      if (found == CIdIndex::kNone) return;
+      CTagSnapshot& tag = plant->tags[found];
       if (tag.typeId != type.id || tag.hasValues) return;
       tag.hasValues = true;
+      tag.values.reserve(rowSize + rowSize / 4);
       for (size_t i = 0; i < type.fields.size(); ++i)
         AppendValue(&tag.values, sqlite3_column_value(row, static_cast<int>(i) + 1));
+      rowSize = tag.values.size();
     });
   }
 
@@ -280,12 +317,15 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
                     ColumnOrNull(hmiColumns, "FieldName"));
   for (const char* column : kHmiColumns) sql += ", " + ColumnOrNull(hmiColumns, column);
   db.Query(sql + " FROM \"HMIInfo\"", [&](sqlite3_stmt* row) {
-    const auto found = byId.find(sqlite3_column_int64(row, 0));
-    if (found == byId.end()) return;
+    const size_t found = byId.Find(sqlite3_column_int64(row, 0));
+    if (found == CIdIndex::kNone) return;
     std::string encoded;
+    encoded.reserve(64);
     for (size_t i = 0; i < kHmiColumnCount; ++i)
       AppendValue(&encoded, sqlite3_column_value(row, static_cast<int>(i) + 2));
-    plant->tags[found->second].hmi.emplace_back(Text(row, 1), std::move(encoded));
+    auto& hmi = plant->tags[found].hmi;
+    if (hmi.empty()) hmi.reserve(2);  // most tags have a few display rows
+    hmi.emplace_back(Text(row, 1), std::move(encoded));
   });
   // One display row per field, the first; in field-name order, so that row order does not count.
   for (CTagSnapshot& tag : plant->tags) {
