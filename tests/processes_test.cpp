@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "ZEMATagAcs.h"
+#include "support/ChildProcess.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
 #include "support/WriterRecords.h"
@@ -114,37 +115,6 @@ int TagRowsFrom(const std::string& path, char prefix, int from) {
                                        std::string(1, prefix) + "' AND " + kNumber +
                                        " >= " + std::to_string(from)));
 }
-
-// Runs body in a child process; its result is the child's exit status.
-pid_t Spawn(const std::function<int()>& body) {
-  fflush(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    int status = 3;
-    try {
-      status = body();
-    } catch (...) {
-      fprintf(stderr, "child %d: exception\n", static_cast<int>(getpid()));
-    }
-    _exit(status);
-  }
-  return pid;
-}
-
-// The exit status of a child; -signal when a signal ended it.
-int Wait(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1000;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-}
-
-// Kills and reaps a child that a failed assertion left running.
-struct ChildGuard {
-  pid_t pid;
-  ~ChildGuard() {
-    if (pid > 0 && kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
-  }
-};
 
 // State shared with the children.
 struct Shared {
@@ -246,7 +216,7 @@ TEST_F(ProcessesTest, ReadersLoadingWhileAWriterSavesSeeOnlyWholeRowsAndEverySav
   constexpr int kReaders = 2;
   PlantDb().Write(path);
 
-  const pid_t writer = Spawn([&] {
+  const pid_t writer = SpawnChild([&] {
     Writer connection = OpenWriter(path);
     for (int b = 0; b < kBatches; ++b) {
       Batch batch("T", b * kBatchSize, kBatchSize);
@@ -257,7 +227,7 @@ TEST_F(ProcessesTest, ReadersLoadingWhileAWriterSavesSeeOnlyWholeRowsAndEverySav
   });
   std::vector<pid_t> readers;
   for (int r = 0; r < kReaders; ++r)
-    readers.push_back(Spawn([&] {
+    readers.push_back(SpawnChild([&] {
       int problems = 0;
       bool last = false;
       while (!last) {
@@ -279,9 +249,9 @@ TEST_F(ProcessesTest, ReadersLoadingWhileAWriterSavesSeeOnlyWholeRowsAndEverySav
       return problems == 0 ? 0 : 2;
     }));
 
-  EXPECT_EQ(Wait(writer), 0) << "every batch saved";
+  EXPECT_EQ(WaitChild(writer), 0) << "every batch saved";
   shared->writerDone = true;
-  for (pid_t reader : readers) EXPECT_EQ(Wait(reader), 0) << "see the reader's messages above";
+  for (pid_t reader : readers) EXPECT_EQ(WaitChild(reader), 0) << "see the reader's messages above";
   EXPECT_GE(shared->loads.load(), kReaders);
   RecordProperty("loads", shared->loads.load());
   RecordProperty("loadsDuringTheSave", shared->partialLoads.load());
@@ -300,14 +270,14 @@ TEST_F(ProcessesTest, TwoWritersSavingIntoOneFileAtOnceLoseNoTag) {
     ExecSql(path, std::string("PRAGMA journal_mode=") + journal);
     std::vector<pid_t> writers;
     for (char prefix : {'A', 'B'})
-      writers.push_back(Spawn([&, prefix] {
+      writers.push_back(SpawnChild([&, prefix] {
         Writer connection = OpenWriter(path);
         for (int b = 0; b < kBatches; ++b)
           if (Batch(std::string(1, prefix), b * kBatchSize, kBatchSize).Save(connection.get()) != 1)
             return 1;
         return 0;
       }));
-    for (pid_t writer : writers) EXPECT_EQ(Wait(writer), 0);
+    for (pid_t writer : writers) EXPECT_EQ(WaitChild(writer), 0);
     EXPECT_EQ(QueryText(path, "PRAGMA integrity_check"), "ok");
     EXPECT_EQ(TornRows(path), "0,0,0,0");
     EXPECT_EQ(CompleteTags(path, 'A', 0, kBatches * kBatchSize), kBatches * kBatchSize);
@@ -338,7 +308,7 @@ TEST_F(ProcessesTest, AWriterKilledDuringSaveTagsLeavesASoundFileAndEveryReporte
     const char prefix = static_cast<char>('a' + round);  // a .. t
     int pipeEnds[2];
     ASSERT_EQ(pipe(pipeEnds), 0);
-    const pid_t writer = Spawn([&] {
+    const pid_t writer = SpawnChild([&] {
       close(pipeEnds[0]);
       Writer connection = OpenWriter(path);
       for (int b = 0;; ++b) {
@@ -367,7 +337,7 @@ TEST_F(ProcessesTest, AWriterKilledDuringSaveTagsLeavesASoundFileAndEveryReporte
     const timespec pause = {0, pauseMicros * 1000};
     nanosleep(&pause, nullptr);
     kill(writer, SIGKILL);
-    EXPECT_EQ(Wait(writer), -SIGKILL);
+    EXPECT_EQ(WaitChild(writer), -SIGKILL);
     guard.pid = 0;
     while (read(pipeEnds[0], message, 2) == 2)
       if (message[0] == 'E') finished.push_back(message[1]);
@@ -401,7 +371,7 @@ TEST_F(ProcessesTest, ALoadAfterAWriterDiedInsideATransactionRollsItBackAndReads
   }
   // A process that dies with an open transaction whose pages already went to the file: the
   // rollback journal it leaves is hot, and a read-only connection cannot roll it back itself.
-  const pid_t writer = Spawn([&] {
+  const pid_t writer = SpawnChild([&] {
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
     sqlite3_exec(db,
@@ -412,7 +382,7 @@ TEST_F(ProcessesTest, ALoadAfterAWriterDiedInsideATransactionRollsItBackAndReads
     kill(getpid(), SIGKILL);
     return 1;
   });
-  ASSERT_EQ(Wait(writer), -SIGKILL);
+  ASSERT_EQ(WaitChild(writer), -SIGKILL);
   ASSERT_EQ(access((path + "-journal").c_str(), F_OK), 0) << "the journal the writer left";
 
   ASSERT_EQ(CZEMATagAcs::Instance()->Load(path.c_str()), 1);
