@@ -20,21 +20,12 @@
 #include "support/ChildProcess.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
+#include "support/TwoAnalogTags.h"
 #include "support/WriterRecords.h"
 
 namespace {
 
-TagDbBuilder PlantDb() {
-  TagDbBuilder db;
-  db.Type(1, "Analog", 10, 100, {{"PV", "DOUBLE"}, {"Mode", "LONG"}})
-      .Tag(1, "TIC-101", "first", 1)
-      .Tag(2, "TIC-102", "second", 1)
-      .Values("Analog", 1, {"1.5", "2"})
-      .Values("Analog", 2, {"2.5", "3"})
-      .Hmi(1, "PV", 100, 0, "degC", 1)
-      .Hmi(2, "PV", 50, -5, "bar", 2);
-  return db;
-}
+TagDbBuilder PlantDb() { return TwoAnalogTagsDb(); }
 
 struct NewTags {
   explicit NewTags(int count, const std::string& prefix = "N") {
