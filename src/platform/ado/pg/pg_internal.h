@@ -16,22 +16,34 @@ namespace platform {
 namespace ado {
 namespace pg {
 
-// How the server's text of a column becomes a StoredValue, by the column's base type.
+// How the server's form of a column becomes a StoredValue, by the column's base type.
 enum class Decode : unsigned char {
   kText,
   kInteger,
   kBoolean,
   kFloat4,
   kFloat8,
+  kNumeric,
   kMoney,
   kTimestamp,
+  kTimestampZone,  // with time zone: the session's zone is UTC
   kTime,
   kBytea,
 };
 
 Decode DecodeFor(Oid type);
-// The stored value of one cell; *scratch holds decoded bytes where the value needs them.
+// The stored value of one cell in text form; *scratch holds decoded bytes where the value needs
+// them.
 StoredValue DecodeValue(Decode decode, const char* text, int length, std::string* scratch);
+
+// True for the base types whose binary form DecodeBinary reads: the integers, boolean, the reals,
+// numeric, timestamp with and without time zone, the character types and bytea. A table whose
+// columns all have such types is read in binary form, which spares the server the formatting of
+// every value and the client its parsing.
+bool ReadsAsBinary(Oid type);
+// The stored value of one cell in binary form, the same StoredValue that DecodeValue gives for
+// the server's text of it.
+StoredValue DecodeBinary(Decode decode, const char* bytes, int length, std::string* scratch);
 
 // The type of a column declared as the server names it (format_type: "integer",
 // "character varying(31)", "currency", "public.byte", ...).
