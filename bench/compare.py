@@ -7,8 +7,9 @@ Times come from Google Benchmark runs in which ours and the baseline alternate (
 random interleaved order); memory comes from separate processes, one Load or plain read each,
 whose peak resident set (VmHWM, which restarts at exec, unlike the ru_maxrss that wait4 gives for
 a child forked from this script) each process reports itself. Every figure is the median of
-the repetitions. Targets are checked as ratios, never as absolute times, and a missed target does
-not fail the run: only a benchmark that could not do its work does.
+the repetitions; the one absolute figure, the 10,000-tag Load from process start to return, is
+the best of its runs. Targets are otherwise checked as ratios, and a missed target does not fail
+the run: only a benchmark that could not do its work does.
 """
 
 import json
@@ -22,6 +23,7 @@ import time
 
 BIG_TAGS = 1_000_000
 BASE_TAGS = 100_000
+START_TAGS = 10_000  # the plant whose Load, from process start to return, is timed
 XML_BYTES = 10_000_000
 
 
@@ -65,7 +67,7 @@ class Bench:
     def prepare(self):
         os.makedirs(self.data, exist_ok=True)
         os.makedirs(os.path.join(self.data, "nls-empty"), exist_ok=True)
-        wanted = [self.tags]
+        wanted = [self.tags, START_TAGS]
         if self.big:
             wanted += [BASE_TAGS, BIG_TAGS]
         for tags in sorted(set(wanted)):
@@ -151,6 +153,26 @@ class Bench:
         if line["tags"] != tags:
             self.errors.append("%s: %d tags loaded, %d expected" % (mode, line["tags"], tags))
         return line
+
+    def start_to_return(self, tags, reps):
+        """The best of reps runs of one Load in a new process, from the start of the process to
+        the return of Load (the line the program prints then), in ms."""
+        best = None
+        for _ in range(reps):
+            command = [self.tool("zema_bench_load"), "ours", self.plant(tags),
+                       os.path.join(self.data, "nls")]
+            started = time.perf_counter()
+            child = subprocess.Popen(command, stdout=subprocess.PIPE)
+            line = child.stdout.readline()
+            elapsed = (time.perf_counter() - started) * 1000
+            child.stdout.read()
+            if child.wait() != 0 or not line:
+                self.errors.append("%s exited with %d" % (" ".join(command), child.returncode))
+                continue
+            if json.loads(line.decode()).get("tags") != tags:
+                self.errors.append("%s: wrong number of tags" % " ".join(command))
+            best = elapsed if best is None else min(best, elapsed)
+        return best
 
     def processes(self, modes_and_tags, reps):
         """Runs each (mode, tags) once per repetition, alternating the order; medians."""
@@ -243,6 +265,9 @@ def main():
     print("$ zema_bench_load, %d repetitions per mode, one process each" % b.reps, flush=True)
     mem = b.processes([("ours", b.tags), ("ours_no_catalogue", b.tags), ("plain_sqlite", b.tags)],
                       b.reps)
+    print("$ zema_bench_load ours, %d tags, %d new processes, start to return" % (
+        START_TAGS, max(3, b.reps)), flush=True)
+    start = b.start_to_return(START_TAGS, max(3, b.reps))
     big = {}
     if b.big:
         print("$ zema_bench_load, 1,000,000 and 100,000 tags", flush=True)
@@ -272,20 +297,20 @@ def main():
 
     load, load_plain = ms(db, "Load/ours"), ms(db, "Load/plain_sqlite")
     r = ratio(load, load_plain)
-    row("Load vs plain SQLite read, wall", fmt_ms(load), fmt_ms(load_plain), r, "<= 1.5x",
-        lambda v: v <= 1.5, cpu_text=cpu_ratio(db, "Load/ours", "Load/plain_sqlite"))
+    row("Load vs plain SQLite read, wall", fmt_ms(load), fmt_ms(load_plain), r, "<= 1.15x",
+        lambda v: v <= 1.15, cpu_text=cpu_ratio(db, "Load/ours", "Load/plain_sqlite"))
     m_ours = mem.get(("ours", b.tags), {}).get("maxrss_kb")
     m_plain = mem.get(("plain_sqlite", b.tags), {}).get("maxrss_kb")
     r = ratio(m_ours, m_plain)
-    row("Load vs plain SQLite read, peak RSS", fmt_mb(m_ours), fmt_mb(m_plain), r, "<= 1.5x",
-        lambda v: v <= 1.5)
+    row("Load vs plain SQLite read, peak RSS", fmt_mb(m_ours), fmt_mb(m_plain), r, "<= 1.05x",
+        lambda v: v <= 1.05)
     if b.big:
         l1m, l100k = ms(big, ("ours", BIG_TAGS)), ms(big, ("ours", BASE_TAGS))
         row("Load 1,000,000 / 100,000 tags", fmt_ms(l1m), fmt_ms(l100k), ratio(l1m, l100k),
-            "<= 11", lambda v: v <= 11,
+            "<= 10.5", lambda v: v <= 10.5,
             cpu_text=cpu_ratio(big, ("ours", BIG_TAGS), ("ours", BASE_TAGS)))
     else:
-        rows.append(("Load 1,000,000 / 100,000 tags", "-", "-", "-", "-", "<= 11",
+        rows.append(("Load 1,000,000 / 100,000 tags", "-", "-", "-", "-", "<= 10.5",
                      "SKIP (ZEMA_BENCH_BIG=1)"))
     # Measured in fresh processes: in one long process the heap left by the previous Load and
     # Release moves either figure by more than the share itself.
@@ -300,9 +325,11 @@ def main():
         fmt_ms(mem.get(own_nofb, {}).get("ms")) + " w/o catalogue", share, "<= 10%",
         lambda v: v <= 0.10, None if share is None else "%.1f%%" % (100 * share),
         "n/a" if cpu_share is None else "%.1f%%" % (100 * cpu_share))
+    row("Load %d tags, process start to return" % START_TAGS, fmt_ms(start), "-", start,
+        "< 1 s", lambda v: v < 1000, value_text="n/a" if start is None else fmt_ms(start))
     save, save_plain = ms(db, "SaveTags/ours"), ms(db, "SaveTags/plain_sqlite")
     row("SaveTags %d vs plain inserts" % b.tags, fmt_ms(save), fmt_ms(save_plain),
-        ratio(save, save_plain), "<= 1.5x", lambda v: v <= 1.5,
+        ratio(save, save_plain), "<= 1.1x", lambda v: v <= 1.1,
         cpu_text=cpu_ratio(db, "SaveTags/ours", "SaveTags/plain_sqlite"))
     batch, batch_plain = ms(db, "SaveTagsBatch/ours"), ms(db, "SaveTagsBatch/plain_sqlite")
     row("SaveTags %d in a batch vs one transaction" % b.tags, fmt_ms(batch), fmt_ms(batch_plain),

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dbaccess/ADORecordset.h"
 #include "platform/faults/faults.h"
@@ -430,3 +434,90 @@ TEST_F(FieldsTest, RefusedWritesAreRecordedAndTheRowStaysPending) {
 }
 
 }  // namespace
+
+// Text that comes as the stored bytes (ASCII, NULL) reads exactly as text converted from its
+// BSTR does: it ends at a zero character, a numeric-looking text of a MEMO column loses its
+// guard, text stored in a number column stays text, and non-ASCII text is converted to the
+// process code page.
+TEST_F(FieldsTest, TextReadsGiveTheConvertedTextWhetherOrNotItComesAsBytes) {
+  CreateDatabase(path,
+                 "CREATE TABLE Y (Id INTEGER PRIMARY KEY, V VARCHAR(20), M MEMO, L LONG);"
+                 "INSERT INTO Y VALUES (1, 'ab' || char(0) || 'cd', '00123' || char(0), 'x7');"
+                 "INSERT INTO Y VALUES (2, 'caf' || char(233), NULL, 42);");
+  ASSERT_TRUE(recordset->OpenRecordset("SELECT * FROM Y ORDER BY Id", SourceQuery));
+  EXPECT_EQ(Text("V"), "ab");
+  EXPECT_EQ(Text("M"), "00123");
+  EXPECT_EQ(Text("L"), "x7");
+  recordset->MoveToNextRecord();
+  EXPECT_EQ(Text("V"), "caf\xc3\xa9");
+  EXPECT_EQ(Text("M"), "");
+  EXPECT_EQ(Text("L"), "42");
+  SetProcessCodePageForTesting(1252);
+  EXPECT_EQ(Text("V"), "caf\xe9");
+  SetProcessCodePageForTesting(932);  // Shift-JIS: ASCII text goes through the conversion too
+  EXPECT_EQ(Text("L"), "42");
+  SetProcessCodePageForTesting(CP_UTF8);
+}
+
+// A real in a CURRENCY column reads as the currency of its shortest decimal form when that has
+// at most four decimals, and as the real otherwise.
+TEST_F(FieldsTest, RealsInACurrencyColumnReadAsTheirShortestDecimalForm) {
+  std::vector<double> reals = {0.0,
+                               -0.0,
+                               1234.5,
+                               0.1,
+                               0.0001,
+                               -0.0001,
+                               0.00005,
+                               0.30000000000000004,
+                               399999999999.9999,
+                               400000000000.0001,
+                               922337203685477.0,
+                               1e-300,
+                               12345678.1234,
+                               -98765.4321};
+  uint64_t state = 12345;
+  for (int i = 0; i < 3000; ++i) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    const int64_t units =
+        static_cast<int64_t>((state >> 8) % 1800000000000000ULL) - 900000000000000LL;
+    const int scale = static_cast<int>(state % 7);
+    double real = static_cast<double>(units) / std::pow(10.0, scale);
+    if (i % 3 == 1) real = std::nextafter(real, 1e300);
+    reals.push_back(real);
+  }
+  std::string sql = "BEGIN; CREATE TABLE Z (Id INTEGER PRIMARY KEY, C CURRENCY);";
+  char literal[64];
+  for (size_t i = 0; i < reals.size(); ++i) {
+    snprintf(literal, sizeof literal, "%.17g", reals[i]);
+    sql += "INSERT INTO Z VALUES (" + std::to_string(i) + ", " + literal + ");";
+  }
+  CreateDatabase(path, sql + "COMMIT;");
+  ASSERT_TRUE(recordset->OpenRecordset("SELECT C FROM Z ORDER BY Id", SourceQuery));
+  for (const double real : reals) {
+    ASSERT_FALSE(recordset->AtEndOfRecords());
+    VARIANT value;
+    VariantInit(&value);
+    ASSERT_TRUE(recordset->ReadFieldVariant(0, value));
+    // The shortest decimal form that reads as the real, in fixed notation; it gives a
+    // currency when it has four decimals at most and lies in the currency's range.
+    char shortest[400];
+    *std::to_chars(shortest, shortest + sizeof shortest - 1, real, std::chars_format::fixed).ptr =
+        '\0';
+    std::string whole(shortest), decimals;
+    if (whole.find('.') != std::string::npos) {
+      decimals = whole.substr(whole.find('.') + 1);
+      whole.erase(whole.find('.'));
+    }
+    if (decimals.size() <= 4 && std::fabs(real) < 922337203685477.5) {
+      ASSERT_EQ(value.vt, VT_CY) << shortest;
+      EXPECT_EQ(value.cyVal.int64,
+                std::stoll(whole + decimals + std::string(4 - decimals.size(), '0')))
+          << shortest;
+    } else {
+      ASSERT_EQ(value.vt, VT_R8) << shortest;
+      EXPECT_EQ(value.dblVal, real) << shortest;
+    }
+    recordset->MoveToNextRecord();
+  }
+}

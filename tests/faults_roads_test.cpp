@@ -232,7 +232,10 @@ const std::map<std::string, unsigned> kLoadOutcomes = {
     {"FormatMessageA", kReturnedOne},
     {"SysAllocString", kReturnedZero | kReturnedOne | kPlatformError},
     {"MultiByteToWideChar", kReturnedZero | kReturnedOne},
-    {"WideCharToMultiByte", kReturnedOne},
+    // A text value in ASCII is read without a conversion; the conversions left on the road are
+    // those of other text values (a guarded read: 1) and of the column names of the listing
+    // (a PlatformError).
+    {"WideCharToMultiByte", kReturnedOne | kPlatformError},
     {"VariantClear", kReturnedOne},
 };
 

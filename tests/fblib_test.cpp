@@ -2,14 +2,17 @@
 // language directory, applied during Load.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ZEMATagAcs.h"
 #include "catalogue/FBLibCatalogue.h"
 #include "catalogue/ZEMATagTypeImpl.h"
+#include "platform/faults/faults.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
 
@@ -232,6 +235,84 @@ TEST_F(FBLibTest, OneReaderServesManyTypesWithTheSameResults) {
   CFBLibCatalogue missing(dir.File("no-such-folder"));
   CZEMATagTypeImpl type;
   EXPECT_FALSE(missing.LoadFBLibCatalogue(type));
+}
+
+// Reading ahead (on another thread, as Load does) reads every file the types will ask for, in
+// the order they would ask, and once: the types then get their kinds without another file
+// being opened, the same kinds as without reading ahead.
+TEST_F(FBLibTest, ReadingAheadOnAnotherThreadOpensTheFilesOnceInTheOrderOfTheTypes) {
+  Catalogue(
+      "<FBLib><Lib libid='1' libcfg='L'><FB moduleid='1' modulecfg='a.xml'/>"
+      "<FB moduleid='2' modulecfg='b.xml'/><FB moduleid='1' modulecfg='b.xml'/>"
+      "<FB moduleid='3' modulecfg='c.xml'/></Lib></FBLib>");
+  Module("L/a.xml", ModuleFile({{"PV", "in"}, {"SP", "out"}}));
+  Module("L/b.xml", ModuleFile({{"SP", "in"}}));
+  Module("L/c.xml", ModuleFile({{"PV", "out"}}));
+  CFBLibCatalogue ahead(dir.File("nls"));
+  platform::FaultTraceStart();
+  std::thread reader([&ahead] { ahead.ReadAhead({{1, 2}, {1, 1}, {7, 7}}); });
+  reader.join();
+  const std::vector<std::string> opened = platform::FaultTraceStop();
+  EXPECT_EQ(opened, std::vector<std::string>(3, "File.Open"))
+      << "the library catalogue, b.xml for (1, 2), a.xml for (1, 1); not c.xml";
+
+  CZEMATagTypeImpl one, two;
+  for (auto* type : {&one, &two})
+    for (const char* name : {"PV", "SP"}) type->AddField(name);
+  one.SetTypeLibID(1);
+  one.SetTypeModuleID(1);
+  two.SetTypeLibID(1);
+  two.SetTypeModuleID(2);
+  platform::FaultInject("File.Open", E_FAIL, 0, -1);  // any file opened now would be missed
+  EXPECT_TRUE(ahead.LoadFBLibCatalogue(two));
+  EXPECT_TRUE(ahead.LoadFBLibCatalogue(one));
+  EXPECT_EQ(platform::FaultFiredCount(), 0);
+  platform::FaultClearAll();
+  EXPECT_EQ(one.FieldAt(0)->kind, ZEMA_KIND_INPUT);
+  EXPECT_EQ(one.FieldAt(1)->kind, ZEMA_KIND_INPUT);
+  EXPECT_EQ(two.FieldAt(0)->kind, ZEMA_KIND_NONE);
+  EXPECT_EQ(two.FieldAt(1)->kind, ZEMA_KIND_INPUT);
+}
+
+// A Load that fails after the types' fields were read leaves those types with their kinds, as
+// it did when each type was given its kinds right after its fields; the catalogue's thread is
+// done by the time the failure reaches the caller.
+TEST_F(FBLibTest, ALoadThatFailsAfterTheFieldsKeepsTheKinds) {
+  Catalogue(
+      "<FBLib><Lib libid='10' libcfg='Control'>"
+      "<FB moduleid='100' modulecfg='PID.xml'/></Lib></FBLib>");
+  Module("Control/PID.xml", ModuleFile({{"PV", "in"}, {"OUT", "out"}}));
+  TagDbBuilder db;
+  db.Type(1, "Pid", 10, 100, kPidColumns)
+      .Tag(1, "FIC-1", "", 1)
+      .Tag(2, "FIC-2", "", 1)
+      .Values("Pid", 1, {"1", "2", "3", "4", "5"})
+      .Values("Pid", 2, {"1", "2", "3", "4", "5"})
+      .Hmi(1, "PV", 1, 0, "m", 0)
+      .Hmi(2, "PV", 1, 0, "m", 0);
+  const std::string path = dir.File("tags.db");
+  db.Write(path);
+  // The last step of the walk is in HMIInfo, after the tags and their values were read.
+  platform::FaultTraceStart();
+  ASSERT_EQ(CZEMATagAcs::Instance()->Load(path.c_str()), 1);
+  const std::vector<std::string> trace = platform::FaultTraceStop();
+  const auto moves = std::count(trace.begin(), trace.end(), "Recordset.MoveNext");
+  CZEMATagAcs::Release();
+  platform::FaultInject("Recordset.MoveNext", E_FAIL, static_cast<int>(moves - 1));
+  EXPECT_THROW(CZEMATagAcs::Instance()->Load(path.c_str()), PlatformError);
+  EXPECT_EQ(platform::FaultFiredCount(), 1);
+  platform::FaultClearAll();
+  CZEMATag* tag = nullptr;
+  int count = 0;
+  CZEMATagAcs::Instance()->GetTags(1, 1, &count, &tag);
+  ASSERT_EQ(count, 1);
+  TagFieldValue fields[8];
+  for (auto& field : fields) VariantInit(&field.value);
+  int got = 0;
+  EXPECT_EQ(tag->GetFields(ZEMA_KIND_INPUT, 8, &got, fields), 1);
+  ASSERT_EQ(got, 1);
+  EXPECT_STREQ(fields[0].name, "PV");
+  for (auto& field : fields) VariantClear(&field.value);
 }
 
 }  // namespace

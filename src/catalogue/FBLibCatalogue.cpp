@@ -106,3 +106,15 @@ bool CFBLibCatalogue::LoadFBLibCatalogue(CZEMATagTypeImpl& type) {
   }
   return true;
 }
+
+void CFBLibCatalogue::ReadAhead(const std::vector<std::pair<int, int>>& typeIds) {
+  if (typeIds.empty()) return;
+  if (!catalogueRead) ReadLibraryCatalogue();
+  if (!catalogueOpened) return;
+  for (const auto& ids : typeIds) {
+    for (const FunctionBlock& block : functionBlocks) {
+      if (block.libId != ids.first || block.moduleId != ids.second) continue;
+      ReadModuleFile(block.libcfg, block.modulecfg);
+    }
+  }
+}

@@ -32,6 +32,12 @@ class CFBLibCatalogue {
   // when the library catalogue could not be opened (nothing changes then).
   bool LoadFBLibCatalogue(CZEMATagTypeImpl& type);
 
+  // Reads now every file that LoadFBLibCatalogue would read for types with these (library id,
+  // module id) pairs, called in this order, and in the same order, so that those calls find
+  // everything read. Reads nothing for no pairs. May run on another thread while no other
+  // thread uses this object; what it throws leaves the object unfit for use.
+  void ReadAhead(const std::vector<std::pair<int, int>>& typeIds);
+
  private:
   // One "FB" element of the library catalogue.
   struct FunctionBlock {

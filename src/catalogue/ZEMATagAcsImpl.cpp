@@ -5,8 +5,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "catalogue/FBLibCatalogue.h"
 #include "dbaccess/ADORecordset.h"
@@ -31,6 +36,44 @@ float NarrowToFloat(double value) {
   if (value <= -kBeyondFloat) return -HUGE_VALF;
   return static_cast<float>(value);
 }
+
+// The function block library catalogue read on a second thread while Load reads the tables.
+// The thread makes no call on the database and touches nothing of the catalogue of tags; it is
+// joined before Load leaves, on every path. When no thread can be started, the catalogue is
+// read on the calling thread as the types ask for it.
+class CCatalogueReadAhead {
+ public:
+  CCatalogueReadAhead(CFBLibCatalogue& catalogue, std::vector<std::pair<int, int>> typeIds) {
+    if (typeIds.empty()) return;
+    try {
+      worker = std::thread([this, &catalogue, ids = std::move(typeIds)] {
+        try {
+          catalogue.ReadAhead(ids);
+        } catch (...) {
+          failure = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+    }
+  }
+  ~CCatalogueReadAhead() { Join(); }
+  CCatalogueReadAhead(const CCatalogueReadAhead&) = delete;
+  CCatalogueReadAhead& operator=(const CCatalogueReadAhead&) = delete;
+
+  // Waits for the thread; true when it read the catalogue whole (or never ran).
+  bool Join() {
+    if (worker.joinable()) worker.join();
+    return failure == nullptr;
+  }
+  // Waits for the thread and passes on what it threw.
+  void JoinOrThrow() {
+    if (!Join()) std::rethrow_exception(failure);
+  }
+
+ private:
+  std::thread worker;
+  std::exception_ptr failure;
+};
 
 }  // namespace
 
@@ -91,15 +134,39 @@ int CZEMATagAcsImpl::Load(const char* path) {
 
   if (!LoadTagTypes(*database)) return 0;
 
+  // The catalogue's files are read and parsed beside the table reads; a type gets its fields'
+  // kinds once both are done, which gives what applying them right after its fields would.
   CFBLibCatalogue fbLib(hvk_GetNlsDir());
+  std::vector<std::pair<int, int>> typeIds;
+  typeIds.reserve(types.size());
+  for (const auto& entry : types)
+    typeIds.emplace_back(entry.second->GetLibID(), entry.second->GetModuleID());
+  CCatalogueReadAhead readAhead(fbLib, std::move(typeIds));
+  size_t typesWithFields = 0;
+  try {
+    for (auto& entry : types) {
+      LoadTypeFields(*database, *entry.second);
+      ++typesWithFields;
+    }
+    LoadTags(*database);
+    for (auto& entry : types) LoadTypeValues(*database, *entry.second);
+    LoadHMIInfo(*database);
+  } catch (...) {
+    // The types whose fields were read keep their kinds, as they would have had them before
+    // the failure; the failure on its way wins over one of the catalogue's thread.
+    if (readAhead.Join()) ApplyFieldKinds(fbLib, typesWithFields);
+    throw;
+  }
+  readAhead.JoinOrThrow();
+  ApplyFieldKinds(fbLib, types.size());
+  return 1;
+}
+
+void CZEMATagAcsImpl::ApplyFieldKinds(CFBLibCatalogue& fbLib, size_t count) {
   for (auto& entry : types) {
-    LoadTypeFields(*database, *entry.second);
+    if (count-- == 0) break;
     fbLib.LoadFBLibCatalogue(*entry.second);
   }
-  LoadTags(*database);
-  for (auto& entry : types) LoadTypeValues(*database, *entry.second);
-  LoadHMIInfo(*database);
-  return 1;
 }
 
 bool CZEMATagAcsImpl::LoadTagTypes(CADODataBase& database) {
@@ -140,12 +207,11 @@ void CZEMATagAcsImpl::LoadTypeFields(CADODataBase& database, CZEMATagTypeImpl& t
 bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
   auto recordset = OpenTable(database, Name(tagdb::TagsTable));
   if (!recordset) return false;
-  std::string tagName, tagDesc;
   while (!recordset->AtEndOfRecords()) {
     LONG tagId = 0, tagType = 0;
     int group = 0, level = 0, almLevel = 0;
-    tagName.clear();
-    tagDesc.clear();
+    // Read into fresh strings that the tag then takes over: one allocation per long text.
+    std::string tagName, tagDesc;
     recordset->ReadFieldLong(Name(tagdb::TagIDColumn), tagId);
     recordset->ReadFieldText(Name(tagdb::TagNameColumn), tagName, "");
     recordset->ReadFieldText(Name(tagdb::TagDescColumn), tagDesc, "");
@@ -156,8 +222,8 @@ bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
 
     if (tags.find(tagId) == tags.end()) {
       auto tag = std::make_unique<CZEMATagImpl>();
-      tag->SetName(tagName);
-      tag->SetDesc(tagDesc);
+      tag->SetName(std::move(tagName));
+      tag->SetDesc(std::move(tagDesc));
       tag->SetType(FindType(tagType));
       tag->SetGroup(static_cast<uint8_t>(group & 0xFF));
       tag->SetAlmLevel(static_cast<uint8_t>(almLevel & 0xFF));

@@ -2,6 +2,7 @@
 #ifndef ZEMA_CATALOGUE_ZEMATAGACSIMPL_H
 #define ZEMA_CATALOGUE_ZEMATAGACSIMPL_H
 
+#include <cstddef>
 #include <map>
 #include <utility>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "catalogue/ZEMATagTypeImpl.h"
 
 class CADODataBase;
+class CFBLibCatalogue;
 
 class CZEMATagAcsImpl : public CZEMATagAcs {
  public:
@@ -36,6 +38,8 @@ class CZEMATagAcsImpl : public CZEMATagAcs {
   bool LoadTags(CADODataBase& database);
   void LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType);
   bool LoadHMIInfo(CADODataBase& database);
+  // Gives the first count types (in TypeID order) their fields' kinds from the catalogue.
+  void ApplyFieldKinds(CFBLibCatalogue& fbLib, size_t count);
 
   std::map<int, CZEMATagImpl*> tags;
   std::map<int, CZEMATagTypeImpl*> types;

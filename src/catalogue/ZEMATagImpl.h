@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ZEMATagAcs.h"
@@ -28,8 +29,8 @@ class CZEMATagImpl : public CZEMATag {
   int GetHMIInfo(const char* fieldName, TagHMIInfo* info) override;
 
   // For the loader.
-  void SetName(const std::string& text) { name = text; }
-  void SetDesc(const std::string& text) { desc = text; }
+  void SetName(std::string text) { name = std::move(text); }
+  void SetDesc(std::string text) { desc = std::move(text); }
   void SetGroup(uint8_t value) { group = value; }
   void SetAlmLevel(uint8_t value) { almLevel = value; }
   void SetLevel(uint8_t value) { level = value; }

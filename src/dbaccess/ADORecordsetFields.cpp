@@ -55,6 +55,23 @@ void ClearValue(VARIANT& value) {
   if (FAILED(hr)) RaiseError(hr);
 }
 
+// A value read from a field, cleared when the read leaves with the value still held (a
+// conversion that failed, a clear that failed); a value moved out or cleared is not cleared
+// again.
+class CReadValue {
+ public:
+  CReadValue() { VariantInit(&value); }
+  ~CReadValue() {
+    if (value.vt != VT_EMPTY) VariantClear(&value);
+  }
+  CReadValue(const CReadValue&) = delete;
+  CReadValue& operator=(const CReadValue&) = delete;
+  VARIANT& get() { return value; }
+
+ private:
+  VARIANT value;
+};
+
 // Currency as a double, through the platform's conversion.
 double CurrencyToDouble(const VARIANT& value) {
   VARIANT real;
@@ -317,11 +334,11 @@ void CADORecordset::PutValueByName(const char* name, const VARIANT& value) {
 template <class T, class Get, class Convert>
 BOOL CADORecordset::ReadFieldAs(Get get, Convert convert, T& out) {
   try {
-    dbaccess::CVariant local;
-    get(&local);
+    CReadValue local;
+    get(&local.get());
     T result{};
     const bool converted = convert(local.get(), result);
-    ClearValue(local.get());
+    if (local.get().vt != VT_EMPTY) ClearValue(local.get());  // empty: text came as bytes
     if (!converted) return FALSE;
     out = std::move(result);
     return TRUE;
@@ -357,23 +374,39 @@ BOOL CADORecordset::ReadFieldDouble(const char* name, double& value) {
 }
 
 BOOL CADORecordset::ReadFieldText(const char* name, std::string& text, const char* dateFormat) {
-  return ReadFieldAs([&](VARIANT* read) { GetValueByName(name, read); },
-                     [dateFormat](const VARIANT& read, std::string& result) {
-                       return ValueToText(read, dateFormat, result);
-                     },
-                     text);
+  // ASCII text (and NULL) comes as the stored bytes, which are what the conversion of its BSTR
+  // would give; anything else comes as the value and is converted.
+  const char* ascii = nullptr;
+  size_t size = 0;
+  return ReadFieldAs(
+      [&](VARIANT* read) {
+        CallField(
+            KeptField(name), [&] { return FindField(name); },
+            [&](ADOField* field) { return field->GetValueOrAsciiText(read, &ascii, &size); });
+      },
+      [&](const VARIANT& read, std::string& result) {
+        if (ascii != nullptr) {
+          // The conversion of a BSTR ends at its first zero character.
+          result.assign(ascii, strnlen(ascii, size));
+          return true;
+        }
+        return ValueToText(read, dateFormat, result);
+      },
+      text);
 }
 
 BOOL CADORecordset::ReadFieldVariant(int index, VARIANT& value) {
   try {
-    dbaccess::CVariant local;
-    GetValueByIndex(index, &local);
+    CReadValue local;
+    GetValueByIndex(index, &local.get());
     // The Field hands out a copy already: clear the destination and move that copy in, which
     // is the copy rule without duplicating the payload a second time.
-    const HRESULT hr = VariantClear(&value);
-    if (FAILED(hr)) RaiseError(hr);
+    if (value.vt != VT_EMPTY) {  // an empty destination has nothing to clear
+      const HRESULT hr = VariantClear(&value);
+      if (FAILED(hr)) RaiseError(hr);
+    }
     memcpy(static_cast<void*>(&value), &local.get(), sizeof value);
-    VariantInit(&local);
+    VariantInit(&local.get());
     return TRUE;
   } catch (const PlatformError& error) {
     ReportRecordsetError(error);

@@ -157,6 +157,14 @@ struct ADOField : IDispatch {
   virtual HRESULT get_DefinedSize(LONG* size) = 0;
   virtual HRESULT get_Attributes(LONG* attributes) = 0;
   virtual HRESULT get_ActualSize(LONG* size) = 0;
+  // This system's addition for readers that want the value as text: passes the same fault check
+  // and fails, with the same report, exactly where get_Value would. When get_Value would give
+  // VT_NULL, or text that is all ASCII, and the process code page keeps ASCII as it is (UTF-8,
+  // Windows-1252), *text and *size receive those bytes (a NULL as empty text; valid until the
+  // row moves or the recordset closes) and *value stays VT_EMPTY. Otherwise *text is null and
+  // *value receives what get_Value gives. It spares a reader the text's round trip through a
+  // BSTR.
+  virtual HRESULT GetValueOrAsciiText(VARIANT* value, const char** text, size_t* size) = 0;
 
  protected:
   ~ADOField() = default;

@@ -187,6 +187,10 @@ class Cursor {
   HRESULT Eof(bool* eof, const ErrorSite& site);
   HRESULT MoveNext(const ErrorSite& site);
   HRESULT Value(int column, VARIANT* value, const ErrorSite& site);
+  // What Field.GetValueOrAsciiText gives: the value's ASCII text in *text (*value untouched), or
+  // the value in *value (*text untouched).
+  HRESULT ValueOrAsciiText(int column, VARIANT* value, const char** text, size_t* size,
+                           const ErrorSite& site);
   HRESULT ActualSize(int column, LONG* size, const ErrorSite& site);
   HRESULT AddNew(const ErrorSite& site);
   HRESULT Put(int column, const VARIANT& value, const ErrorSite& site);
@@ -200,6 +204,9 @@ class Cursor {
   HRESULT Start(const ErrorSite& site);
   HRESULT Step(const ErrorSite& site);
   HRESULT CurrentValue(int column, StoredValue* value, bool* onPending, const ErrorSite& site);
+  // The VARIANT of the current value found by CurrentValue.
+  HRESULT Deliver(int column, const StoredValue& stored, bool onPending, VARIANT* value,
+                  const ErrorSite& site);
   HRESULT NextCounter(const Column& column, int64_t* next, const ErrorSite& site);
 
   ULONG refs_ = 1;
@@ -267,6 +274,7 @@ class FieldImpl final : public ComObject<ADOField> {
   HRESULT get_DefinedSize(LONG* size) override;
   HRESULT get_Attributes(LONG* attributes) override;
   HRESULT get_ActualSize(LONG* size) override;
+  HRESULT GetValueOrAsciiText(VARIANT* value, const char** text, size_t* size) override;
 
  private:
   ~FieldImpl() override;

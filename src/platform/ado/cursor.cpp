@@ -3,6 +3,7 @@
 
 #include "platform/ado/ado_objects.h"
 #include "platform/ado/statement_form.h"
+#include "platform/win32/codepage.h"
 
 namespace platform {
 namespace ado {
@@ -69,6 +70,12 @@ std::string UpperAscii(const char* text) {
   for (char& c : upper)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return upper;
+}
+
+// True when the process code page maps ASCII to itself and back, unit for byte.
+bool AsciiCodePage() {
+  const CodePageKind kind = ProcessCodePageKind();
+  return kind == CodePageKind::kUtf8 || kind == CodePageKind::kWindows1252;
 }
 
 }  // namespace
@@ -392,7 +399,9 @@ HRESULT Cursor::CurrentValue(int column, StoredValue* value, bool* onPending,
                              const ErrorSite& site) {
   *onPending = pending_;
   if (pending_) return S_OK;
-  if (HRESULT hr = Start(site); FAILED(hr)) return hr;
+  if (!started_) {
+    if (HRESULT hr = Start(site); FAILED(hr)) return hr;
+  }
   if (onInserted_) {
     if (readBackPending_) ReadBackInserted();
     *value = inserted_.Get(0, column);
@@ -412,6 +421,25 @@ HRESULT Cursor::Value(int column, VARIANT* value, const ErrorSite& site) {
   StoredValue stored;
   bool onPending;
   if (HRESULT hr = CurrentValue(column, &stored, &onPending, site); FAILED(hr)) return hr;
+  return Deliver(column, stored, onPending, value, site);
+}
+
+HRESULT Cursor::ValueOrAsciiText(int column, VARIANT* value, const char** text, size_t* size,
+                                 const ErrorSite& site) {
+  StoredValue stored;
+  bool onPending;
+  if (HRESULT hr = CurrentValue(column, &stored, &onPending, site); FAILED(hr)) return hr;
+  std::string_view ascii;
+  if (!onPending && AsciiCodePage() && StoredAsciiText(columns_[column].type, stored, &ascii)) {
+    *text = ascii.data();
+    *size = ascii.size();
+    return S_OK;
+  }
+  return Deliver(column, stored, onPending, value, site);
+}
+
+HRESULT Cursor::Deliver(int column, const StoredValue& stored, bool onPending, VARIANT* value,
+                        const ErrorSite& site) {
   if (onPending) {
     if (!assigned_[column]) {
       value->vt = VT_NULL;

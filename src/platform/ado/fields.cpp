@@ -116,6 +116,16 @@ HRESULT FieldImpl::get_Value(VARIANT* value) {
   return cursor_->Value(column_, value, kFieldSite);
 }
 
+HRESULT FieldImpl::GetValueOrAsciiText(VARIANT* value, const char** text, size_t* size) {
+  if (HRESULT hr = CheckOpen("Field.Value.get"); FAILED(hr)) return hr;
+  if (value == nullptr || text == nullptr || size == nullptr)
+    return Fail(E_POINTER, kFieldSite, "No place for the value.");
+  VariantInit(value);
+  *text = nullptr;
+  *size = 0;
+  return cursor_->ValueOrAsciiText(column_, value, text, size, kFieldSite);
+}
+
 HRESULT FieldImpl::put_Value(VARIANT value) {
   if (HRESULT hr = CheckOpen("Field.Value.put"); FAILED(hr)) return hr;
   return cursor_->Put(column_, value, kFieldSite);

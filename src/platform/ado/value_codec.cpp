@@ -119,6 +119,23 @@ void RaiseScale(DECIMAL* value, int scale) {
   *value = MakeDecimal(value->sign == DECIMAL_NEG, magnitude, current);
 }
 
+// The currency of a real read without going through its decimal text: true, with the value in
+// ten-thousandths, when |real| < 4e11 and a multiple of 0.0001 reads as that real. Below 4e11 a
+// double's neighbours lie less than 0.0001 apart, so at most one such multiple reads as it, and
+// it is the real's shortest decimal form, which is what the exact conversion would take; a false
+// leaves the real to that conversion.
+bool WholeTenThousandths(double real, int64_t* tenThousandths) {
+  if (!(fabs(real) < 4e11)) return false;  // NaN too
+  const int64_t nearest = llrint(real * 10000.0);
+  for (int64_t candidate = nearest - 1; candidate <= nearest + 1; ++candidate) {
+    if (static_cast<double>(candidate) / 10000.0 == real) {
+      *tenThousandths = candidate;
+      return true;
+    }
+  }
+  return false;
+}
+
 HRESULT DeliverText(std::string_view text, VARIANT* out) {
   BSTR bstr = Utf8ToBstr(text.data(), text.size());
   if (bstr == nullptr) return E_OUTOFMEMORY;
@@ -255,8 +272,13 @@ HRESULT StoredToVariant(const ColumnType& type, const StoredValue& value, VARIAN
       }
       break;
     case ColumnKind::kCurrency: {
-      ExactNumber number;
       CY cy;
+      if (value.storage == StoredValue::kReal && WholeTenThousandths(value.real, &cy.int64)) {
+        out->vt = VT_CY;
+        out->cyVal = cy;
+        return S_OK;
+      }
+      ExactNumber number;
       if (StoredNumber(type, value, &number) && Normalized(number).exponent >= -4 &&
           ExactToCy(number, &cy) == S_OK) {
         out->vt = VT_CY;
@@ -305,6 +327,24 @@ HRESULT StoredToVariant(const ColumnType& type, const StoredValue& value, VARIAN
       break;
   }
   return DeliverStorage(type, value, out);
+}
+
+bool StoredAsciiText(const ColumnType& type, const StoredValue& value, std::string_view* text) {
+  if (value.storage == StoredValue::kNull) {
+    *text = std::string_view();
+    return true;
+  }
+  if (value.storage != StoredValue::kText) return false;
+  // Text is delivered as it is stored in every kind of column but these, which may read it as
+  // a number or a date.
+  if (type.kind == ColumnKind::kCurrency || type.kind == ColumnKind::kDecimal ||
+      type.kind == ColumnKind::kDate)
+    return false;
+  const std::string_view stored = StoredText(type, value);
+  for (const char c : stored)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  *text = stored;
+  return true;
 }
 
 LONG StoredActualSize(const ColumnType& type, const StoredValue& value) {

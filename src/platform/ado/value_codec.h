@@ -48,6 +48,11 @@ inline std::u16string Utf8ToUtf16(std::string_view text) {
 // E_OUTOFMEMORY when text cannot be allocated (*out stays VT_EMPTY).
 HRESULT StoredToVariant(const ColumnType& type, const StoredValue& value, VARIANT* out);
 
+// The text that StoredToVariant delivers for a stored value, when it delivers VT_BSTR text that
+// is all ASCII (then *text views the stored bytes) or VT_NULL (then *text is empty); false for
+// any other value.
+bool StoredAsciiText(const ColumnType& type, const StoredValue& value, std::string_view* text);
+
 // The size in bytes of a stored value as delivered (0 for NULL).
 LONG StoredActualSize(const ColumnType& type, const StoredValue& value);
 
