@@ -208,8 +208,10 @@ class PgRows final : public EngineRows {
       return StoredValue();
     const char* bytes = PQgetvalue(result_, row_, column);
     const int length = PQgetlength(result_, row_, column);
-    return binary_ ? DecodeBinary(decode_[column], bytes, length, &scratch_[column])
-                   : DecodeValue(decode_[column], bytes, length, &scratch_[column]);
+    if (!binary_) return DecodeValue(decode_[column], bytes, length, &scratch_[column]);
+    StoredValue value;
+    if (DecodeFixed(decode_[column], bytes, length, &value)) return value;
+    return DecodeBinary(decode_[column], bytes, length, &scratch_[column]);
   }
 
   bool Detached() const override { return true; }

@@ -416,44 +416,15 @@ bool ReadsAsBinary(Oid type) {
 
 StoredValue DecodeBinary(Decode decode, const char* bytes, int length, std::string* scratch) {
   StoredValue value;
+  if (DecodeFixed(decode, bytes, length, &value)) return value;
+  value = StoredValue();
   const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes);
   switch (decode) {
     case Decode::kInteger:
     case Decode::kBoolean:
-      if (length == 1 || length == 2 || length == 4 || length == 8) {
-        value.storage = StoredValue::kInteger;
-        if (decode == Decode::kBoolean)
-          value.integer = in[0] != 0 ? 1 : 0;
-        else if (length == 2)
-          value.integer = static_cast<int16_t>(static_cast<uint16_t>(BigEndian(in, 2)));
-        else if (length == 4)
-          value.integer = static_cast<int32_t>(static_cast<uint32_t>(BigEndian(in, 4)));
-        else
-          value.integer = static_cast<int64_t>(BigEndian(in, length));
-        return value;
-      }
-      break;
     case Decode::kFloat4:
-      if (length == 4) {
-        const uint32_t bits = static_cast<uint32_t>(BigEndian(in, 4));
-        float single;
-        std::memcpy(&single, &bits, sizeof single);
-        value.storage = StoredValue::kReal;
-        value.real = std::isnan(single) ? std::numeric_limits<double>::quiet_NaN()
-                                        : static_cast<double>(single);
-        return value;
-      }
-      break;
     case Decode::kFloat8:
-      if (length == 8) {
-        const uint64_t bits = BigEndian(in, 8);
-        double real;
-        std::memcpy(&real, &bits, sizeof real);
-        value.storage = StoredValue::kReal;
-        value.real = std::isnan(real) ? std::numeric_limits<double>::quiet_NaN() : real;
-        return value;
-      }
-      break;
+      break;  // a length the type does not have: its bytes as they are
     case Decode::kNumeric:
       if (NumericText(in, length, scratch)) return Text(scratch->data(), scratch->size());
       break;
