@@ -18,7 +18,7 @@ CCatalogue::CCatalogue(const std::string& path) {
     const std::string why = LibraryFailureText();
     CZEMATagAcs::Release();
     throw ToolError(
-        fmt::format("{}: {}", path, why.empty() ? "does not load as a tag database" : why));
+        fmt::format("{}: {}", Shown(path), why.empty() ? "does not load as a tag database" : why));
   }
   for (const TypeDef& type : types)
     for (const TagView& view : Tags(type.id))

@@ -9,6 +9,7 @@
 #include <regex>
 
 #include "ChangeCommands.h"
+#include "Report.h"
 #include "ToolError.h"
 #include "Tracking.h"
 
@@ -72,6 +73,8 @@ std::string NormalisedTime(const std::string& text) {
 }  // namespace
 
 int RunAuditEnable(const std::string& database) {
+  RequireFile(database, "audit enable",
+              "the generation and the audit trail are kept by triggers of an SQLite file");
   CTrackedDb db = CTrackedDb::Open(database, true);
   db.Execute("BEGIN IMMEDIATE");
   try {
@@ -90,6 +93,8 @@ int RunAuditEnable(const std::string& database) {
 }
 
 int RunLog(const LogOptions& options) {
+  RequireFile(options.database, "log",
+              "the generation and the audit trail are kept by triggers of an SQLite file");
   CTrackedDb db = CTrackedDb::Open(options.database, false);
   std::string found;
   switch (tracking::AuditStateOf(db, &found)) {

@@ -80,15 +80,21 @@ int RunCheck(const CheckOptions& options) {
     }
     problems.Summarise();
     fmt::print("{}: the database file is damaged ({} problem(s)); restore it from a backup{}\n",
-               database, problems.total,
+               Shown(database), problems.total,
                options.fix ? ", --fix does not repair a damaged file" : "");
     return 1;
   }
 
   const std::vector<TypeDef> types = store.Types();
   CRepairs repairs;
+  // Statements both engines read alike: every column name quoted, rows told apart by the
+  // engine's own row id.
   const std::string tags = QuoteName(layout::kTags);
   const std::string hmi = QuoteName(layout::kHMIInfo);
+  const std::string rowId = store.RowIdColumn();
+  const std::string tagId = QuoteName(layout::kTagID), tagName = QuoteName(layout::kTagName),
+                    tagType = QuoteName(layout::kTagType), fieldName = QuoteName("FieldName");
+  const std::string shown = Shown(database);
   const auto each = [&](const std::string& sql,
                         const std::function<void(const std::vector<std::string>&)>& row) {
     store.Query(sql, [&](const std::vector<std::string>& values, const std::vector<bool>&) {
@@ -105,68 +111,72 @@ int RunCheck(const CheckOptions& options) {
       continue;
     }
     const std::string table = QuoteName(type.name);
-    const std::string orphan = "TagID IS NULL OR TagID NOT IN (SELECT TagID FROM " + tags + ")";
-    each(fmt::format("SELECT rowid, TagID FROM {} WHERE {}", table, orphan), [&](const auto& row) {
-      problems.Add("orphan value row", fmt::format("{} row for TagID {}, which no tag has",
-                                                   type.name, nullText(row[1])));
-      repairs.Add(fmt::format("DELETE FROM {} WHERE rowid = {} AND ({})", table, row[0], orphan));
-    });
-    each(fmt::format("SELECT t.TagName, t.TagType FROM {} v JOIN {} t ON t.TagID = v.TagID "
-                     "WHERE t.TagType IS NOT {}",
-                     table, tags, type.id),
+    const std::string orphan =
+        fmt::format("{0} IS NULL OR {0} NOT IN (SELECT {0} FROM {1})", tagId, tags);
+    each(fmt::format("SELECT {}, {} FROM {} WHERE {}", rowId, tagId, table, orphan),
+         [&](const auto& row) {
+           problems.Add("orphan value row", fmt::format("{} row for TagID {}, which no tag has",
+                                                        type.name, nullText(row[1])));
+           repairs.Add(fmt::format("DELETE FROM {} WHERE {} = {} AND ({})", table, rowId,
+                                   store.RowIdLiteral(row[0]), orphan));
+         });
+    each(fmt::format("SELECT t.{1}, t.{2} FROM {3} v JOIN {4} t ON t.{0} = v.{0} "
+                     "WHERE t.{2} IS DISTINCT FROM {5}",
+                     tagId, tagName, tagType, table, tags, type.id),
          [&](const auto& row) {
            problems.Add(
                "value row of another type",
                fmt::format("{} has a row in {} but is of type {}", row[0], type.name, row[1]));
          });
     // A tag row without its value row is what a store stopped half way leaves.
-    each(fmt::format("SELECT TagName, TagID FROM {} WHERE TagType = {} AND TagID NOT IN "
-                     "(SELECT TagID FROM {} WHERE TagID IS NOT NULL)",
-                     tags, type.id, table),
+    each(fmt::format("SELECT {1}, {0} FROM {3} WHERE {2} = {4} AND {0} NOT IN "
+                     "(SELECT {0} FROM {5} WHERE {0} IS NOT NULL)",
+                     tagId, tagName, tagType, tags, type.id, table),
          [&](const auto& row) {
            problems.Add("tag without values",
                         fmt::format("{} has no row in {}", row[0], type.name));
            const std::string half = fmt::format(
-               "{} IN (SELECT TagID FROM {} WHERE TagID = {} AND TagType = {} AND TagID NOT IN "
-               "(SELECT TagID FROM {} WHERE TagID IS NOT NULL))",
-               "TagID", tags, row[1], type.id, table);
+               "{0} IN (SELECT {0} FROM {2} WHERE {0} = {3} AND {1} = {4} AND {0} NOT IN "
+               "(SELECT {0} FROM {5} WHERE {0} IS NOT NULL))",
+               tagId, tagType, tags, std::atoll(row[1].c_str()), type.id, table);
            repairs.Add(fmt::format("DELETE FROM {} WHERE {}", hmi, half));
            repairs.AddMore(fmt::format("DELETE FROM {} WHERE {}", tags, half));
          });
-    each(fmt::format("SELECT t.TagName, COUNT(*) FROM {} v JOIN {} t ON t.TagID = v.TagID "
-                     "GROUP BY v.TagID HAVING COUNT(*) > 1",
-                     table, tags),
+    each(fmt::format("SELECT min(t.{1}), COUNT(*) FROM {2} v JOIN {3} t ON t.{0} = v.{0} "
+                     "GROUP BY v.{0} HAVING COUNT(*) > 1",
+                     tagId, tagName, table, tags),
          [&](const auto& row) {
            problems.Add("duplicate value rows",
                         fmt::format("{} has {} rows in {}", row[0], row[1], type.name));
          });
   }
 
-  each(fmt::format("SELECT TagName, TagType FROM {} WHERE TagType IS NULL OR TagType NOT IN "
-                   "(SELECT TypeID FROM {} WHERE TypeID IS NOT NULL)",
-                   tags, QuoteName(layout::kTagTypes)),
+  each(fmt::format("SELECT {0}, {1} FROM {2} WHERE {1} IS NULL OR {1} NOT IN "
+                   "(SELECT {3} FROM {4} WHERE {3} IS NOT NULL)",
+                   tagName, tagType, tags, QuoteName("TypeID"), QuoteName(layout::kTagTypes)),
        [&](const auto& row) {
          problems.Add("tag without a type",
                       fmt::format("{} (TagType {})", row[0], nullText(row[1])));
        });
-  each(fmt::format("SELECT TagName, COUNT(*) FROM {} GROUP BY TagName HAVING COUNT(*) > 1", tags),
+  each(fmt::format("SELECT {0}, COUNT(*) FROM {1} GROUP BY {0} HAVING COUNT(*) > 1", tagName, tags),
        [&](const auto& row) {
          problems.Add("duplicate tag name", fmt::format("{} is used by {} tags", row[0], row[1]));
        });
   const std::string orphanDisplay =
-      "TagID IS NULL OR TagID NOT IN (SELECT TagID FROM " + tags + ")";
-  each(fmt::format("SELECT rowid, TagID, FieldName FROM {} WHERE {}", hmi, orphanDisplay),
+      fmt::format("{0} IS NULL OR {0} NOT IN (SELECT {0} FROM {1})", tagId, tags);
+  each(fmt::format("SELECT {}, {}, {} FROM {} WHERE {}", rowId, tagId, fieldName, hmi,
+                   orphanDisplay),
        [&](const auto& row) {
          problems.Add("orphan display row",
                       fmt::format("{} of TagID {}, which no tag has", row[2], nullText(row[1])));
-         repairs.Add(
-             fmt::format("DELETE FROM {} WHERE rowid = {} AND ({})", hmi, row[0], orphanDisplay));
+         repairs.Add(fmt::format("DELETE FROM {} WHERE {} = {} AND ({})", hmi, rowId,
+                                 store.RowIdLiteral(row[0]), orphanDisplay));
        });
   std::map<int, const TypeDef*> typeById;
   for (const TypeDef& type : types) typeById.emplace(type.id, &type);
-  each(fmt::format("SELECT t.TagName, t.TagType, h.FieldName, COUNT(*) FROM {} h JOIN {} t "
-                   "ON t.TagID = h.TagID GROUP BY h.TagID, h.FieldName",
-                   hmi, tags),
+  each(fmt::format("SELECT min(t.{1}), min(t.{2}), h.{3}, COUNT(*) FROM {4} h JOIN {5} t "
+                   "ON t.{0} = h.{0} GROUP BY h.{0}, h.{3}",
+                   tagId, tagName, tagType, fieldName, hmi, tags),
        [&](const auto& row) {
          if (row[3] != "1")
            problems.Add("duplicate display rows",
@@ -182,7 +192,7 @@ int RunCheck(const CheckOptions& options) {
   if (!options.fix) {
     try {
       CCatalogue catalogue(database);
-      fmt::print("{}: {} tags of {} types\n", database, catalogue.TagCount(), types.size());
+      fmt::print("{}: {} tags of {} types\n", shown, catalogue.TagCount(), types.size());
     } catch (const ToolError& e) {
       problems.Add("library", e.what());
     }

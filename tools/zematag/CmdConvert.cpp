@@ -15,6 +15,7 @@
 #include "Commands.h"
 #include "Layout.h"
 #include "Progress.h"
+#include "Report.h"
 #include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
@@ -172,6 +173,9 @@ bool TagIdsCanBeKey(CSchemaStore& store) {
 }  // namespace
 
 int RunConvert(const ConvertOptions& options) {
+  RequireFile(options.source, "convert", "convert reads Jet and ACE files");
+  RequireFile(options.target, "convert",
+              "convert writes a new SQLite file; copy that to the server with zematag copy");
   namespace fs = std::filesystem;
   // Test seam: no Jet file holding a tag database can be made, so the tool's tests let an SQLite
   // tag database stand in for one.

@@ -7,6 +7,7 @@
 #include "Commands.h"
 #include "Report.h"
 #include "SchemaStore.h"
+#include "ServerDb.h"
 #include "ToolError.h"
 #include "Writer.h"
 #include "ZEMABatch.h"
@@ -15,12 +16,13 @@ int RunDelete(const std::string& database, const std::vector<std::string>& names
   CSchemaStore reader = CSchemaStore::OpenReadOnly(database);
   CWriter writer(database);
   if (ZemaBeginBatch(writer.Get()) != 1)
-    throw ToolError(fmt::format("{}: {}; nothing was deleted", database, LibraryFailureText()));
+    throw ToolError(
+        fmt::format("{}: {}; nothing was deleted", Shown(database), LibraryFailureText()));
   bool open = true;
   const auto fail = [&](const std::string& why) {
     if (open) ZemaRollbackBatch(writer.Get());
     open = false;
-    return ToolError(fmt::format("{}: {}; nothing was deleted", database, why));
+    return ToolError(fmt::format("{}: {}; nothing was deleted", Shown(database), why));
   };
   // The tags of each name, counted under the write lock (tags without a type included), so that
   // the count below is what this delete removed.
@@ -32,7 +34,7 @@ int RunDelete(const std::string& database, const std::vector<std::string>& names
     const size_t count = reader.TagIdsNamed(name).size();
     before[name] = count;
     if (count == 0) {
-      ReportError(fmt::format("{}: no tag named {}", database, name));
+      ReportError(fmt::format("{}: no tag named {}", Shown(database), name));
       status = 1;
     } else {
       // DeleteTags removes one tag per name it is given: a name that several tags share is
@@ -54,17 +56,18 @@ int RunDelete(const std::string& database, const std::vector<std::string>& names
   }
   open = false;
   if (ZemaCommitBatch(writer.Get()) != 1)
-    throw ToolError(fmt::format("{}: {}; nothing was deleted", database, LibraryFailureText()));
+    throw ToolError(
+        fmt::format("{}: {}; nothing was deleted", Shown(database), LibraryFailureText()));
   size_t deleted = 0;
   for (const auto& [name, count] : before) {
     if (count == 0) continue;
     const size_t left = reader.TagIdsNamed(name).size();
     deleted += count - std::min(left, count);
     if (left > 0) {
-      ReportError(fmt::format("{}: tag {} was not deleted", database, name));
+      ReportError(fmt::format("{}: tag {} was not deleted", Shown(database), name));
       status = 1;
     }
   }
-  fmt::print("deleted {} tag(s) from {}\n", deleted, database);
+  fmt::print("deleted {} tag(s) from {}\n", deleted, Shown(database));
   return status;
 }

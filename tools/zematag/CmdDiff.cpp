@@ -10,6 +10,7 @@
 #include "Changeset.h"
 #include "PlantDiff.h"
 #include "PlantSnapshot.h"
+#include "Report.h"
 #include "ToolError.h"
 
 namespace {
@@ -161,6 +162,11 @@ void PrintJson(const CPlantSnapshot& from, const CPlantSnapshot& to, const CPlan
 }  // namespace
 
 int RunDiff(const DiffOptions& options) {
+  if (!options.changeset.empty()) {
+    const std::string why = "a change set is SQLite's own; diff two files to make one";
+    RequireFile(options.from, "diff --changeset", why);
+    RequireFile(options.to, "diff --changeset", why);
+  }
   CPlantSnapshot from, to;
   ReadPlants(options.from, options.to, &from, &to);
   const CPlantDiff diff = DiffPlants(from, to);

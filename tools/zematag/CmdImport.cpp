@@ -726,7 +726,7 @@ int RunImport(const ImportOptions& options) {
     else
       fmt::print("{} {} tag(s) into {}{}\n",
                  importer.stopped ? "stopped after importing" : "imported", importer.saved,
-                 options.database, notes);
+                 Shown(options.database), notes);
   }
   return importer.badRows > 0 || importer.badFiles > 0 || importer.stopped ? 1 : 0;
 }

@@ -80,6 +80,19 @@ int RunInit(const InitOptions& options) {
   if (!options.typesFile.empty()) types = ReadTypeDescription(options.typesFile);
   if (options.fromFbLib) types = TypesFromFbLib(types);
   ValidateTypes(&types);
+  size_t fields = 0;
+  for (const TypeDef& type : types) fields += type.fields.size();
+
+  if (IsServerUri(options.database)) {
+    if (options.audit)
+      RequireFile(options.database, "init --audit",
+                  "the audit trail is kept by triggers of an SQLite file");
+    CSchemaStore::CreateOnServer(options.database, types, options.force);
+    std::printf("%s", fmt::format("created {} with {} tag types ({} fields)\n",
+                                  Shown(options.database), types.size(), fields)
+                          .c_str());
+    return 0;
+  }
 
   std::error_code error;
   namespace fs = std::filesystem;
@@ -119,8 +132,6 @@ int RunInit(const InitOptions& options) {
     fs::remove(building, error);
     throw ToolError(fmt::format("{}: cannot be replaced", options.database));
   }
-  size_t fields = 0;
-  for (const TypeDef& type : types) fields += type.fields.size();
   std::printf("%s", fmt::format("created {} with {} tag types ({} fields)\n", options.database,
                                 types.size(), fields)
                         .c_str());

@@ -50,6 +50,12 @@ struct ConvertOptions {
   bool quiet = false;  // no progress bars
 };
 int RunConvert(const ConvertOptions& options);
+struct CopyOptions {
+  std::string source;  // a tag database file or server URI
+  std::string target;  // a file or server URI; replaced only with force
+  bool force = false;
+};
+int RunCopy(const CopyOptions& options);
 // Builds the example plant from exampleDir ("" to look for it) into dir and shows it.
 int RunDemo(const std::string& dir, const std::string& exampleDir);
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <thread>
 
+#include "ServerDb.h"
 #include "Text.h"
 
 namespace {
@@ -226,16 +227,25 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
 
 void ReadPlants(const std::string& fromPath, const std::string& toPath, CPlantSnapshot* from,
                 CPlantSnapshot* to) {
+  // A server on either side: both read as the library delivers values, so that the same plant
+  // on a file and on a server compares equal.
+  const bool anyServer = IsServerUri(fromPath) || IsServerUri(toPath);
+  const auto read = [anyServer](const std::string& path, CPlantSnapshot* plant) {
+    if (anyServer)
+      CEnginePlantReader(path).Read(plant);
+    else
+      CSqlitePlantReader(path).Read(plant);
+  };
   std::exception_ptr failure;
   std::thread second([&] {
     try {
-      CSqlitePlantReader(toPath).Read(to);
+      read(toPath, to);
     } catch (...) {
       failure = std::current_exception();
     }
   });
   try {
-    CSqlitePlantReader(fromPath).Read(from);
+    read(fromPath, from);
   } catch (...) {
     second.join();
     throw;

@@ -93,4 +93,16 @@ class CSqlitePlantReader : public CPlantReader {
   std::string path;
 };
 
+// Reads a tag database of either engine (a server's, or a file compared with one) through the
+// values the library delivers, in one snapshot: numbers as numbers, dates, currency and
+// decimals as their exact text, so that the same plant on a file and on a server reads alike.
+class CEnginePlantReader : public CPlantReader {
+ public:
+  explicit CEnginePlantReader(std::string database) : database(std::move(database)) {}
+  void Read(CPlantSnapshot* plant) override;
+
+ private:
+  std::string database;
+};
+
 #endif

@@ -7,15 +7,26 @@
 #include <cstring>
 #include <filesystem>
 
+#include "ServerDb.h"
 #include "ToolError.h"
 #include "ZEMABatch.h"
 #include "halvkit.h"
 
-void ReportError(const std::string& message) { fmt::print(stderr, "zematag: {}\n", message); }
+// Every message is masked: no password given in a URI ever reaches the terminal or a log.
+void ReportError(const std::string& message) {
+  fmt::print(stderr, "zematag: {}\n", MaskPasswords(message));
+}
+
+void RequireFile(const std::string& database, const std::string& command, const std::string& why) {
+  if (IsServerUri(database))
+    throw ToolError(fmt::format("{} needs an SQLite file: {} is a PostgreSQL database ({})",
+                                command, Shown(database), why));
+}
 
 std::string NlsDir() { return hvk_GetNlsDir(); }
 
 void CheckDatabaseFile(const std::string& path) {
+  if (IsServerUri(path)) return;
   namespace fs = std::filesystem;
   std::error_code error;
   const fs::file_status status = fs::status(path, error);

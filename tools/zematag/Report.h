@@ -14,7 +14,11 @@ std::string NlsDir();
 
 // Throws ToolError unless path names an existing regular file (a symbolic link to one will do):
 // "no such database file", "is a directory, not a database file", "symbolic link loop", ...
+// A server URI passes: the connection says what is wrong with it.
 void CheckDatabaseFile(const std::string& path);
+// Throws ToolError when database is a server URI, for the commands that work on SQLite files
+// only: "COMMAND needs an SQLite file: URI is a PostgreSQL database (why)".
+void RequireFile(const std::string& database, const std::string& command, const std::string& why);
 
 // Why an SQLite call failed, in words, from its (extended) result code and message: locked by
 // another program, read-only, disk full, damaged, not an SQLite database file, ...

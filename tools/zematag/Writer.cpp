@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "Report.h"
+#include "ServerDb.h"
 #include "ToolError.h"
 #include "Tracking.h"
 
@@ -11,12 +12,12 @@ CWriter::CWriter(const std::string& path) {
   const auto failed = [&] {
     const std::string why = LibraryFailureText();
     return ToolError(
-        fmt::format("{}: {}", path, why.empty() ? "does not open as a tag database" : why));
+        fmt::format("{}: {}", Shown(path), why.empty() ? "does not open as a tag database" : why));
   };
   try {
     writer = CZEMAConfigAcs::Open(path.c_str());
   } catch (int) {
-    tracking::ExplainRefusedWriter(path);
+    if (!IsServerUri(path)) tracking::ExplainRefusedWriter(path);
     throw failed();
   }
   if (writer == nullptr) throw failed();

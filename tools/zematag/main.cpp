@@ -35,6 +35,13 @@ With --from-fblib every function block of FBLib/FBLib.xml in the language direct
 type with the fields of its module file; a type of --types with the same library and module
 gives its name, id and field types (fields it does not type are DOUBLE).)";
 
+const char kCopyFooter[] = R"(A database is a file path or a PostgreSQL URI:
+  postgresql://[user[:password]@]host[:port]/dbname[?key=value...]  (also postgres://)
+A host that starts with / (written %2F) is the folder of a Unix socket. libpq's environment
+(PGHOST, PGUSER, PGPASSWORD, ...) and password file (PGPASSFILE, ~/.pgpass) apply; keep the
+password there rather than in the URI. The change tracking of a file (generation counter,
+audit trail) is not copied: a file made by copy gets a generation counter of its own.)";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,11 +55,13 @@ int main(int argc, char** argv) {
 
   InitOptions init;
   CLI::App* initCommand = app.add_subcommand("init", "create a new tag database");
-  initCommand->add_option("DB", init.database, "database file to create")->required();
+  initCommand->add_option("DB", init.database, "database file to create, or postgresql:// URI")
+      ->required();
   initCommand->add_option("--types", init.typesFile, "type description (text or JSON)");
   initCommand->add_flag("--from-fblib", init.fromFbLib,
                         "take the types from the function block library catalogue");
-  initCommand->add_flag("--force", init.force, "replace an existing file");
+  initCommand->add_flag("--force", init.force,
+                        "replace an existing file, or the tag tables on the server");
   initCommand->add_flag("--audit", init.audit, "keep an audit trail (see zematag audit enable)");
   initCommand->footer(kInitFooter);
   initCommand->callback([&] { action = [&] { return RunInit(init); }; });
@@ -118,6 +127,17 @@ int main(int argc, char** argv) {
   convertCommand->add_option("TARGET", convert.target, "new database file")->required();
   convertCommand->add_flag("--quiet", convert.quiet, "no progress bars");
   convertCommand->callback([&] { action = [&] { return RunConvert(convert); }; });
+
+  CopyOptions copy;
+  CLI::App* copyCommand = app.add_subcommand(
+      "copy", "copy a whole tag database between files and servers, and check the copy");
+  copyCommand->add_option("SOURCE", copy.source, "tag database: file or postgresql:// URI")
+      ->required();
+  copyCommand->add_option("TARGET", copy.target, "file or postgresql:// URI")->required();
+  copyCommand->add_flag("--force", copy.force,
+                        "replace an existing file, or the tag database on the server");
+  copyCommand->footer(kCopyFooter);
+  copyCommand->callback([&] { action = [&] { return RunCopy(copy); }; });
 
   std::string demoDir;
   CLI::App* demoCommand = app.add_subcommand("demo", "build the example plant and show it");

@@ -1,0 +1,322 @@
+#include "DbTables.h"
+
+#include <fmt/format.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include "Layout.h"
+#include "Report.h"
+#include "SchemaStore.h"
+#include "ServerDb.h"
+#include "Text.h"
+#include "ToolError.h"
+#include "platform/ado/jet/jet_reader.h"
+#include "platform/ado/pg/pg_internal.h"
+#include "platform/oleaut/dates.h"
+#include "platform/oleaut/numbers.h"
+
+namespace {
+
+namespace ado = platform::ado;
+
+class CFileTables final : public CDbTables {
+ public:
+  explicit CFileTables(const std::string& path) {
+    shown = path;
+    if (ado::jet::IsJetFile(path))
+      throw ToolError(fmt::format(
+          "{}: a Jet or ACE file; make an SQLite file of it with zematag convert first", path));
+    CheckDatabaseFile(path);
+    const int opened = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    if (opened != SQLITE_OK) {
+      const std::string message = db != nullptr ? sqlite3_errmsg(db) : "cannot open";
+      sqlite3_close(db);
+      db = nullptr;
+      throw ToolError(fmt::format("{}: {}", path, SqliteFailureText(opened, message)));
+    }
+    sqlite3_busy_timeout(db, 3000);
+    // One read transaction from here to the end: one snapshot of every table.
+    Execute("BEGIN");
+    Query("SELECT count(*) FROM sqlite_master", [](sqlite3_stmt*) {});
+  }
+  ~CFileTables() override {
+    if (db != nullptr) {
+      sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+      sqlite3_close(db);
+    }
+  }
+
+  std::vector<TableShape> Tables() override {
+    std::vector<TableShape> tables;
+    Query(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' "
+        "ESCAPE '\\' ORDER BY rowid",
+        [&](sqlite3_stmt* row) {
+          TableShape table;
+          table.name = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
+          if (!IsTrackingTable(table.name))
+            tables.push_back(table);
+          else
+            leftOut.push_back(table.name);
+        });
+    bool sequences = false;
+    Query("SELECT 1 FROM sqlite_master WHERE name = 'sqlite_sequence'",
+          [&](sqlite3_stmt*) { sequences = true; });
+    for (TableShape& table : tables) {
+      int keys = 0;
+      Query("PRAGMA table_info(" + QuoteName(table.name) + ")", [&](sqlite3_stmt* row) {
+        // cid, name, type, notnull, dflt_value, pk
+        TableColumn column;
+        column.name = reinterpret_cast<const char*>(sqlite3_column_text(row, 1));
+        const unsigned char* declared = sqlite3_column_text(row, 2);
+        column.declared = declared != nullptr ? reinterpret_cast<const char*>(declared) : "";
+        column.key = sqlite3_column_int(row, 5) > 0;
+        keys += column.key ? 1 : 0;
+        column.meaning = ado::ColumnTypeFromDeclared(column.declared.c_str());
+        table.columns.push_back(column);
+      });
+      // Only a lone INTEGER key is the row id that SQLite numbers.
+      for (TableColumn& column : table.columns)
+        column.key = column.key && keys == 1 && Lower(column.declared) == "integer";
+      if (sequences && table.Key() != nullptr) {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT seq FROM sqlite_sequence WHERE name = ?1", -1, &statement,
+                           nullptr);
+        sqlite3_bind_text(statement, 1, table.name.c_str(), -1, SQLITE_TRANSIENT);
+        if (sqlite3_step(statement) == SQLITE_ROW)
+          table.sequence = sqlite3_column_int64(statement, 0);
+        sqlite3_finalize(statement);
+      }
+    }
+    return tables;
+  }
+
+  void Rows(const TableShape& table, const Row& row) override {
+    std::string sql = "SELECT ";
+    for (size_t i = 0; i < table.columns.size(); ++i)
+      sql += (i == 0 ? "" : ", ") + QuoteName(table.columns[i].name);
+    sql += " FROM " + QuoteName(table.name);
+    if (const TableColumn* key = table.Key()) sql += " ORDER BY " + QuoteName(key->name);
+    std::vector<ado::StoredValue> values(table.columns.size());
+    Query(sql, [&](sqlite3_stmt* statement) {
+      for (size_t i = 0; i < values.size(); ++i) {
+        const int c = static_cast<int>(i);
+        ado::StoredValue& value = values[i];
+        value = ado::StoredValue();
+        switch (sqlite3_column_type(statement, c)) {
+          case SQLITE_INTEGER:
+            value.storage = ado::StoredValue::kInteger;
+            value.integer = sqlite3_column_int64(statement, c);
+            break;
+          case SQLITE_FLOAT:
+            value.storage = ado::StoredValue::kReal;
+            value.real = sqlite3_column_double(statement, c);
+            break;
+          case SQLITE_TEXT:
+            value.storage = ado::StoredValue::kText;
+            value.bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
+            value.size = sqlite3_column_bytes(statement, c);
+            break;
+          case SQLITE_BLOB:
+            value.storage = ado::StoredValue::kBlob;
+            value.bytes = static_cast<const char*>(sqlite3_column_blob(statement, c));
+            value.size = sqlite3_column_bytes(statement, c);
+            break;
+          default:
+            break;
+        }
+      }
+      row(values);
+    });
+  }
+
+  bool IsServer() const override { return false; }
+
+ private:
+  void Execute(const std::string& sql) {
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+      throw ToolError(fmt::format(
+          "{}: {}", shown, SqliteFailureText(sqlite3_extended_errcode(db), sqlite3_errmsg(db))));
+  }
+  void Query(const std::string& sql, const std::function<void(sqlite3_stmt*)>& row) {
+    sqlite3_stmt* statement = nullptr;
+    int result = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
+    if (result == SQLITE_OK) {
+      try {
+        while ((result = sqlite3_step(statement)) == SQLITE_ROW) row(statement);
+      } catch (...) {
+        sqlite3_finalize(statement);
+        throw;
+      }
+    }
+    sqlite3_finalize(statement);
+    if (result != SQLITE_DONE)
+      throw ToolError(fmt::format(
+          "{}: {}", shown, SqliteFailureText(sqlite3_extended_errcode(db), sqlite3_errmsg(db))));
+  }
+  sqlite3* db = nullptr;
+};
+
+class CServerTables final : public CDbTables {
+ public:
+  explicit CServerTables(const std::string& uri) : server(CServerDb::Connect(uri)) {
+    shown = server.Shown();
+    server.Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+  }
+
+  std::vector<TableShape> Tables() override {
+    std::vector<TableShape> tables;
+    for (const std::string& name : server.Tables()) {
+      if (IsTrackingTable(name)) {
+        leftOut.push_back(name);
+        continue;
+      }
+      TableShape table;
+      table.name = name;
+      for (const CServerDb::Column& column : server.Columns(name)) {
+        TableColumn made;
+        made.name = column.name;
+        made.declared = column.declared;
+        made.key = column.key;
+        made.meaning = ado::pg::ColumnTypeOf(column.serverType);
+        table.columns.push_back(made);
+      }
+      if (const TableColumn* key = table.Key()) {
+        const CServerRows rows = server.Query(
+            "SELECT p.last_value FROM pg_sequences p WHERE format('%I.%I', p.schemaname, "
+            "p.sequencename)::regclass = pg_get_serial_sequence($1, $2)::regclass",
+            {QuoteName(name), key->name});
+        if (rows.Rows() == 1 && !rows.IsNull(0, 0))
+          table.sequence = std::atoll(rows.Text(0, 0).c_str());
+      }
+      tables.push_back(std::move(table));
+    }
+    return tables;
+  }
+
+  void Rows(const TableShape& table, const Row& row) override {
+    std::string sql = "SELECT ";
+    for (size_t i = 0; i < table.columns.size(); ++i)
+      sql += (i == 0 ? "" : ", ") + QuoteName(table.columns[i].name);
+    sql += " FROM " + QuoteName(table.name);
+    if (const TableColumn* key = table.Key()) sql += " ORDER BY " + QuoteName(key->name);
+    const CServerRows rows = server.Query(sql);
+    std::vector<ado::pg::Decode> decode;
+    for (int c = 0; c < rows.Columns(); ++c) decode.push_back(ado::pg::DecodeFor(rows.TypeOid(c)));
+    std::vector<ado::StoredValue> values(table.columns.size());
+    std::vector<std::string> scratch(values.size());
+    for (int r = 0; r < rows.Rows(); ++r) {
+      for (size_t i = 0; i < values.size(); ++i) {
+        const int c = static_cast<int>(i);
+        values[i] = rows.IsNull(r, c) ? ado::StoredValue()
+                                      : ado::pg::DecodeValue(decode[i], rows.Bytes(r, c),
+                                                             rows.Length(r, c), &scratch[i]);
+      }
+      row(values);
+    }
+  }
+
+  bool IsServer() const override { return true; }
+
+ private:
+  CServerDb server;
+};
+
+std::string Hex(const char* bytes, int size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (int i = 0; i < size; ++i) {
+    const unsigned char byte = static_cast<unsigned char>(bytes[i]);
+    hex += digits[byte >> 4];
+    hex += digits[byte & 15];
+  }
+  return hex;
+}
+
+}  // namespace
+
+const TableColumn* TableShape::Key() const {
+  for (const TableColumn& column : columns)
+    if (column.key) return &column;
+  return nullptr;
+}
+
+bool IsTrackingTable(const std::string& name) {
+  return EqualsNoCase(name, layout::kConfigGeneration) || EqualsNoCase(name, layout::kAuditLog);
+}
+
+std::unique_ptr<CDbTables> CDbTables::Open(const std::string& database) {
+  if (IsServerUri(database)) return std::make_unique<CServerTables>(database);
+  return std::make_unique<CFileTables>(database);
+}
+
+std::string DeliveredText(const ado::ColumnType& meaning, const ado::StoredValue& value) {
+  VARIANT delivered;
+  VariantInit(&delivered);
+  if (ado::StoredToVariant(meaning, value, &delivered) != S_OK) return "?";
+  std::string text;
+  switch (delivered.vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+      text = "null";
+      break;
+    case VT_I1:
+      text = fmt::format("i:{}", static_cast<int>(delivered.cVal));
+      break;
+    case VT_I2:
+      text = fmt::format("i:{}", delivered.iVal);
+      break;
+    case VT_I4:
+    case VT_INT:
+      text = fmt::format("i:{}", delivered.lVal);
+      break;
+    case VT_I8:
+      text = fmt::format("i:{}", delivered.llVal);
+      break;
+    case VT_UI1:
+      text = fmt::format("i:{}", delivered.bVal);
+      break;
+    case VT_UI2:
+      text = fmt::format("i:{}", delivered.uiVal);
+      break;
+    case VT_UI4:
+    case VT_UINT:
+      text = fmt::format("i:{}", delivered.ulVal);
+      break;
+    case VT_UI8:
+      text = fmt::format("i:{}", delivered.ullVal);
+      break;
+    case VT_BOOL:
+      text = delivered.boolVal != 0 ? "b:true" : "b:false";
+      break;
+    case VT_R4:
+      text = fmt::format("f:{}", delivered.fltVal);
+      break;
+    case VT_R8:
+      text = fmt::format("d:{}", delivered.dblVal);
+      break;
+    case VT_CY:
+      text = "c:" + platform::CyToText(delivered.cyVal);
+      break;
+    case VT_DECIMAL:
+      text = "n:" + platform::DecimalToText(delivered.decVal);
+      break;
+    case VT_DATE:
+      text = "t:" + platform::DateToText(delivered.date);
+      break;
+    case VT_BSTR:
+      text = "s:" + FromBstr(delivered.bstrVal);
+      break;
+    case VT_ARRAY | VT_UI1:
+      text = "x:" + (delivered.parray != nullptr
+                         ? Hex(static_cast<const char*>(delivered.parray->pvData),
+                               static_cast<int>(delivered.parray->rgsabound[0].cElements))
+                         : std::string());
+      break;
+    default:
+      text = fmt::format("?{}", delivered.vt);
+      break;
+  }
+  VariantClear(&delivered);
+  return text;
+}
