@@ -2,8 +2,9 @@
 // comes across with its columns' declared types, every row in the order the source keeps it
 // (which decides the first row of a TagID and the first tag of a name), every id as it was and
 // every value as the library delivers it; the key keeps counting where the source's did. The
-// copy is made in one transaction (a file is built beside the target and renamed into place), so
-// a failure leaves the target as it was; then both databases are read back and compared.
+// copy is made in one transaction (a file is built beside the target and renamed into place), and
+// before that transaction commits (or the file takes the target's place) the copy is read back
+// and compared with the source; a failure or a difference leaves the target as it was.
 #include <fmt/format.h>
 #include <sqlite3.h>
 
@@ -126,6 +127,10 @@ long long NextFrom(const TableShape& table, long long largestKey) {
   return std::max(table.sequence, largestKey);
 }
 
+Counts Verify(CDbTables& source, CDbTables& target, const std::string& shown);
+
+// Copies into the server database the URI names, in one transaction, and reads the copy back
+// and compares it with the source before it commits.
 Counts CopyToServer(CDbTables& source, const std::vector<TableShape>& tables,
                     const std::string& uri, bool force) {
   CServerDb server = CServerDb::Connect(uri);
@@ -158,6 +163,7 @@ Counts CopyToServer(CDbTables& source, const std::vector<TableShape>& tables,
       std::vector<ado::pg::Param> params(table.columns.size());
       std::vector<const char*> values(params.size());
       std::vector<int> lengths(params.size()), binary(params.size());
+      server.Prepare(insert, static_cast<int>(params.size()));
       source.Rows(table, [&](const std::vector<ado::StoredValue>& stored) {
         ++row;
         for (size_t i = 0; i < params.size(); ++i) {
@@ -173,8 +179,9 @@ Counts CopyToServer(CDbTables& source, const std::vector<TableShape>& tables,
           if (&table.columns[i] == key && stored[i].storage == ado::StoredValue::kInteger)
             largestKey = std::max<long long>(largestKey, stored[i].integer);
         }
-        server.Run(insert, values, lengths, binary);
+        server.Send(values, lengths, binary);
       });
+      server.Finish();
       if (key != nullptr && NextFrom(table, largestKey) > 0)
         server.Query(
             "SELECT setval(pg_get_serial_sequence($1, $2), $3)",
@@ -183,8 +190,10 @@ Counts CopyToServer(CDbTables& source, const std::vector<TableShape>& tables,
       counts.rows += row;
     }
     server.Execute(TagIndexesSql(ValueTables(source, tables)));
+    Verify(source, *CDbTables::OnServer(&server), server.Shown());
     server.Execute("COMMIT");
   } catch (const ToolError& e) {
+    server.Abandon();
     try {
       server.Execute("ROLLBACK");
     } catch (const ToolError&) {
@@ -339,17 +348,18 @@ Counts CopyToFile(CDbTables& source, const std::vector<TableShape>& tables,
   return counts;
 }
 
-// Reads both databases again and compares them table by table, row by row: the same tables with
-// the same columns, declared types and keys, the same rows in the same order, each value
-// delivered the same, and the key counting on from the same number. Throws ToolError at the
-// first difference.
-Counts Verify(const std::string& source, const std::string& target, const std::string& shown) {
-  auto from = CDbTables::Open(source);
-  auto to = CDbTables::Open(target);
+// Reads both databases again (the source in the snapshot it was copied from) and compares them
+// table by table, row by row: the same tables with the same columns, declared types and keys,
+// the same rows in the same order, each value delivered the same, and the key counting on from
+// the same number. Throws ToolError at the first difference.
+Counts Verify(CDbTables& source, CDbTables& target, const std::string& shown) {
+  CDbTables* from = &source;
+  CDbTables* to = &target;
   const std::vector<TableShape> fromTables = from->Tables(), toTables = to->Tables();
   Counts counts;
   const auto differ = [&](const std::string& what) {
-    return ToolError(fmt::format("the copy on {} differs from {}: {}", shown, Shown(source), what));
+    return ToolError(fmt::format("the copy on {} differs from {}: {}; nothing was copied", shown,
+                                 source.Shown(), what));
   };
   for (const TableShape& table : fromTables) {
     const TableShape* copy = nullptr;
@@ -459,15 +469,12 @@ int RunCopy(const CopyOptions& options) {
   std::string shown = Shown(options.target);
   if (toServer) {
     copied = CopyToServer(*source, tables, options.target, options.force);
-    source.reset();
-    Verify(options.source, options.target, shown);
   } else {
     const std::string building = options.target + ".zematag-copy";
     fs::remove(building, error);
     try {
       copied = CopyToFile(*source, tables, building, options.target);
-      source.reset();
-      Verify(options.source, building, shown);
+      Verify(*source, *CDbTables::Open(building), shown);
     } catch (...) {
       fs::remove(building, error);
       for (const char* suffix : {"-wal", "-shm", "-journal"}) fs::remove(building + suffix, error);

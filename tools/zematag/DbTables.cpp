@@ -159,10 +159,12 @@ class CFileTables final : public CDbTables {
 
 class CServerTables final : public CDbTables {
  public:
-  explicit CServerTables(const std::string& uri) : server(CServerDb::Connect(uri)) {
+  explicit CServerTables(const std::string& uri)
+      : owned(std::make_unique<CServerDb>(CServerDb::Connect(uri))), server(*owned) {
     shown = server.Shown();
     server.Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
   }
+  explicit CServerTables(CServerDb* open) : server(*open) { shown = server.Shown(); }
 
   std::vector<TableShape> Tables() override {
     std::vector<TableShape> tables;
@@ -219,7 +221,8 @@ class CServerTables final : public CDbTables {
   bool IsServer() const override { return true; }
 
  private:
-  CServerDb server;
+  std::unique_ptr<CServerDb> owned;  // null when reading through a caller's connection
+  CServerDb& server;
 };
 
 std::string Hex(const char* bytes, int size) {
@@ -248,6 +251,10 @@ bool IsTrackingTable(const std::string& name) {
 std::unique_ptr<CDbTables> CDbTables::Open(const std::string& database) {
   if (IsServerUri(database)) return std::make_unique<CServerTables>(database);
   return std::make_unique<CFileTables>(database);
+}
+
+std::unique_ptr<CDbTables> CDbTables::OnServer(CServerDb* server) {
+  return std::make_unique<CServerTables>(server);
 }
 
 std::string DeliveredText(const ado::ColumnType& meaning, const ado::StoredValue& value) {

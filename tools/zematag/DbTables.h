@@ -13,6 +13,8 @@
 #include "platform/ado/column_type.h"
 #include "platform/ado/value_codec.h"
 
+class CServerDb;
+
 struct TableColumn {
   std::string name;
   std::string declared;               // the Jet type name
@@ -32,6 +34,9 @@ class CDbTables {
   // Opens a database file (SQLite) or a server database (URI) for reading, in one snapshot
   // until destruction. Throws ToolError naming it when it does not open.
   static std::unique_ptr<CDbTables> Open(const std::string& database);
+  // Reads through an open server connection, inside the transaction it is in (a copy checks
+  // what it wrote before it commits).
+  static std::unique_ptr<CDbTables> OnServer(CServerDb* server);
   virtual ~CDbTables() = default;
   // The tables in the order they were made, without the change tracking of a file
   // (ConfigGeneration, AuditLog), which belongs to the file it was kept in.

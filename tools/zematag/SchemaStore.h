@@ -19,9 +19,10 @@ struct sqlite3_stmt;
 
 class CSchemaStore {
  public:
-  // Opens an existing database file read-only. Throws ToolError when the file is missing or is
-  // not a tag database (tables TagTypes, Tags and HMIInfo). A Jet or ACE file is read whole into
-  // memory (OpenJet).
+  // Opens an existing database file read-only, or connects to the server database a URI names.
+  // Throws ToolError when the file is missing, the server cannot be reached, or it is not a tag
+  // database (tables TagTypes, Tags and HMIInfo). A Jet or ACE file is read whole into memory
+  // (OpenJet).
   static CSchemaStore OpenReadOnly(const std::string& path);
   // Reads every table of the Jet or ACE file at path, tag database or not, into an in-memory
   // database, calling progress(rows read, rows in all) as it goes (when given). Throws ToolError

@@ -270,6 +270,87 @@ void CServerDb::Run(const std::string& sql, const std::vector<const char*>& valu
   PQclear(result);
 }
 
+namespace {
+// Rows sent before their results are read: few round trips, and the results of one batch
+// (a few bytes each) always fit the socket's buffers, so neither side waits on the other.
+constexpr int kRowsPerSync = 1000;
+constexpr char kPrepared[] = "zematag_rows";
+}  // namespace
+
+void CServerDb::Prepare(const std::string& sql, int count) {
+  Execute("DEALLOCATE ALL");
+  PGresult* made = PQprepare(conn, kPrepared, sql.c_str(), count, nullptr);
+  if (made == nullptr || PQresultStatus(made) != PGRES_COMMAND_OK) Fail(made);
+  PQclear(made);
+  if (PQenterPipelineMode(conn) != 1) Fail(nullptr);
+  piped = true;
+  pending = 0;
+}
+
+void CServerDb::Send(const std::vector<const char*>& values, const std::vector<int>& lengths,
+                     const std::vector<int>& binary) {
+  if (PQsendQueryPrepared(conn, kPrepared, static_cast<int>(values.size()), values.data(),
+                          lengths.data(), binary.data(), 0) != 1) {
+    Abandon();
+    Fail(nullptr);
+  }
+  if (++pending >= kRowsPerSync) Sync();
+}
+
+void CServerDb::Sync() {
+  pending = 0;
+  if (PQpipelineSync(conn) != 1) {
+    Abandon();
+    Fail(nullptr);
+  }
+  PGresult* refused = nullptr;
+  for (;;) {
+    PGresult* result = PQgetResult(conn);
+    if (result == nullptr) {
+      if (PQstatus(conn) != CONNECTION_OK) break;
+      continue;  // the end of one row's results
+    }
+    const ExecStatusType status = PQresultStatus(result);
+    if (status == PGRES_PIPELINE_SYNC) {
+      PQclear(result);
+      break;
+    }
+    if (status == PGRES_FATAL_ERROR && refused == nullptr)
+      refused = result;
+    else
+      PQclear(result);
+  }
+  if (refused != nullptr || PQstatus(conn) != CONNECTION_OK) {
+    PQexitPipelineMode(conn);
+    piped = false;
+    Fail(refused);
+  }
+}
+
+void CServerDb::Finish() {
+  Sync();
+  PQexitPipelineMode(conn);
+  piped = false;
+}
+
+void CServerDb::Abandon() {
+  if (!piped) return;
+  piped = false;
+  if (PQstatus(conn) == CONNECTION_OK && PQpipelineSync(conn) == 1) {
+    for (;;) {
+      PGresult* result = PQgetResult(conn);
+      if (result == nullptr) {
+        if (PQstatus(conn) != CONNECTION_OK) break;
+        continue;
+      }
+      const bool end = PQresultStatus(result) == PGRES_PIPELINE_SYNC;
+      PQclear(result);
+      if (end) break;
+    }
+  }
+  PQexitPipelineMode(conn);
+}
+
 void CServerDb::Execute(const std::string& sql) {
   PGresult* result = PQexec(conn, sql.c_str());
   const ExecStatusType status = result != nullptr ? PQresultStatus(result) : PGRES_FATAL_ERROR;

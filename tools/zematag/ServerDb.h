@@ -66,6 +66,15 @@ class CServerDb {
   // data (bytea).
   void Run(const std::string& sql, const std::vector<const char*>& values,
            const std::vector<int>& lengths, const std::vector<int>& binary);
+  // Many rows of one statement in few round trips: Prepare it, Send each row's parameters (as
+  // Run takes them), Finish. A refused row ends the rows with a ToolError at the Send or Finish
+  // that learns of it. Abandon leaves the rows unfinished (after another failure), so that the
+  // connection takes statements again.
+  void Prepare(const std::string& sql, int count);
+  void Send(const std::vector<const char*>& values, const std::vector<int>& lengths,
+            const std::vector<int>& binary);
+  void Finish();
+  void Abandon();
   // Runs statements without parameters or results.
   void Execute(const std::string& sql);
   // A text as an SQL literal.
@@ -90,10 +99,14 @@ class CServerDb {
   CServerDb(pg_conn* conn, std::string shown, std::vector<std::string> secrets)
       : conn(conn), shown(std::move(shown)), secrets(std::move(secrets)) {}
   [[noreturn]] void Fail(pg_result* result);
+  // Ends a batch of sent rows: waits for their results; throws the first refusal.
+  void Sync();
   std::string Clean(std::string text) const;
   pg_conn* conn;
   std::string shown;
   std::vector<std::string> secrets;
+  int pending = 0;  // rows sent since the last Sync
+  bool piped = false;
 };
 
 // The declared Jet type of a column from the server's type and the declared text it keeps
