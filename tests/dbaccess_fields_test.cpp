@@ -303,6 +303,80 @@ TEST_F(FieldsTest, ReadsFollowTheCurrentRowAndTheSourceOpenNow) {
   VariantClear(&value);
 }
 
+// Whether two values read from columns are the same: type and payload.
+bool SameValue(const VARIANT& a, const VARIANT& b) {
+  if (a.vt != b.vt) return false;
+  switch (a.vt) {
+    case VT_NULL:
+      return true;
+    case VT_I2:
+      return a.iVal == b.iVal;
+    case VT_UI1:
+      return a.bVal == b.bVal;
+    case VT_BOOL:
+      return a.boolVal == b.boolVal;
+    case VT_R4:
+      return a.fltVal == b.fltVal;
+    case VT_BSTR:
+      return std::u16string(a.bstrVal) == std::u16string(b.bstrVal);
+    case VT_DECIMAL:
+      return memcmp(&a.decVal, &b.decVal, sizeof a.decVal) == 0;
+    default:  // the 32- and 64-bit integers, reals, currency and dates
+      return a.vt == VT_I4 ? a.lVal == b.lVal : a.llVal == b.llVal;
+  }
+}
+
+// A row read in one call gives what reading its columns one by one gives; a value that cannot be
+// read ends the call there with the same report, and a closed source fails as it always has.
+TEST_F(FieldsTest, RowReadsGiveTheValuesAndFailuresOfSingleReads) {
+  OpenRow(1);
+  const int count = kX + 1;
+  std::vector<VARIANT> row(count), single(count);
+  ASSERT_EQ(recordset->ReadFieldVariants(kId, count, row.data()), count);
+  for (int column = kId; column <= kX; ++column) {
+    VariantInit(&single[column]);
+    ASSERT_TRUE(recordset->ReadFieldVariant(column, single[column])) << column;
+    EXPECT_TRUE(SameValue(row[column], single[column])) << column;
+  }
+  for (VARIANT& value : row) VariantClear(&value);
+
+  // The third value fails: two are read, the third stays empty, the rest are not touched.
+  LONG number = 0;
+  EXPECT_FALSE(recordset->ReadFieldLong("Nope", number));
+  const std::string notFound = recordset->LastErrorText();
+  for (VARIANT& value : row) {
+    VariantInit(&value);
+    value.vt = VT_ERROR;
+  }
+  row[0].vt = row[1].vt = row[2].vt = VT_EMPTY;
+  platform::FaultInject("Field.Value.get", E_OUTOFMEMORY, 2);
+  EXPECT_EQ(recordset->ReadFieldVariants(kL, 5, row.data()), 2);
+  EXPECT_EQ(recordset->LastErrorCode(), E_OUTOFMEMORY);
+  EXPECT_NE(recordset->LastErrorText(), notFound);
+  EXPECT_EQ(row[0].lVal, 70000);
+  EXPECT_EQ(row[1].iVal, -5);
+  EXPECT_EQ(row[2].vt, VT_EMPTY);
+  EXPECT_EQ(row[3].vt, VT_ERROR);
+  EXPECT_EQ(recordset->ReadFieldVariants(kB, 3, row.data() + 2), 3);  // usable again
+  EXPECT_EQ(row[2].bVal, 200);
+  EXPECT_EQ(row[4].fltVal, 0.10000000149011612f);
+
+  // Columns outside the row, and a source closed underneath.
+  VARIANT spare;
+  VariantInit(&spare);
+  EXPECT_EQ(recordset->ReadFieldVariants(kX, 2, row.data()), 0);
+  EXPECT_EQ(recordset->LastErrorCode(), E_INVALIDARG);
+  CADORecordset fresh(database.get());
+  ASSERT_TRUE(fresh.OpenRecordset("SELECT * FROM V WHERE Id = 1", SourceQuery));
+  database->CloseConnection();
+  EXPECT_EQ(recordset->ReadFieldVariants(kId, 1, &spare), 0);
+  EXPECT_EQ(recordset->LastErrorCode(), adErrObjectClosed);
+  EXPECT_FALSE(fresh.ReadFieldVariant(kId, spare));
+  EXPECT_EQ(recordset->LastErrorText(), fresh.LastErrorText());
+  EXPECT_EQ(spare.vt, VT_EMPTY);
+  for (VARIANT& value : single) VariantClear(&value);
+}
+
 // Each pending row gets the values written into it, column by column, and nothing of the row
 // before it.
 TEST_F(FieldsTest, WritesGoToTheRowPendingNow) {

@@ -618,6 +618,8 @@ TEST_F(OleAutTest, DateHelpersConvertCalendarPartsAndText) {
   platform::DateParts first{100, 1, 1, 0, 0, 0, 0};
   ASSERT_TRUE(platform::DateFromParts(first, &date));
   EXPECT_EQ(date, platform::kMinDateDay);
+  EXPECT_EQ(platform::DateToText(date), "0100-01-01 00:00:00");  // every field at its width
+  EXPECT_EQ(platform::DateToText(-1.75), "1899-12-29 18:00:00");
   platform::DateParts last{9999, 12, 31, 23, 59, 59, 999};
   ASSERT_TRUE(platform::DateFromParts(last, &date));
   EXPECT_EQ(platform::DateToText(date), "9999-12-31 23:59:59.999");

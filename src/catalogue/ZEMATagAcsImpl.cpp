@@ -260,18 +260,19 @@ void CZEMATagAcsImpl::LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& t
     return found != tagIndex.end() && found->first == tagId ? found->second : nullptr;
   };
   LONG columns = -1;  // the column count, asked at the first row that has a tag
-  VARIANT value;
-  VariantInit(&value);
   while (!recordset->AtEndOfRecords()) {
     LONG tagId = 0;
     recordset->ReadFieldLong(Name(tagdb::TagIDColumn), tagId);
     if (CZEMATagImpl* tag = findTag(tagId)) {
       if (columns < 0) columns = recordset->FieldCount();
-      tag->ReserveValues(static_cast<size_t>(columns > 0 ? columns : 0));
-      for (LONG i = 0; i < columns; ++i) {
-        // A value that cannot be read is appended empty, so positions stay with the columns.
-        if (!recordset->ReadFieldVariant(static_cast<int>(i), value)) VariantClear(&value);
-        tag->AppendValueMove(value);
+      const int count = static_cast<int>(columns > 0 ? columns : 0);
+      tag->ReserveValues(static_cast<size_t>(count));
+      // The row's values straight into the tag's own; a value that cannot be read stays empty,
+      // so positions stay with the columns, and the reading goes on after it.
+      VARIANT* values = tag->AppendEmptyValues(static_cast<size_t>(count));
+      for (int at = 0; at < count;) {
+        at += recordset->ReadFieldVariants(at, count - at, values + at);
+        if (at < count) VariantClear(&values[at++]);
       }
     }
     recordset->MoveToNextRecord();

@@ -41,6 +41,13 @@ class CZEMATagImpl : public CZEMATag {
   // Appends value, taking over its payload; value is left VT_EMPTY.
   void AppendValueMove(VARIANT& value);
   void ReserveValues(size_t count) { values.reserve(values.size() + count); }
+  // Appends count VT_EMPTY values and returns the first, for the loader to read into; valid
+  // until the next append.
+  VARIANT* AppendEmptyValues(size_t count) {
+    const size_t first = values.size();
+    values.resize(first + count);  // zeroed: VT_EMPTY
+    return values.data() + first;
+  }
   // Inserts the display information of a field unless the field already has one.
   void AddHMIInfo(const std::string& fieldName, const TagHMIInfo& info);
 

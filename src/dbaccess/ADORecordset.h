@@ -62,6 +62,11 @@ class CADORecordset {
   BOOL ReadFieldText(const char* name, std::string& text, const char* dateFormat = "");
   // value must hold a valid VARIANT; it is cleared first. The caller clears the copy.
   BOOL ReadFieldVariant(int index, VARIANT& value);
+  // The values of count columns from position index into values[0..count), each VT_EMPTY on
+  // entry, as ReadFieldVariant would read them one by one, in one call on the recordset's
+  // columns. Stops at the first value that cannot be read, with the report ReadFieldVariant
+  // gives; returns the number of values read before it (values[result] stays VT_EMPTY).
+  int ReadFieldVariants(int index, int count, VARIANT* values);
   // Unguarded.
   BOOL ReadFieldInfo(int index, FieldInfo& info);
 
@@ -116,6 +121,8 @@ class CADORecordset {
   std::vector<NamedField> namedFields;
   size_t nextNamedField = 0;
   std::vector<dbaccess::CComPtr<ADOField>> indexedFields;
+  // The recordset's columns, for ReadFieldVariants.
+  dbaccess::CComPtr<ADOFields> keptFields;
 };
 
 #endif

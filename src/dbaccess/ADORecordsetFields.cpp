@@ -249,6 +249,7 @@ void CADORecordset::ForgetFields() {
   namedFields.clear();
   nextNamedField = 0;
   indexedFields.clear();
+  keptFields.reset();
 }
 
 ADOField* CADORecordset::KeptField(const char* name) {
@@ -412,6 +413,32 @@ BOOL CADORecordset::ReadFieldVariant(int index, VARIANT& value) {
     ReportRecordsetError(error);
     return FALSE;
   }
+}
+
+int CADORecordset::ReadFieldVariants(int index, int count, VARIANT* values) {
+  LONG read = 0;
+  try {
+    // As for a kept Field: columns whose recordset was closed underneath fail with
+    // adErrObjectClosed; they are forgotten and asked for again, which reports the failure.
+    for (bool retried = false;; retried = true) {
+      if (!keptFields) {
+        if (!recordset) RaiseError(E_POINTER);
+        dbaccess::CComPtr<ADOFields> fields;
+        CheckResult(recordset->get_Fields(fields.out()), recordset.get(), IID_Recordset15);
+        if (!fields) RaiseError(E_POINTER);
+        keptFields = fields;
+      }
+      LONG done = 0;
+      const HRESULT hr = keptFields->GetValues(index + read, count - read, values + read, &done);
+      read += done;
+      if (SUCCEEDED(hr)) break;
+      if (hr != adErrObjectClosed || retried) CheckResult(hr, keptFields.get(), IID_Fields15);
+      ForgetFields();
+    }
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+  }
+  return static_cast<int>(read);
 }
 
 BOOL CADORecordset::ReadFieldInfo(int index, FieldInfo& info) {

@@ -62,6 +62,12 @@ audit)
   [ "$(q plant.db "SELECT Program FROM AuditLog LIMIT 1")" = zematag ] || fail "program not recorded"
   [ "$(q plant.db "SELECT OsUser FROM AuditLog LIMIT 1")" = "$(id -un)" ] || fail "user not recorded"
   [ "$(q plant.db "SELECT Host FROM AuditLog LIMIT 1")" = "$(hostname)" ] || fail "host not recorded"
+  # Each row as one JSON object in column order: reals, integers and text as the engine writes them.
+  [ "$(q plant.db "SELECT After FROM AuditLog WHERE TableName = 'HMIInfo' AND TagName = 'TIC-101' AND After LIKE '%PV%'")" = \
+    '{"TagID":1,"FieldName":"PV","SCH":250.0,"SCL":0.0,"EU":"°C","Decimal":1}' ] || fail "display row in the trail"
+  [ "$(q plant.db "SELECT After FROM AuditLog WHERE TableName = 'PIDController' AND TagName = 'TIC-101'")" = \
+    '{"TagID":1,"PV":126.7,"SP":129.3,"Mode":0,"OP":80.3,"Deviation":-2.6,"Kp":1.71000003814697,"Ti":10.0,"Td":5.0,"OutHi":100.0,"OutLo":0.0}' ] ||
+    fail "value row in the trail"
 
   # A deletion records the values it removed, under the tag's name, in the same commits.
   run_ok delete plant.db TIC-101

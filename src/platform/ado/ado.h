@@ -176,6 +176,13 @@ struct ADOFields : IDispatch {
   // index: VT_BSTR name (exact, then case-insensitive) or an integer position (VT_I2, VT_I4).
   // adErrItemNotFound for an unknown name or a position out of range. *field: one reference.
   virtual HRESULT get_Item(VARIANT index, ADOField** field) = 0;
+  // This system's addition for readers of whole rows: the values of the count columns from
+  // position first into values[0..count), each exactly as get_Value of its Field gives it (the
+  // same fault check, the same report on failure), column after column. Stops at the first
+  // failure, whose HRESULT it returns: *read receives the number of values read before it,
+  // values[*read] is VT_EMPTY and the values after it are untouched. E_INVALIDARG for a range
+  // outside the columns. It spares a reader of many columns a call through the Field per value.
+  virtual HRESULT GetValues(LONG first, LONG count, VARIANT* values, LONG* read) = 0;
 
  protected:
   ~ADOFields() = default;

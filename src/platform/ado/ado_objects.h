@@ -234,8 +234,9 @@ class Cursor {
   std::vector<bool> assigned_;
   std::vector<std::string> scratch_;  // stored text of the pending values
   std::vector<StoredValue> values_;   // the pending row's stored form
-  std::vector<bool> included_;        // columns the INSERT names
-  std::vector<bool> insertColumns_;   // the columns of insert_
+  // Columns the INSERT names, and those of insert_: bytes, compared whole for every row.
+  std::vector<unsigned char> included_;
+  std::vector<unsigned char> insertColumns_;
   sqlite3_stmt* insert_ = nullptr;    // the last INSERT used (owned by the connection)
   sqlite3_stmt* readBack_ = nullptr;  // SELECT * ... WHERE rowid = ? (owned by the connection)
   // The stored row is read back (so that numbering and defaults show) at the first read of one
@@ -254,6 +255,7 @@ class FieldsImpl final : public ComObject<ADOFields> {
 
   HRESULT get_Count(LONG* count) override;
   HRESULT get_Item(VARIANT index, ADOField** field) override;
+  HRESULT GetValues(LONG first, LONG count, VARIANT* values, LONG* read) override;
 
  private:
   explicit FieldsImpl(Cursor* cursor);

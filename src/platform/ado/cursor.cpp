@@ -178,7 +178,8 @@ void Cursor::BuildNameIndex() {
   assigned_.assign(columns_.size(), false);
   scratch_.assign(columns_.size(), std::string());
   values_.assign(columns_.size(), StoredValue());
-  included_.assign(columns_.size(), false);
+  included_.assign(columns_.size(), 0);
+  insertColumns_.clear();
   streaming_ = connection_->readOnly();
   open_ = true;
   connection_->AddRef();
@@ -527,16 +528,16 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   for (size_t i = 0; i < count; ++i) {
     const Column& column = columns_[i];
     values_[i] = StoredValue();
-    included_[i] = false;
+    included_[i] = 0;
     if (assigned_[i]) {
       EncodeForStorage(column.type, pendingValues_[i], &values_[i], &scratch_[i]);
-      included_[i] = true;
+      included_[i] = 1;
     } else if (column.type.counter && !column.rowId) {
       int64_t next = 0;
       if (HRESULT hr = NextCounter(column, &next, site); FAILED(hr)) return hr;
       values_[i].storage = StoredValue::kInteger;
       values_[i].integer = next;
-      included_[i] = true;
+      included_[i] = 1;
     }
   }
   // One prepared INSERT per set of assigned columns, kept by the connection; the last one used
@@ -604,7 +605,9 @@ void Cursor::ReadBackInserted() {
 
 void Cursor::CancelUpdate() {
   pending_ = false;
+  // A column that was not assigned holds VT_EMPTY: only the assigned ones have a value to clear.
   for (size_t i = 0; i < pendingValues_.size(); ++i) {
+    if (!assigned_[i]) continue;
     VariantClear(&pendingValues_[i]);
     assigned_[i] = false;
   }

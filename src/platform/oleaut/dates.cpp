@@ -102,11 +102,36 @@ std::string DateToText(DATE date) {
   DateParts p;
   if (!DateToParts(date, &p)) return std::string();
   char buffer[32];
-  int length = snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month,
-                        p.day, p.hour, p.minute, p.second);
-  if (p.millisecond != 0)
-    length += snprintf(buffer + length, sizeof buffer - length, ".%03d", p.millisecond);
-  return std::string(buffer, length);
+  if (p.year < 0 || p.year > 9999) {
+    int length = snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month,
+                          p.day, p.hour, p.minute, p.second);
+    if (p.millisecond != 0)
+      length += snprintf(buffer + length, sizeof buffer - length, ".%03d", p.millisecond);
+    return std::string(buffer, length);
+  }
+  // The same text as "%04d-%02d-%02d %02d:%02d:%02d" [".%03d"] without the formatter: a writer
+  // turns every date it stores into text.
+  char* at = buffer;
+  const auto digits = [&at](int value, int count) {
+    for (int i = count - 1; i >= 0; --i, value /= 10) at[i] = static_cast<char>('0' + value % 10);
+    at += count;
+  };
+  digits(p.year, 4);
+  *at++ = '-';
+  digits(p.month, 2);
+  *at++ = '-';
+  digits(p.day, 2);
+  *at++ = ' ';
+  digits(p.hour, 2);
+  *at++ = ':';
+  digits(p.minute, 2);
+  *at++ = ':';
+  digits(p.second, 2);
+  if (p.millisecond != 0) {
+    *at++ = '.';
+    digits(p.millisecond, 3);
+  }
+  return std::string(buffer, static_cast<size_t>(at - buffer));
 }
 
 bool DateFromText(std::string_view text, DATE* date) {
