@@ -81,8 +81,10 @@ void Diff(benchmark::State& state) {
   size_t changed = 0;
   try {
     for (auto _ : state) {
+      // As `zematag diff` reads two files.
       CPlantSnapshot from, to;
-      ReadPlants(setup.Plant(), setup.Changed(), &from, &to);
+      CSqlitePlantReader fromReader(setup.Plant()), toReader(setup.Changed());
+      ReadSideBySide(fromReader, toReader, &from, &to);
       changed = DiffPlants(from, to).changed;
     }
   } catch (const std::exception& error) {

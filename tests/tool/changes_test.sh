@@ -273,6 +273,66 @@ apply)
   [ "$(content g.db)" = "$before" ] || fail "a refused apply changed the file"
   ;;
 
+apply_types)
+  # Types added and removed travel with the change set: a gets Old (with a tag), b Valve2.
+  printf '[Old]\nid = 41\nfield = X LONG\n' >old.ini
+  printf '[Valve2]\nid = 40\nfield = Open BIT\nfield = Travel DOUBLE\n' >valve.ini
+  cat "$EXAMPLE/types.ini" old.ini >a.ini
+  cat "$EXAMPLE/types.ini" valve.ini >b.ini
+  printf 'TagName,TagType,X\nOLD-1,Old,7\n' >old.csv
+  printf 'TagName,TagType,Open,Travel\nV-1,Valve2,1,2.5\n' >valve.csv
+  for db in a c; do
+    "$ZEMATAG" init $db.db --types a.ini --audit >/dev/null
+    "$ZEMATAG" import $db.db "$EXAMPLE/tags.csv" >/dev/null
+    "$ZEMATAG" import $db.db old.csv >/dev/null
+  done
+  "$ZEMATAG" init b.db --types b.ini >/dev/null
+  "$ZEMATAG" import b.db "$EXAMPLE/tags.csv" >/dev/null
+  "$ZEMATAG" import b.db valve.csv >/dev/null
+  run_fails diff a.db b.db --changeset ab.cs
+  contains out.txt "+ type Valve2 (id 40)"
+  contains out.txt "- type Old (id 41)"
+  copy_db c.db d.db
+  "$ZEMATAG" init e.db --types a.ini >/dev/null
+  "$ZEMATAG" import e.db "$EXAMPLE/tags.csv" >/dev/null
+  "$ZEMATAG" import e.db old.csv >/dev/null
+
+  run_ok apply ab.cs c.db
+  contains out.txt "(1 types added, 1 removed)"
+  run_ok diff c.db b.db
+  [ "$(q c.db "SELECT count(*) FROM sqlite_master WHERE name = 'Old'")" = 0 ] || fail "table Old is left"
+  # The new value table is tracked as the others are: its writes reach the trail.
+  "$ZEMATAG" delete c.db V-1 >/dev/null
+  run_ok log c.db --tag V-1
+  contains out.txt "insert Valve2  V-1"
+  contains out.txt "delete Valve2  V-1"
+
+  # Applied twice: both types are named, nothing is written, --force skips them.
+  before=$(content c.db)
+  run_fails apply ab.cs c.db
+  contains err.txt "type Valve2: the target already has the type that the change set adds"
+  [ "$(content c.db)" = "$before" ] || fail "a refused apply changed the file"
+  contains err.txt "--force applies"
+  run_ok apply ab.cs c.db --force
+  contains out.txt "forced: type Valve2: the target already has the type that the change set adds"
+  contains out.txt "forced: type Old: the target has no such type to remove"
+  run_ok diff c.db b.db
+
+  # A type whose tags the change set does not remove, or a type of the same name that differs,
+  # is refused even when forced.
+  printf 'TagName,TagType,X\nOLD-2,Old,8\n' >old2.csv
+  "$ZEMATAG" import d.db old2.csv >/dev/null
+  before=$(content d.db)
+  run_fails apply ab.cs d.db --force
+  contains err.txt "type Old: the target still has 1 tags of it"
+  [ "$(content d.db)" = "$before" ] || fail "a refused apply changed the file"
+  q e.db 'INSERT INTO TagTypes VALUES (40, "Valve2", 0, 0); CREATE TABLE Valve2 (TagID LONG, Open SHORT)'
+  before=$(content e.db)
+  run_fails apply ab.cs e.db --force
+  contains err.txt "type Valve2: the target already has a type of that name (id 40"
+  [ "$(content e.db)" = "$before" ] || fail "a refused apply changed the file"
+  ;;
+
 apply_killed)
   # kill -9 in the middle of apply: the target is as before or fully applied, never half.
   plant_db a.db

@@ -57,8 +57,23 @@ schema=$(sqlite3 converted.db .schema)
 grep -q -F '"TagID" INTEGER PRIMARY KEY AUTOINCREMENT' <<<"$schema" || fail "Tags.TagID: $schema"
 grep -q -F '"ix Tags TagName"' <<<"$schema" || fail "no index on TagName"
 [ "$(sqlite3 converted.db 'PRAGMA journal_mode')" = wal ] || fail "not in WAL mode"
-# The converted database takes changes like any other.
+# The converted database takes changes like any other, and has a generation counter of its own
+# that every write moves, as a database made by init has.
+generation=$("$ZEMATAG" watch converted.db --once)
+[ "$generation" = "$(sqlite3 converted.db 'SELECT Generation FROM ConfigGeneration')" ] ||
+  fail "the generation of converted.db is not its counter"
+[ "$generation" != "$("$ZEMATAG" watch plant.db --once)" ] || fail "converted.db has the generation of its source"
 run_ok delete converted.db "$(sqlite3 converted.db 'SELECT TagName FROM Tags LIMIT 1')"
+[ "$("$ZEMATAG" watch converted.db --once)" != "$generation" ] ||
+  fail "a delete in converted.db did not move its generation"
+# So has a file made by copy.
+run_ok copy converted.db copied.db
+generation=$("$ZEMATAG" watch copied.db --once)
+[ "$generation" = "$(sqlite3 copied.db 'SELECT Generation FROM ConfigGeneration')" ] ||
+  fail "the generation of copied.db is not its counter"
+run_ok delete copied.db "$(sqlite3 copied.db 'SELECT TagName FROM Tags LIMIT 1')"
+[ "$("$ZEMATAG" watch copied.db --once)" != "$generation" ] ||
+  fail "a delete in copied.db did not move its generation"
 
 # It never replaces a file, and leaves nothing behind when it fails.
 cp converted.db before.db

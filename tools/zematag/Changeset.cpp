@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
 
 #include "ChangesetSchema.h"
 #include "SchemaStore.h"
@@ -28,6 +29,9 @@ std::string CreateFixedTablesSql() {
   sql += ", PRIMARY KEY (TagName, FieldName));\n";
   sql +=
       fmt::format("CREATE TABLE {} (TypeName PRIMARY KEY, TypeID, Fields);\n", QuoteName(kTypes));
+  sql += fmt::format(
+      "CREATE TABLE {} (TypeName PRIMARY KEY, TypeID, TypeLibID, TypeModuleID, Fields);\n",
+      QuoteName(kTypeDefs));
   sql += fmt::format("CREATE TABLE {} (Id INTEGER PRIMARY KEY, Changes, Bytes, Digest);\n",
                      QuoteName(kEnd));
   return sql;
@@ -49,6 +53,27 @@ uint64_t Digest(const void* bytes, size_t size) {
     hash *= 1099511628211ull;
   }
   return hash;
+}
+
+std::string FieldsJson(const CTypeShape& type) {
+  if (!type.hasTable) return "";
+  nlohmann::json json = nlohmann::json::array();
+  for (const auto& [name, declared] : type.fields) json.push_back({name, declared});
+  return json.dump();
+}
+
+bool FieldsFromJson(const std::string& text,
+                    std::vector<std::pair<std::string, std::string>>* fields) {
+  fields->clear();
+  const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+  if (!json.is_array()) return false;
+  for (const nlohmann::json& field : json) {
+    if (!field.is_array() || field.size() != 2 || !field[0].is_string() || !field[1].is_string() ||
+        field[0].get<std::string>().empty())
+      return false;
+    fields->emplace_back(field[0].get<std::string>(), field[1].get<std::string>());
+  }
+  return true;
 }
 
 void BindCell(sqlite3_stmt* statement, int index, const CCell& cell) {
@@ -253,12 +278,28 @@ void WriteChangeset(const CPlantSnapshot& from, const CPlantSnapshot& to, const 
     create += changeset::CreateValuesSql(layout->name, layout->fields);
   scratch.Execute(create);
 
+  // Types added or removed as a whole: a removed one is there before the session starts.
+  sqlite3_stmt* typeDef = scratch.Prepare(
+      fmt::format("INSERT INTO {} VALUES (?1, ?2, ?3, ?4, ?5)", QuoteName(changeset::kTypeDefs)));
+  const auto insertTypeDef = [&](const CTypeShape& shape) {
+    sqlite3_bind_text(typeDef, 1, shape.name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(typeDef, 2, shape.id);
+    sqlite3_bind_int64(typeDef, 3, shape.libId);
+    sqlite3_bind_int64(typeDef, 4, shape.moduleId);
+    const std::string fields = changeset::FieldsJson(shape);
+    if (shape.hasTable) sqlite3_bind_text(typeDef, 5, fields.c_str(), -1, SQLITE_TRANSIENT);
+    scratch.Run(typeDef);
+  };
+  for (const CTypeChange& change : diff.types)
+    if (change.kind == CTypeChange::kRemoved) insertTypeDef(*change.from);
+
   CRows rows(scratch, layouts);
   // The earlier plant's rows of every changed tag, then the session records the way to the
   // later plant's rows: it keeps only what really differs.
   for (const CTagChange& change : diff.tags)
     if (change.from != nullptr) rows.Insert(from, *change.from);
-  std::vector<std::string> tables = {changeset::kTypes, changeset::kTags, changeset::kHmi};
+  std::vector<std::string> tables = {changeset::kTypes, changeset::kTypeDefs, changeset::kTags,
+                                     changeset::kHmi};
   for (const auto& [key, layout] : layouts)
     tables.push_back(changeset::kValuesPrefix + layout->name);
   Session session = StartSession(scratch, tables);
@@ -270,6 +311,14 @@ void WriteChangeset(const CPlantSnapshot& from, const CPlantSnapshot& to, const 
     const std::string fields = shape->hasTable ? shape->FieldsText() : "";
     sqlite3_bind_text(type, 3, fields.c_str(), -1, SQLITE_TRANSIENT);
     scratch.Run(type);
+  }
+  for (const CTypeChange& change : diff.types) {
+    if (change.kind == CTypeChange::kAdded) insertTypeDef(*change.to);
+    if (change.kind != CTypeChange::kRemoved) continue;
+    sqlite3_stmt* remove = scratch.Prepare(
+        fmt::format("DELETE FROM {} WHERE TypeName = ?1", QuoteName(changeset::kTypeDefs)));
+    sqlite3_bind_text(remove, 1, change.from->name.c_str(), -1, SQLITE_TRANSIENT);
+    scratch.Run(remove);
   }
   for (const CTagChange& change : diff.tags) {
     rows.Remove(change.name);

@@ -8,6 +8,8 @@
 //   "zema:hmi"          TagName, FieldName | SCH, SCL, EU, Decimal
 //   "zema:values:TYPE"  TagName | the fields of TYPE, in its column order
 //   "zema:types"        TypeName | TypeID, Fields: the types the other tables rely on
+//   "zema:typedefs"     TypeName | TypeID, TypeLibID, TypeModuleID, Fields (JSON): a type
+//                       added (insert) or removed (delete) as a whole, with its value table
 //   "zema:end"          one row: how many changes come before it, their length and digest
 // Apply refuses a file whose types do not match the target ("a change set for another schema"),
 // a file cut short (the end row is missing or does not match), and every change whose old

@@ -18,6 +18,7 @@ namespace changeset {
 inline constexpr const char kTags[] = "zema:tags";
 inline constexpr const char kHmi[] = "zema:hmi";
 inline constexpr const char kTypes[] = "zema:types";
+inline constexpr const char kTypeDefs[] = "zema:typedefs";
 inline constexpr const char kEnd[] = "zema:end";
 inline constexpr const char kValuesPrefix[] = "zema:values:";
 
@@ -33,6 +34,13 @@ std::string CreateValuesSql(const std::string& typeName,
 
 // The digest of the change records before the end row (64-bit FNV-1a).
 uint64_t Digest(const void* bytes, size_t size);
+
+// The fields of a type as the typedefs table keeps them: a JSON array of [name, declared type]
+// pairs; NULL (an empty text here) for a type without a value table.
+std::string FieldsJson(const CTypeShape& type);
+// Reads FieldsJson back; false when the text is not such an array.
+bool FieldsFromJson(const std::string& text,
+                    std::vector<std::pair<std::string, std::string>>* fields);
 
 // Binds a cell to a statement parameter (1-based).
 void BindCell(sqlite3_stmt* statement, int index, const CCell& cell);

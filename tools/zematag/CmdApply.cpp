@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <set>
@@ -44,6 +45,7 @@ struct ExpectedType {
 struct TargetTable {
   std::string name;
   std::vector<std::pair<std::string, std::string>> fields;
+  bool missing = false;  // a type the change set removes, gone from the target already
 };
 using TargetTables = std::map<std::string, TargetTable>;  // by change set table
 
@@ -52,10 +54,25 @@ struct TableShape {
   int columns = 0;
 };
 
+// A type the change set adds or removes as a whole.
+struct TypeDefinition {
+  std::string name;
+  int64_t id = 0, libId = 0, moduleId = 0;
+  bool hasTable = false;
+  std::vector<std::pair<std::string, std::string>> fields;  // name, declared type
+  std::string FieldsText() const {
+    CTypeShape shape;
+    shape.fields = fields;
+    return shape.FieldsText();
+  }
+};
+
 // What the pre-pass learns from the file.
 struct ChangesetContents {
-  std::vector<TableShape> tables;             // in file order, end excluded
-  std::map<std::string, ExpectedType> types;  // by lower-case name
+  std::vector<TableShape> tables;                                  // in file order, end excluded
+  std::map<std::string, ExpectedType> types;                       // by lower-case name
+  std::map<std::string, TypeDefinition> addedTypes, removedTypes;  // by lower-case name
+  size_t typeChanges = 0;                                          // types and typedefs records
   std::set<std::string> tagNames;
   size_t changes = 0;
 };
@@ -165,7 +182,33 @@ ChangesetContents ReadContents(const std::string& file, std::string& bytes) {
       sqlite3changeset_new(iterator, 0, &key);
     else
       sqlite3changeset_old(iterator, 0, &key);
+    if (name == changeset::kTypeDefs) {
+      ++contents.typeChanges;
+      if ((operation != SQLITE_INSERT && operation != SQLITE_DELETE) || columns != 5)
+        throw ToolError(damaged);
+      const auto value = [&](int i) {
+        sqlite3_value* found = nullptr;
+        if (operation == SQLITE_INSERT)
+          sqlite3changeset_new(iterator, i, &found);
+        else
+          sqlite3changeset_old(iterator, i, &found);
+        return found;
+      };
+      TypeDefinition type;
+      type.name = ValueText(key);
+      type.id = sqlite3_value_int64(value(1));
+      type.libId = sqlite3_value_int64(value(2));
+      type.moduleId = sqlite3_value_int64(value(3));
+      type.hasTable = sqlite3_value_type(value(4)) != SQLITE_NULL;
+      if (type.name.empty() ||
+          (type.hasTable && !changeset::FieldsFromJson(ValueText(value(4)), &type.fields)))
+        throw ToolError(damaged);
+      (operation == SQLITE_INSERT ? contents.addedTypes : contents.removedTypes)[Lower(type.name)] =
+          type;
+      continue;
+    }
     if (name == changeset::kTypes) {
+      ++contents.typeChanges;
       if (operation != SQLITE_INSERT || columns != 3) continue;
       ExpectedType type;
       type.name = ValueText(key);
@@ -187,8 +230,8 @@ ChangesetContents ReadContents(const std::string& file, std::string& bytes) {
           changeset::Digest(bytes.data(), static_cast<size_t>(endBytes)))
     throw ToolError(damaged);
   for (const TableShape& table : contents.tables) {
-    const bool known = table.name == changeset::kTypes || table.name == changeset::kTags ||
-                       table.name == changeset::kHmi ||
+    const bool known = table.name == changeset::kTypes || table.name == changeset::kTypeDefs ||
+                       table.name == changeset::kTags || table.name == changeset::kHmi ||
                        StartsWith(table.name, changeset::kValuesPrefix);
     if (!known) throw ToolError(damaged);
   }
@@ -221,8 +264,9 @@ bool TargetType(tracking::CTrackedDb& db, const std::string& name, ExpectedType*
 
 // Refuses a change set whose tables do not fit the target. Returns the target's layout of each
 // value table the change set writes.
+// *audited and *counted say whether the target keeps an audit trail and a generation counter.
 TargetTables CheckSchema(const std::string& file, const std::string& database,
-                         const ChangesetContents& contents) {
+                         const ChangesetContents& contents, bool* audited, bool* counted) {
   tracking::CTrackedDb db = tracking::CTrackedDb::Open(database, false);
   for (const char* table : {"TagTypes", "Tags", "HMIInfo"})
     if (!db.HasTable(table))
@@ -233,12 +277,23 @@ TargetTables CheckSchema(const std::string& file, const std::string& database,
         "{}: table AuditLog has the wrong columns ({}); nothing is written to this database "
         "until it is repaired",
         database, found));
+  *audited = tracking::AuditStateOf(db) == tracking::AuditState::kEnabled;
+  *counted = db.HasTable(tracking::kGenerationTable);
   const std::string other =
       fmt::format("{} is a change set for another schema than {}: ", file, database);
   for (const auto& [key, expected] : contents.types) {
     ExpectedType target;
-    if (!TargetType(db, expected.name, &target))
+    const auto added = contents.addedTypes.find(key);
+    if (added != contents.addedTypes.end()) {
+      // A type the change set itself adds: its tags rely on exactly that type.
+      target.name = added->second.name;
+      target.id = added->second.id;
+      target.fields = added->second.hasTable ? added->second.FieldsText() : "";
+    } else if (!TargetType(db, expected.name, &target)) {
+      // A type that the change set removes may be gone already: apply names that conflict.
+      if (contents.removedTypes.count(key) != 0) continue;
       throw ToolError(other + fmt::format("it has no type {}", expected.name));
+    }
     if (target.id != expected.id)
       throw ToolError(other + fmt::format("type {} has id {} there, {} in the change set",
                                           expected.name, target.id, expected.id));
@@ -252,17 +307,30 @@ TargetTables CheckSchema(const std::string& file, const std::string& database,
     if (table.name == changeset::kTags) expectedColumns = changeset::kTagsTableColumns;
     if (table.name == changeset::kHmi) expectedColumns = changeset::kHmiTableColumns;
     if (table.name == changeset::kTypes) expectedColumns = 3;
+    if (table.name == changeset::kTypeDefs) expectedColumns = 5;
     if (StartsWith(table.name, changeset::kValuesPrefix)) {
       const std::string typeName = table.name.substr(std::strlen(changeset::kValuesPrefix));
       const auto type = contents.types.find(Lower(typeName));
       if (type == contents.types.end())
         throw ToolError(other + fmt::format("type {} is not described", typeName));
-      ExpectedType target;
-      TargetType(db, typeName, &target);
       TargetTable& layout = layouts[table.name];
-      layout.name = target.name;
-      for (auto& column : db.Columns(target.name))
-        if (!EqualsNoCase(column.first, "TagID")) layout.fields.push_back(column);
+      const auto added = contents.addedTypes.find(Lower(typeName));
+      const auto removed = contents.removedTypes.find(Lower(typeName));
+      ExpectedType there;
+      if (added != contents.addedTypes.end()) {
+        layout.name = added->second.name;
+        layout.fields = added->second.fields;
+      } else if (removed != contents.removedTypes.end() && !TargetType(db, typeName, &there)) {
+        layout.name = removed->second.name;
+        layout.fields = removed->second.fields;
+        layout.missing = true;
+      } else {
+        ExpectedType target;
+        TargetType(db, typeName, &target);
+        layout.name = target.name;
+        for (auto& column : db.Columns(target.name))
+          if (!EqualsNoCase(column.first, "TagID")) layout.fields.push_back(column);
+      }
       expectedColumns = 1 + static_cast<int>(layout.fields.size());
     }
     if (table.columns != expectedColumns)
@@ -279,6 +347,7 @@ struct ApplyContext {
   std::vector<std::string> problems;
   std::set<std::string> seen;
   bool aborted = false;
+  bool refused = false;  // a conflict that --force does not override
 };
 
 std::string Shown(sqlite3_value* value) {
@@ -354,7 +423,179 @@ int OnConflict(void* context, int kind, sqlite3_changeset_iter* iterator) {
 }
 
 int SkipDescriptions(void*, const char* table) {
-  return std::string(table) != changeset::kTypes && std::string(table) != changeset::kEnd;
+  const std::string name = table;
+  return name != changeset::kTypes && name != changeset::kTypeDefs && name != changeset::kEnd;
+}
+
+// Reads the target through the scratch connection (the target attached as "target").
+class CTargetQuery {
+ public:
+  CTargetQuery(CScratch& scratch, const std::string& sql) : statement(scratch.Prepare(sql)) {}
+  CTargetQuery& Bind(int index, const std::string& text) {
+    sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
+                      SQLITE_TRANSIENT);
+    return *this;
+  }
+  CTargetQuery& Bind(int index, int64_t number) {
+    sqlite3_bind_int64(statement, index, number);
+    return *this;
+  }
+  // Each row; resets the statement afterwards.
+  void Rows(const std::function<void(sqlite3_stmt*)>& row) {
+    while (sqlite3_step(statement) == SQLITE_ROW) row(statement);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+  }
+
+ private:
+  sqlite3_stmt* statement;
+};
+
+std::string ColumnText(sqlite3_stmt* row, int i) {
+  const unsigned char* text = sqlite3_column_text(row, i);
+  return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
+// The target's type of a name (any case), read inside the apply's transaction.
+bool TargetDefinition(CScratch& scratch, const std::string& name, TypeDefinition* type) {
+  bool found = false;
+  CTargetQuery(scratch,
+               "SELECT TypeName, TypeID, TypeLibID, TypeModuleID FROM target.\"TagTypes\" WHERE "
+               "TypeName = ?1 COLLATE NOCASE LIMIT 1")
+      .Bind(1, name)
+      .Rows([&](sqlite3_stmt* row) {
+        found = true;
+        type->name = ColumnText(row, 0);
+        type->id = sqlite3_column_int64(row, 1);
+        type->libId = sqlite3_column_int64(row, 2);
+        type->moduleId = sqlite3_column_int64(row, 3);
+      });
+  if (!found) return false;
+  type->hasTable = false;
+  type->fields.clear();
+  CTargetQuery(scratch, "SELECT name, type FROM pragma_table_info(?1, 'target')")
+      .Bind(1, type->name)
+      .Rows([&](sqlite3_stmt* row) {
+        type->hasTable = true;
+        const std::string column = ColumnText(row, 0);
+        if (!EqualsNoCase(column, "TagID")) type->fields.emplace_back(column, ColumnText(row, 1));
+      });
+  return true;
+}
+
+std::string Described(const TypeDefinition& type) {
+  return fmt::format("id {}, library/module {}/{}, {}", type.id, type.libId, type.moduleId,
+                     type.hasTable ? "fields (" + type.FieldsText() + ")" : "no value table");
+}
+
+bool SameType(const TypeDefinition& a, const TypeDefinition& b) {
+  return a.id == b.id && a.libId == b.libId && a.moduleId == b.moduleId &&
+         a.hasTable == b.hasTable && Lower(a.FieldsText()) == Lower(b.FieldsText());
+}
+
+void Report(ApplyContext& apply, const std::string& text, bool forceable) {
+  if (apply.seen.insert(text).second) apply.problems.push_back(text);
+  if (!forceable) apply.refused = true;
+}
+
+// Creates the types the change set adds, with their value tables, indexes and the target's
+// change tracking, before any of their tags arrive. *valueTables gets each new value table.
+void AddTypes(CScratch& scratch, const ChangesetContents& contents, bool audited, bool counted,
+              ApplyContext& apply, std::vector<std::string>* valueTables) {
+  for (const auto& [key, type] : contents.addedTypes) {
+    TypeDefinition there;
+    if (TargetDefinition(scratch, type.name, &there)) {
+      if (SameType(type, there)) {
+        Report(apply,
+               fmt::format("type {}: the target already has the type that the change set adds",
+                           type.name),
+               true);
+      } else {
+        Report(apply,
+               fmt::format("type {}: the target already has a type of that name ({}), the change "
+                           "set adds {}",
+                           type.name, Described(there), Described(type)),
+               false);
+      }
+      continue;
+    }
+    bool clash = false;
+    CTargetQuery(scratch, "SELECT TypeName FROM target.\"TagTypes\" WHERE TypeID = ?1 LIMIT 1")
+        .Bind(1, type.id)
+        .Rows([&](sqlite3_stmt* row) {
+          clash = true;
+          Report(apply,
+                 fmt::format("type {}: id {} is type {}'s in the target", type.name, type.id,
+                             ColumnText(row, 0)),
+                 false);
+        });
+    CTargetQuery(scratch,
+                 "SELECT name FROM target.sqlite_master WHERE name = ?1 COLLATE NOCASE LIMIT 1")
+        .Bind(1, type.name)
+        .Rows([&](sqlite3_stmt* row) {
+          clash = true;
+          Report(apply,
+                 fmt::format("type {}: the target already has a table or index {}", type.name,
+                             ColumnText(row, 0)),
+                 false);
+        });
+    if (clash) continue;
+    CTargetQuery(scratch,
+                 "INSERT INTO target.\"TagTypes\" (TypeID, TypeName, TypeLibID, TypeModuleID) "
+                 "VALUES (?1, ?2, ?3, ?4)")
+        .Bind(1, type.id)
+        .Bind(2, type.name)
+        .Bind(3, type.libId)
+        .Bind(4, type.moduleId)
+        .Rows([](sqlite3_stmt*) {});
+    if (!type.hasTable) continue;
+    std::vector<std::pair<std::string, std::string>> columns = {{"TagID", "LONG"}};
+    std::string sql = fmt::format("CREATE TABLE target.{} (\"TagID\" LONG", QuoteName(type.name));
+    for (const auto& [field, declared] : type.fields) {
+      sql += fmt::format(", {} {}", QuoteName(field), declared);
+      columns.emplace_back(field, declared);
+    }
+    sql += fmt::format(");\nCREATE INDEX target.{} ON {} (\"TagID\");\n",
+                       QuoteName("ix " + type.name + " TagID"), QuoteName(type.name));
+    if (audited || counted)
+      sql += tracking::TableTriggersSql("target", type.name, columns, audited);
+    scratch.Execute(sql, "type " + type.name);
+    valueTables->push_back(type.name);
+  }
+}
+
+// Removes the types the change set removes, once their tags are gone.
+void RemoveTypes(CScratch& scratch, const ChangesetContents& contents, ApplyContext& apply) {
+  for (const auto& [key, type] : contents.removedTypes) {
+    TypeDefinition there;
+    if (!TargetDefinition(scratch, type.name, &there)) {
+      Report(apply, fmt::format("type {}: the target has no such type to remove", type.name), true);
+      continue;
+    }
+    if (!SameType(type, there))
+      Report(apply,
+             fmt::format("type {}: the target's type is {}, the change set expects {}", type.name,
+                         Described(there), Described(type)),
+             true);
+    int64_t tags = 0;
+    CTargetQuery(scratch, "SELECT count(*) FROM target.\"Tags\" WHERE TagType = ?1")
+        .Bind(1, there.id)
+        .Rows([&](sqlite3_stmt* row) { tags = sqlite3_column_int64(row, 0); });
+    if (tags > 0) {
+      Report(apply,
+             fmt::format("type {}: the target still has {} tags of it, which the change set does "
+                         "not remove",
+                         type.name, tags),
+             false);
+      continue;
+    }
+    CTargetQuery(scratch, "DELETE FROM target.\"TagTypes\" WHERE TypeName = ?1 COLLATE NOCASE")
+        .Bind(1, there.name)
+        .Rows([](sqlite3_stmt*) {});
+    if (there.hasTable)
+      scratch.Execute(fmt::format("DROP TABLE target.{}", QuoteName(there.name)),
+                      "type " + type.name);
+  }
 }
 
 std::string Column(const std::string& name) { return QuoteName(name); }
@@ -422,6 +663,7 @@ std::string WriteThroughSql(const TargetTables& layouts,
 
   int number = 0;
   for (const auto& [scratchTable, layout] : layouts) {
+    if (layout.missing) continue;  // it holds no rows to change
     const std::string target = QuoteName(layout.name);
     columns.clear();
     values.clear();
@@ -461,7 +703,9 @@ int RunApply(const ApplyOptions& options) {
   if (!in) throw ToolError(fmt::format("{}: cannot be read", options.changeset));
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const ChangesetContents contents = ReadContents(options.changeset, bytes);
-  const auto layouts = CheckSchema(options.changeset, options.database, contents);
+  bool audited = false, counted = false;
+  const auto layouts =
+      CheckSchema(options.changeset, options.database, contents, &audited, &counted);
 
   // The scratch database with the target attached, writing with the tool's identity.
   CScratch scratch;
@@ -502,6 +746,16 @@ int RunApply(const ApplyOptions& options) {
       for (const auto& field : layout.fields) names.push_back(field.first);
     }
     scratch.Execute(create, options.database);
+    const auto refuse = [&]() {
+      scratch.Execute("ROLLBACK", options.database);
+      for (const std::string& problem : context.problems) ReportError(problem);
+      ReportError(fmt::format(
+          "{}: nothing applied ({} conflicts{})", options.database, context.problems.size(),
+          context.aborted || context.refused ? "" : "; --force applies the change set anyway"));
+      return 1;
+    };
+    AddTypes(scratch, contents, audited, counted, context, &targetValueTables);
+    if (!context.problems.empty() && (!options.force || context.refused)) return refuse();
 
     // The target's current rows of every tag the change set names: the first row of each.
     std::vector<sqlite3_stmt*> loads;
@@ -516,6 +770,7 @@ int RunApply(const ApplyOptions& options) {
     loads.push_back(scratch.Prepare(sql + " FROM target.\"HMIInfo\" WHERE \"TagID\" = " + tagId +
                                     " ORDER BY rowid"));
     for (const auto& [table, layout] : layouts) {
+      if (layout.missing) continue;
       sql = fmt::format("INSERT OR IGNORE INTO main.{} SELECT ?1", QuoteName(table));
       for (const auto& field : layout.fields) sql += ", " + Column(field.first);
       loads.push_back(scratch.Prepare(sql + " FROM target." + QuoteName(layout.name) +
@@ -532,21 +787,20 @@ int RunApply(const ApplyOptions& options) {
                                           bytes.data(), SkipDescriptions, OnConflict, &context);
     if (rc != SQLITE_OK && !context.aborted)
       throw ToolError(fmt::format("{}: {}", options.database, sqlite3_errmsg(scratch.get())));
-    if (!context.problems.empty() && (!options.force || context.aborted)) {
-      scratch.Execute("ROLLBACK", options.database);
-      for (const std::string& problem : context.problems) ReportError(problem);
-      ReportError(fmt::format("{}: nothing applied ({} conflicts{})", options.database,
-                              context.problems.size(),
-                              context.aborted ? "" : "; --force applies the change set anyway"));
-      return 1;
-    }
+    RemoveTypes(scratch, contents, context);
+    if (!context.problems.empty() && (!options.force || context.aborted || context.refused))
+      return refuse();
     scratch.Execute("COMMIT", options.database);
     committed = true;
     for (const std::string& problem : context.problems)
       std::printf("%s", fmt::format("forced: {}\n", problem).c_str());
-    std::printf("%s", fmt::format("applied {} changes of {} tags to {}\n",
-                                  contents.changes - contents.types.size(),
-                                  contents.tagNames.size(), options.database)
+    std::string typesText;
+    if (!contents.addedTypes.empty() || !contents.removedTypes.empty())
+      typesText = fmt::format(" ({} types added, {} removed)", contents.addedTypes.size(),
+                              contents.removedTypes.size());
+    std::printf("%s", fmt::format("applied {} changes of {} tags{} to {}\n",
+                                  contents.changes - contents.typeChanges, contents.tagNames.size(),
+                                  typesText, options.database)
                           .c_str());
   } catch (...) {
     if (!committed) sqlite3_exec(scratch.get(), "ROLLBACK", nullptr, nullptr, nullptr);

@@ -19,6 +19,7 @@
 #include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
+#include "Tracking.h"
 #include "platform/ado/column_type.h"
 #include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/value_codec.h"
@@ -288,6 +289,22 @@ int RunConvert(const ConvertOptions& options) {
   if (sqlite3_close(target) != SQLITE_OK) {
     fs::remove(building, error);
     throw ToolError(fmt::format("{}: the new database did not close cleanly", options.target));
+  }
+  // A tag database gets the generation counter that `init` installs, so that `watch` and
+  // ZemaConfigGeneration see every write to it. A counter that came along from the source starts
+  // afresh: the new file is a database of its own.
+  if (tagDatabase) {
+    try {
+      tracking::CTrackedDb db = tracking::CTrackedDb::Open(building, true);
+      db.Execute("BEGIN IMMEDIATE");
+      db.Execute(
+          fmt::format("DROP TABLE IF EXISTS {}", tracking::Quoted(tracking::kGenerationTable)));
+      tracking::InstallGeneration(db);
+      db.Execute("COMMIT");
+    } catch (...) {
+      fs::remove(building, error);
+      throw;
+    }
   }
   // The target may have appeared meanwhile: it is still never replaced.
   if (fs::exists(options.target, error) ||

@@ -7,7 +7,6 @@
 #include <map>
 #include <thread>
 
-#include "ServerDb.h"
 #include "Text.h"
 
 namespace {
@@ -39,11 +38,34 @@ void CompareHead(const CTagSnapshot& from, const CTagSnapshot& to,
   }
 }
 
+// Whether two types keep their values alike: the same name and fields. Asked for every tag of a
+// plant and answered once per pair of types (their field texts are built only then).
+class CShapeCache {
+ public:
+  bool Same(const CTypeShape* a, const CTypeShape* b) {
+    if (a == nullptr || b == nullptr) return false;
+    const auto key = std::make_pair(a, b);
+    if (last && lastKey == key) return lastSame;
+    auto found = known.find(key);
+    if (found == known.end())
+      found =
+          known.emplace(key, EqualsNoCase(a->name, b->name) && a->FieldsText() == b->FieldsText())
+              .first;
+    last = true;
+    lastKey = key;
+    lastSame = found->second;
+    return lastSame;
+  }
+
+ private:
+  std::map<std::pair<const CTypeShape*, const CTypeShape*>, bool> known;
+  bool last = false;
+  std::pair<const CTypeShape*, const CTypeShape*> lastKey;
+  bool lastSame = false;
+};
+
 void CompareValues(const CTypeShape* fromType, const CTagSnapshot& from, const CTypeShape* toType,
-                   const CTagSnapshot& to, std::vector<CColumnChange>* changes) {
-  const bool sameShape = fromType != nullptr && toType != nullptr &&
-                         EqualsNoCase(fromType->name, toType->name) &&
-                         fromType->FieldsText() == toType->FieldsText();
+                   const CTagSnapshot& to, bool sameShape, std::vector<CColumnChange>* changes) {
   if (sameShape && from.hasValues == to.hasValues && from.values == to.values) return;
   const auto a = ValueCells(fromType, from), b = ValueCells(toType, to);
   const std::string table = toType != nullptr && to.hasValues ? toType->name
@@ -59,6 +81,10 @@ void CompareValues(const CTypeShape* fromType, const CTagSnapshot& from, const C
     if (after != nullptr) change.after = *after;
     changes->push_back(std::move(change));
   };
+  if (sameShape && a.size() == b.size()) {  // the same fields in the same order
+    for (size_t i = 0; i < b.size(); ++i) add(b[i].first, &a[i].second, &b[i].second);
+    return;
+  }
   // Fields of both sides by name, in the order of the later type, then those only before.
   for (const auto& [name, cell] : b) {
     const CCell* before = nullptr;
@@ -162,6 +188,7 @@ std::vector<CColumnChange> TagColumns(const CPlantSnapshot& plant, const CTagSna
 
 CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
   CPlantDiff diff;
+  CShapeCache shapes;
   for (const CTypeShape& type : from.types) {
     const CTypeShape* other = to.TypeByName(type.name);
     if (from.TypeByName(type.name) != &type) continue;  // a repeated name: the first counts
@@ -201,8 +228,9 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
     change.from = &tag;
     change.to = &other;
     CompareHead(tag, other, &change.columns);
-    CompareValues(from.TypeById(tag.typeId), tag, to.TypeById(other.typeId), other,
-                  &change.columns);
+    const CTypeShape* fromType = from.TypeById(tag.typeId);
+    const CTypeShape* toType = to.TypeById(other.typeId);
+    CompareValues(fromType, tag, toType, other, shapes.Same(fromType, toType), &change.columns);
     CompareDisplay(tag, other, &change.columns);
     if (change.columns.empty()) {
       ++diff.unchanged;
@@ -225,27 +253,18 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
   return diff;
 }
 
-void ReadPlants(const std::string& fromPath, const std::string& toPath, CPlantSnapshot* from,
-                CPlantSnapshot* to) {
-  // A server on either side: both read as the library delivers values, so that the same plant
-  // on a file and on a server compares equal.
-  const bool anyServer = IsServerUri(fromPath) || IsServerUri(toPath);
-  const auto read = [anyServer](const std::string& path, CPlantSnapshot* plant) {
-    if (anyServer)
-      CEnginePlantReader(path).Read(plant);
-    else
-      CSqlitePlantReader(path).Read(plant);
-  };
+void ReadSideBySide(CPlantReader& fromReader, CPlantReader& toReader, CPlantSnapshot* from,
+                    CPlantSnapshot* to) {
   std::exception_ptr failure;
   std::thread second([&] {
     try {
-      read(toPath, to);
+      toReader.Read(to);
     } catch (...) {
       failure = std::current_exception();
     }
   });
   try {
-    read(fromPath, from);
+    fromReader.Read(from);
   } catch (...) {
     second.join();
     throw;

@@ -44,8 +44,12 @@ struct CPlantDiff {
   bool Empty() const { return types.empty() && tags.empty(); }
 };
 
-// Reads two SQLite tag databases side by side (a connection and a thread each); throws the
-// ToolError of the first that fails.
+// Reads two plants side by side (a thread each); throws the error of the first that fails.
+void ReadSideBySide(CPlantReader& fromReader, CPlantReader& toReader, CPlantSnapshot* from,
+                    CPlantSnapshot* to);
+
+// Reads two tag databases side by side: files with CSqlitePlantReader, and both with
+// CEnginePlantReader when either is a server's (PlantEngineReader.cpp).
 void ReadPlants(const std::string& fromPath, const std::string& toPath, CPlantSnapshot* from,
                 CPlantSnapshot* to);
 

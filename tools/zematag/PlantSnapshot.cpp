@@ -7,8 +7,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "DbTables.h"
-#include "ServerDb.h"
 #include "Text.h"
 #include "ToolError.h"
 #include "Tracking.h"
@@ -207,6 +205,39 @@ std::string ColumnOrNull(const std::vector<std::pair<std::string, std::string>>&
   return "NULL";
 }
 
+// Tag positions by TagID. Ids as `init` and SQLite hand them out (small, dense) go into a flat
+// array, the rest into a hash map: looking up every value and display row by id is a large share
+// of reading a plant.
+class CIdIndex {
+ public:
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  // Records id at position; false (and nothing recorded) when id is already there.
+  bool Insert(int64_t id, size_t position) {
+    if (id >= 0 && id < kDenseLimit) {
+      const size_t at = static_cast<size_t>(id);
+      if (at >= dense.size()) dense.resize(std::max(at + 1, dense.size() * 2), 0);
+      if (dense[at] != 0) return false;
+      dense[at] = static_cast<uint32_t>(position) + 1;
+      return true;
+    }
+    return sparse.emplace(id, position).second;
+  }
+  bool Contains(int64_t id) const { return Find(id) != kNone; }
+  size_t Find(int64_t id) const {
+    if (id >= 0 && id < kDenseLimit) {
+      const size_t at = static_cast<size_t>(id);
+      return at < dense.size() && dense[at] != 0 ? dense[at] - 1 : kNone;
+    }
+    const auto found = sparse.find(id);
+    return found != sparse.end() ? found->second : kNone;
+  }
+
+ private:
+  static constexpr int64_t kDenseLimit = int64_t{1} << 23;  // at most 32 MB of array
+  std::vector<uint32_t> dense;                              // position + 1; 0: none
+  std::unordered_map<int64_t, size_t> sparse;
+};
+
 }  // namespace
 
 void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
@@ -239,25 +270,26 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
   }
 
   // Tags: the first row of a TagID wins, and the first tag of a name.
-  std::unordered_map<int64_t, size_t> byId;
+  CIdIndex byId;
   const auto tagColumns = db.Columns("Tags");
   std::string sql = fmt::format("SELECT {}, {}", ColumnOrNull(tagColumns, "TagID"),
                                 ColumnOrNull(tagColumns, "TagName"));
   for (const char* column : kTagColumns) sql += ", " + ColumnOrNull(tagColumns, column);
   db.Query(sql + " FROM \"Tags\"", [&](sqlite3_stmt* row) {
     const int64_t tagId = sqlite3_column_int64(row, 0);
-    if (sqlite3_column_type(row, 0) == SQLITE_NULL || byId.count(tagId) != 0) return;
+    if (sqlite3_column_type(row, 0) == SQLITE_NULL || byId.Contains(tagId)) return;
     CTagSnapshot tag;
     tag.tagId = tagId;
     tag.name = Text(row, 1);
     tag.typeId = sqlite3_column_int64(row, 3);
+    tag.head.reserve(64);
     for (size_t i = 0; i < kTagColumnCount; ++i)
       AppendValue(&tag.head, sqlite3_column_value(row, static_cast<int>(i) + 2));
     if (!plant->byName.emplace(tag.name, plant->tags.size()).second) {
       ++plant->duplicateNames;  // a later tag of the same name is not the one callers find
       return;
     }
-    byId.emplace(tagId, plant->tags.size());
+    byId.Insert(tagId, plant->tags.size());
     plant->tags.push_back(std::move(tag));
   });
 
@@ -266,14 +298,17 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
     if (!type.hasTable || plant->TypeById(type.id) != &type) continue;
     std::string select = "SELECT \"TagID\"";
     for (const auto& field : type.fields) select += ", " + tracking::Quoted(field.first);
+    size_t rowSize = 16;  // the last row's encoded size: rows of one table are much alike
     db.Query(select + " FROM " + tracking::Quoted(type.name), [&](sqlite3_stmt* row) {
-      const auto found = byId.find(sqlite3_column_int64(row, 0));
-      if (found == byId.end()) return;
-      CTagSnapshot& tag = plant->tags[found->second];
+      const size_t found = byId.Find(sqlite3_column_int64(row, 0));
+      if (found == CIdIndex::kNone) return;
+      CTagSnapshot& tag = plant->tags[found];
       if (tag.typeId != type.id || tag.hasValues) return;
       tag.hasValues = true;
+      tag.values.reserve(rowSize + rowSize / 4);
       for (size_t i = 0; i < type.fields.size(); ++i)
         AppendValue(&tag.values, sqlite3_column_value(row, static_cast<int>(i) + 1));
+      rowSize = tag.values.size();
     });
   }
 
@@ -282,12 +317,15 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
                     ColumnOrNull(hmiColumns, "FieldName"));
   for (const char* column : kHmiColumns) sql += ", " + ColumnOrNull(hmiColumns, column);
   db.Query(sql + " FROM \"HMIInfo\"", [&](sqlite3_stmt* row) {
-    const auto found = byId.find(sqlite3_column_int64(row, 0));
-    if (found == byId.end()) return;
+    const size_t found = byId.Find(sqlite3_column_int64(row, 0));
+    if (found == CIdIndex::kNone) return;
     std::string encoded;
+    encoded.reserve(64);
     for (size_t i = 0; i < kHmiColumnCount; ++i)
       AppendValue(&encoded, sqlite3_column_value(row, static_cast<int>(i) + 2));
-    plant->tags[found->second].hmi.emplace_back(Text(row, 1), std::move(encoded));
+    auto& hmi = plant->tags[found].hmi;
+    if (hmi.empty()) hmi.reserve(2);  // most tags have a few display rows
+    hmi.emplace_back(Text(row, 1), std::move(encoded));
   });
   // One display row per field, the first; in field-name order, so that row order does not count.
   for (CTagSnapshot& tag : plant->tags) {
@@ -299,162 +337,4 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
                   tag.hmi.end());
   }
   db.Execute("COMMIT");
-}
-
-namespace {
-
-namespace ado = platform::ado;
-
-// A delivered value as a cell: numbers as numbers, everything else as its exact text.
-CCell DeliveredCell(const ado::ColumnType& meaning, const ado::StoredValue& value) {
-  CCell cell;
-  if (value.storage == ado::StoredValue::kNull) return cell;
-  const std::string text = DeliveredText(meaning, value);
-  const std::string body = text.size() > 2 ? text.substr(2) : "";
-  switch (text[0]) {
-    case 'i':
-      cell.kind = CCell::kInteger;
-      cell.integer = std::strtoll(body.c_str(), nullptr, 10);
-      break;
-    case 'b':
-      cell.kind = CCell::kInteger;
-      cell.integer = body == "true" ? 1 : 0;
-      break;
-    case 'f':
-    case 'd':
-      cell.kind = CCell::kReal;
-      cell.real = std::strtod(body.c_str(), nullptr);
-      break;
-    case 'x':
-      cell.kind = CCell::kBlob;
-      for (size_t i = 0; i + 1 < body.size(); i += 2)
-        cell.bytes += static_cast<char>(std::stoi(body.substr(i, 2), nullptr, 16));
-      break;
-    case 'n':
-      if (text == "null") break;
-      [[fallthrough]];
-    default:
-      cell.kind = CCell::kText;
-      cell.bytes = body;
-      break;
-  }
-  return cell;
-}
-
-const TableShape* FindTable(const std::vector<TableShape>& tables, const std::string& name) {
-  for (const TableShape& table : tables)
-    if (table.name == name) return &table;
-  for (const TableShape& table : tables)
-    if (EqualsNoCase(table.name, name)) return &table;
-  return nullptr;
-}
-
-// The position of a column (any case), or -1.
-int ColumnAt(const TableShape& table, const char* name) {
-  for (size_t i = 0; i < table.columns.size(); ++i)
-    if (EqualsNoCase(table.columns[i].name, name)) return static_cast<int>(i);
-  return -1;
-}
-
-CCell CellAt(const TableShape& table, const std::vector<ado::StoredValue>& row, int at) {
-  return at < 0 ? CCell()
-                : DeliveredCell(table.columns[static_cast<size_t>(at)].meaning,
-                                row[static_cast<size_t>(at)]);
-}
-
-}  // namespace
-
-void CEnginePlantReader::Read(CPlantSnapshot* plant) {
-  auto db = CDbTables::Open(database);
-  plant->source = db->Shown();
-  const std::vector<TableShape> tables = db->Tables();
-  const TableShape* typeTable = FindTable(tables, "TagTypes");
-  const TableShape* tagTable = FindTable(tables, "Tags");
-  const TableShape* hmiTable = FindTable(tables, "HMIInfo");
-  for (const auto& [table, name] :
-       {std::make_pair(typeTable, "TagTypes"), std::make_pair(tagTable, "Tags"),
-        std::make_pair(hmiTable, "HMIInfo")})
-    if (table == nullptr)
-      throw ToolError(fmt::format("{}: not a tag database (no table {})", plant->source, name));
-
-  const int typeId = ColumnAt(*typeTable, "TypeID"), typeName = ColumnAt(*typeTable, "TypeName"),
-            typeLib = ColumnAt(*typeTable, "TypeLibID"),
-            typeModule = ColumnAt(*typeTable, "TypeModuleID");
-  db->Rows(*typeTable, [&](const std::vector<ado::StoredValue>& row) {
-    CTypeShape type;
-    type.id = CellAt(*typeTable, row, typeId).integer;
-    const CCell name = CellAt(*typeTable, row, typeName);
-    type.name = name.kind == CCell::kText ? name.bytes : "";
-    type.libId = CellAt(*typeTable, row, typeLib).integer;
-    type.moduleId = CellAt(*typeTable, row, typeModule).integer;
-    plant->types.push_back(std::move(type));
-  });
-  for (CTypeShape& type : plant->types) {
-    const TableShape* table = type.name.empty() ? nullptr : FindTable(tables, type.name);
-    type.hasTable = table != nullptr;
-    if (table == nullptr) continue;
-    for (const TableColumn& column : table->columns)
-      if (!EqualsNoCase(column.name, "TagID"))
-        type.fields.emplace_back(column.name, column.declared);
-  }
-
-  // Tags: the first row of a TagID wins, and the first tag of a name.
-  std::unordered_map<int64_t, size_t> byId;
-  const int tagId = ColumnAt(*tagTable, "TagID"), tagName = ColumnAt(*tagTable, "TagName");
-  std::vector<int> tagColumns;
-  for (const char* column : kTagColumns) tagColumns.push_back(ColumnAt(*tagTable, column));
-  db->Rows(*tagTable, [&](const std::vector<ado::StoredValue>& row) {
-    const CCell id = CellAt(*tagTable, row, tagId);
-    if (id.kind != CCell::kInteger || byId.count(id.integer) != 0) return;
-    CTagSnapshot tag;
-    tag.tagId = id.integer;
-    const CCell name = CellAt(*tagTable, row, tagName);
-    tag.name = name.kind == CCell::kText ? name.bytes : "";
-    const CCell type = CellAt(*tagTable, row, tagColumns[1]);
-    tag.typeId = type.kind == CCell::kInteger ? type.integer : 0;
-    for (int at : tagColumns) AppendCell(&tag.head, CellAt(*tagTable, row, at));
-    if (!plant->byName.emplace(tag.name, plant->tags.size()).second) {
-      ++plant->duplicateNames;
-      return;
-    }
-    byId.emplace(tag.tagId, plant->tags.size());
-    plant->tags.push_back(std::move(tag));
-  });
-
-  for (const CTypeShape& type : plant->types) {
-    if (!type.hasTable || plant->TypeById(type.id) != &type) continue;
-    const TableShape& table = *FindTable(tables, type.name);
-    const int idAt = ColumnAt(table, "TagID");
-    std::vector<int> fieldAt;
-    for (const auto& field : type.fields) fieldAt.push_back(ColumnAt(table, field.first.c_str()));
-    db->Rows(table, [&](const std::vector<ado::StoredValue>& row) {
-      const auto found = byId.find(CellAt(table, row, idAt).integer);
-      if (found == byId.end()) return;
-      CTagSnapshot& tag = plant->tags[found->second];
-      if (tag.typeId != type.id || tag.hasValues) return;
-      tag.hasValues = true;
-      for (int at : fieldAt) AppendCell(&tag.values, CellAt(table, row, at));
-    });
-  }
-
-  const int hmiId = ColumnAt(*hmiTable, "TagID"), hmiField = ColumnAt(*hmiTable, "FieldName");
-  std::vector<int> hmiColumns;
-  for (const char* column : kHmiColumns) hmiColumns.push_back(ColumnAt(*hmiTable, column));
-  db->Rows(*hmiTable, [&](const std::vector<ado::StoredValue>& row) {
-    const auto found = byId.find(CellAt(*hmiTable, row, hmiId).integer);
-    if (found == byId.end()) return;
-    std::string encoded;
-    for (int at : hmiColumns) AppendCell(&encoded, CellAt(*hmiTable, row, at));
-    const CCell field = CellAt(*hmiTable, row, hmiField);
-    plant->tags[found->second].hmi.emplace_back(field.kind == CCell::kText ? field.bytes : "",
-                                                std::move(encoded));
-  });
-  for (CTagSnapshot& tag : plant->tags) {
-    if (tag.hmi.size() < 2) continue;
-    std::stable_sort(tag.hmi.begin(), tag.hmi.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    tag.hmi.erase(std::unique(tag.hmi.begin(), tag.hmi.end(),
-                              [](const auto& a, const auto& b) { return a.first == b.first; }),
-                  tag.hmi.end());
-  }
 }

@@ -153,7 +153,8 @@ CTrackedDb CTrackedDb::Open(const std::string& path, bool write) {
   if (!std::filesystem::is_regular_file(path, error))
     throw ToolError(fmt::format("{}: no such database file", path));
   sqlite3* db = nullptr;
-  const int flags = write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+  // A connection serves one thread: no lock around every call (reading a plant makes millions).
+  const int flags = (write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     const std::string message = db != nullptr ? sqlite3_errmsg(db) : "cannot open";
     sqlite3_close(db);
@@ -240,6 +241,54 @@ std::vector<std::string> TrackedTables(CTrackedDb& db) {
   return tables;
 }
 
+std::string TableTriggersSql(const std::string& schema, const std::string& table,
+                             const std::vector<std::pair<std::string, std::string>>& columns,
+                             bool audited) {
+  const std::string prefix = schema.empty() ? "" : Quoted(schema) + ".";
+  std::string sql;
+  if (!audited) {
+    for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
+      sql += fmt::format(
+          "CREATE TRIGGER IF NOT EXISTS {}{} AFTER {} ON {} BEGIN UPDATE {} SET {} = {} + 1; "
+          "END;\n",
+          prefix, TriggerName("generation", table, operation), operation, Quoted(table),
+          Quoted(kGenerationTable), Quoted("Generation"), Quoted("Generation"));
+    return sql;
+  }
+  const std::string log = Quoted(kAuditLog);
+  const bool hasTagId = HasColumn(columns, layout::kTagID);
+  const bool isTags = EqualsNoCase(table, layout::kTags);
+  for (const char* operation : {"INSERT", "UPDATE", "DELETE"}) {
+    const char* row = operation[0] == 'D' ? "OLD" : "NEW";
+    std::string name = "NULL";
+    if (isTags && HasColumn(columns, layout::kTagName)) {
+      name = fmt::format("{}.{}", row, Quoted(layout::kTagName));
+    } else if (hasTagId) {
+      // The tag's row is gone when the writer deletes its value and display rows: then the
+      // name comes from the trail's latest few rows, where its deletion was just recorded.
+      name = fmt::format(
+          "COALESCE((SELECT {0} FROM {1} WHERE {2} = {3}.{2}), (SELECT {0} FROM {4} WHERE "
+          "{5} > (SELECT max({5}) FROM {4}) - 64 AND {2} = {3}.{2} AND {6} = {7} ORDER BY {5} "
+          "DESC LIMIT 1))",
+          Quoted(layout::kTagName), Quoted(layout::kTags), Quoted(layout::kTagID), row, log,
+          Quoted("AuditID"), Quoted("TableName"), Literal(layout::kTags));
+    }
+    sql += fmt::format(
+        "CREATE TRIGGER IF NOT EXISTS {}{} AFTER {} ON {} BEGIN INSERT INTO {} ({}, {}, {}, {}, "
+        "{}, {}, {}, {}, {}, {}) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), "
+        "zema_audit_user(), zema_audit_host(), zema_audit_program(), {}, {}, {}, {}, {}, {}); "
+        "END;\n",
+        prefix, TriggerName("audit", table, operation), operation, Quoted(table), log,
+        Quoted("Time"), Quoted("OsUser"), Quoted("Host"), Quoted("Program"), Quoted("Operation"),
+        Quoted("TableName"), Quoted("TagID"), Quoted("TagName"), Quoted("Before"), Quoted("After"),
+        Literal(Lower(operation)), Literal(table),
+        hasTagId ? fmt::format("{}.{}", row, Quoted(layout::kTagID)) : "NULL", name,
+        operation[0] == 'I' ? "NULL" : RowJson(columns, "OLD"),
+        operation[0] == 'D' ? "NULL" : RowJson(columns, "NEW"));
+  }
+  return sql;
+}
+
 void InstallGeneration(CTrackedDb& db) {
   // With an audit trail every write adds a row to it, and the trail's last AuditID counts the
   // writes: the generation is the stored value plus that id, and no trigger raises the counter.
@@ -250,16 +299,15 @@ void InstallGeneration(CTrackedDb& db) {
       "INSERT INTO {0} SELECT (abs(random()) % 2147483647) * 4294967296 WHERE NOT EXISTS "
       "(SELECT 1 FROM {0});\n",
       Quoted(kGenerationTable), Quoted("Generation"));
-  for (const std::string& table : TrackedTables(db))
+  for (const std::string& table : TrackedTables(db)) {
+    if (!audited) {
+      sql += TableTriggersSql("", table, {}, false);
+      continue;
+    }
     for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
-      sql += audited ? fmt::format("DROP TRIGGER IF EXISTS {};\n",
-                                   TriggerName("generation", table, operation))
-                     : fmt::format(
-                           "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN UPDATE {} SET {} "
-                           "= {} + 1; "
-                           "END;\n",
-                           TriggerName("generation", table, operation), operation, Quoted(table),
-                           Quoted(kGenerationTable), Quoted("Generation"), Quoted("Generation"));
+      sql +=
+          fmt::format("DROP TRIGGER IF EXISTS {};\n", TriggerName("generation", table, operation));
+  }
   db.Execute(sql);
 }
 
@@ -299,39 +347,8 @@ void InstallAudit(CTrackedDb& db) {
   db.Execute(sql);
   sql.clear();
   InstallGeneration(db);
-  for (const std::string& table : TrackedTables(db)) {
-    const auto columns = db.Columns(table);
-    const bool hasTagId = HasColumn(columns, layout::kTagID);
-    const bool isTags = EqualsNoCase(table, layout::kTags);
-    for (const char* operation : {"INSERT", "UPDATE", "DELETE"}) {
-      const char* row = operation[0] == 'D' ? "OLD" : "NEW";
-      std::string name = "NULL";
-      if (isTags && HasColumn(columns, layout::kTagName)) {
-        name = fmt::format("{}.{}", row, Quoted(layout::kTagName));
-      } else if (hasTagId) {
-        // The tag's row is gone when the writer deletes its value and display rows: then the
-        // name comes from the trail's latest few rows, where its deletion was just recorded.
-        name = fmt::format(
-            "COALESCE((SELECT {0} FROM {1} WHERE {2} = {3}.{2}), (SELECT {0} FROM {4} WHERE "
-            "{5} > (SELECT max({5}) FROM {4}) - 64 AND {2} = {3}.{2} AND {6} = {7} ORDER BY {5} "
-            "DESC LIMIT 1))",
-            Quoted(layout::kTagName), Quoted(layout::kTags), Quoted(layout::kTagID), row, log,
-            Quoted("AuditID"), Quoted("TableName"), Literal(layout::kTags));
-      }
-      sql += fmt::format(
-          "CREATE TRIGGER IF NOT EXISTS {} AFTER {} ON {} BEGIN INSERT INTO {} ({}, {}, {}, {}, "
-          "{}, {}, {}, {}, {}, {}) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), "
-          "zema_audit_user(), zema_audit_host(), zema_audit_program(), {}, {}, {}, {}, {}, {}); "
-          "END;\n",
-          TriggerName("audit", table, operation), operation, Quoted(table), log, Quoted("Time"),
-          Quoted("OsUser"), Quoted("Host"), Quoted("Program"), Quoted("Operation"),
-          Quoted("TableName"), Quoted("TagID"), Quoted("TagName"), Quoted("Before"),
-          Quoted("After"), Literal(Lower(operation)), Literal(table),
-          hasTagId ? fmt::format("{}.{}", row, Quoted(layout::kTagID)) : "NULL", name,
-          operation[0] == 'I' ? "NULL" : RowJson(columns, "OLD"),
-          operation[0] == 'D' ? "NULL" : RowJson(columns, "NEW"));
-    }
-  }
+  for (const std::string& table : TrackedTables(db))
+    sql += TableTriggersSql("", table, db.Columns(table), true);
   db.Execute(sql);
 }
 

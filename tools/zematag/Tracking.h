@@ -72,6 +72,13 @@ void RegisterAuditFunctions(sqlite3* db);
 // Tags, HMIInfo, TagTypes and every value table that exists, as the database spells them.
 std::vector<std::string> TrackedTables(CTrackedDb& db);
 
+// The triggers that keep the generation (audited: the audit trail) of one tracked table, where
+// missing. `schema` names the attached database that holds the table ("" for the main one); the
+// trigger bodies refer to that database's own tables.
+std::string TableTriggersSql(const std::string& schema, const std::string& table,
+                             const std::vector<std::pair<std::string, std::string>>& columns,
+                             bool audited);
+
 // Adds ConfigGeneration and its triggers where missing. REQUIRES: inside a transaction.
 void InstallGeneration(CTrackedDb& db);
 
