@@ -164,8 +164,10 @@ void CEnginePlantReader::Read(CPlantSnapshot* plant) {
   });
   for (CTagSnapshot& tag : plant->tags) {
     if (tag.hmi.size() < 2) continue;
-    std::stable_sort(tag.hmi.begin(), tag.hmi.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const auto byField = [](const auto& a, const auto& b) { return a.first < b.first; };
+    // Mostly in order already; stable_sort would allocate a buffer for every tag.
+    if (!std::is_sorted(tag.hmi.begin(), tag.hmi.end(), byField))
+      std::stable_sort(tag.hmi.begin(), tag.hmi.end(), byField);
     tag.hmi.erase(std::unique(tag.hmi.begin(), tag.hmi.end(),
                               [](const auto& a, const auto& b) { return a.first == b.first; }),
                   tag.hmi.end());
