@@ -2,6 +2,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# The targets CI runs treat warnings as errors; a plain cmake build of the project does not.
+WERROR ?= ON
 
 .PHONY: all setup configure build test asan demo bench fuzz install clean
 
@@ -11,7 +13,7 @@ setup:
 	@bash scripts/setup.sh
 
 configure: setup
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEMA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -22,7 +24,7 @@ test: build
 # The whole suite under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan:
 	@bash scripts/setup.sh
-	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DZEMA_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DZEMA_SANITIZE=ON -DZEMA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(BUILD)-asan --output-on-failure -j $(JOBS)
@@ -33,13 +35,13 @@ demo: build
 bench:
 	@bash scripts/setup.sh --bench
 	cmake -S . -B $(BUILD)-bench -DCMAKE_BUILD_TYPE=Release -DZEMA_BUILD_BENCH=ON \
-	  -DZEMA_BUILD_TESTS=OFF -DZEMA_BUILD_TOOLS=OFF $(CMAKE_FLAGS)
+	  -DZEMA_BUILD_TESTS=OFF -DZEMA_BUILD_TOOLS=OFF -DZEMA_WERROR=$(WERROR) $(CMAKE_FLAGS)
 	cmake --build $(BUILD)-bench -j $(JOBS)
 	bash bench/run.sh $(BUILD)-bench
 
 fuzz:
 	@bash scripts/setup.sh --fuzz
-	bash fuzz/run.sh $(BUILD)-fuzz
+	ZEMA_WERROR=$(WERROR) bash fuzz/run.sh $(BUILD)-fuzz
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-bench $(BUILD)-fuzz

@@ -3,6 +3,7 @@
 # Usage: fuzz/run.sh BUILD_DIR      (make fuzz calls it with build-fuzz)
 # ZEMA_FUZZ_SECONDS: seconds per target (default 60). ZEMA_FUZZ_TARGETS: the targets to run
 # (default all four). ZEMA_FUZZ_JOBS: build jobs (default: the number of processors).
+# ZEMA_WERROR: ON (the default) treats compiler warnings as errors.
 # Each target starts from fuzz/corpus/<target>/ and keeps what it learns in BUILD_DIR/corpus/.
 # A crash or sanitizer report stops the script with the reproducer in BUILD_DIR/artifacts/.
 set -euo pipefail
@@ -14,7 +15,8 @@ targets="${ZEMA_FUZZ_TARGETS:-fuzz_xml fuzz_catalogue fuzz_writer fuzz_jet}"
 jobs="${ZEMA_FUZZ_JOBS:-$(nproc)}"
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZEMA_BUILD_FUZZ=ON -DZEMA_BUILD_TESTS=OFF -DZEMA_BUILD_TOOLS=OFF -DZEMA_BUILD_BENCH=OFF
+  -DZEMA_BUILD_FUZZ=ON -DZEMA_BUILD_TESTS=OFF -DZEMA_BUILD_TOOLS=OFF -DZEMA_BUILD_BENCH=OFF \
+  -DZEMA_WERROR="${ZEMA_WERROR:-ON}"
 # shellcheck disable=SC2086
 cmake --build "$build" -j "$jobs" --target $targets
 

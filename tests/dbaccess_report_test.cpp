@@ -42,8 +42,8 @@ ULONG References(IUnknown* object) {
 // An object that answers ISupportErrorInfo with S_OK for one interface only.
 class FakeObject final : public ISupportErrorInfo {
  public:
-  explicit FakeObject(const IID& supported, bool answersQuery = true)
-      : supported(supported), answersQuery(answersQuery) {}
+  explicit FakeObject(const IID& supportedIid, bool answers = true)
+      : supported(supportedIid), answersQuery(answers) {}
   HRESULT QueryInterface(const IID& iid, void** object) override {
     if (iid == IID_ISupportErrorInfo && answersQuery) {
       AddRef();

@@ -33,7 +33,7 @@ int IdFromText(const std::string& text) {
 
 }  // namespace
 
-CFBLibCatalogue::CFBLibCatalogue(std::string nlsDir) : nlsDir(std::move(nlsDir)) {}
+CFBLibCatalogue::CFBLibCatalogue(std::string directory) : nlsDir(std::move(directory)) {}
 
 CFBLibCatalogue::~CFBLibCatalogue() = default;
 

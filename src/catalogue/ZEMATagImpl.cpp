@@ -33,8 +33,8 @@ int CZEMATagImpl::GetFields(int kind, int capacity, int* count, TagFieldValue* f
   for (int i = 0; i < fieldCount && *count < capacity; ++i) {
     const TagTypeField* field = type->FieldAt(i);
     if (kind != ZEMA_KIND_ALL && kind != field->kind) continue;
-    const auto* name = reinterpret_cast<const unsigned char*>(field->name.c_str());
-    if (crt::_mbsicmp(name, kTagIdName) == 0) continue;
+    const auto* fieldName = reinterpret_cast<const unsigned char*>(field->name.c_str());
+    if (crt::_mbsicmp(fieldName, kTagIdName) == 0) continue;
     // A field without a value of this tag (no row in the type's table, or a field list that grew
     // on a second load) is skipped.
     if (static_cast<size_t>(i) >= values.size()) continue;

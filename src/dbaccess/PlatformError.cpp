@@ -55,8 +55,7 @@ std::string ErrorInfoText(IErrorInfo* info, bool source) {
 
 }  // namespace
 
-PlatformError::PlatformError(HRESULT code, IErrorInfo* errorInfo)
-    : code(code), errorInfo(errorInfo) {
+PlatformError::PlatformError(HRESULT failure, IErrorInfo* info) : code(failure), errorInfo(info) {
   if (errorInfo != nullptr) errorInfo->AddRef();
 }
 

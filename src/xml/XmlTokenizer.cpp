@@ -204,9 +204,9 @@ bool CodePageHasAsciiTrailBytes() {
   return found;
 }
 
-CXmlTokenizer::CXmlTokenizer(const char* text, size_t length)
-    : text(reinterpret_cast<const unsigned char*>(text)),
-      length(static_cast<uint32_t>(length)),
+CXmlTokenizer::CXmlTokenizer(const char* source, size_t sourceLength)
+    : text(reinterpret_cast<const unsigned char*>(source)),
+      length(static_cast<uint32_t>(sourceLength)),
       multiByteSteps(CodePageHasAsciiTrailBytes()) {}
 
 void CXmlTokenizer::Next(XmlToken& token) {

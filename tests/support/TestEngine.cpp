@@ -201,17 +201,17 @@ std::string CreateTable(const std::string& statement) {
       // The names in the key's parentheses keep their case.
       const size_t from = item.find('('), to = item.rfind(')');
       std::string names;
-      std::string current;
+      std::string keyName;
       for (size_t i = from + 1; i <= to; ++i) {
         const char c = item[i];
         if (c == ',' || c == ')') {
-          const size_t b = current.find_first_not_of(" \t"), e = current.find_last_not_of(" \t");
+          const size_t b = keyName.find_first_not_of(" \t"), e = keyName.find_last_not_of(" \t");
           names +=
               (names.empty() ? "" : ", ") +
-              platform::ado::pg::Quote(platform::ado::pg::Unquote(current.substr(b, e - b + 1)));
-          current.clear();
+              platform::ado::pg::Quote(platform::ado::pg::Unquote(keyName.substr(b, e - b + 1)));
+          keyName.clear();
         } else {
-          current.push_back(c);
+          keyName.push_back(c);
         }
       }
       out += (k ? ", " : "") + item.substr(0, from + 1) + names + ")";

@@ -176,8 +176,8 @@ std::string SessionBytes(sqlite3_session* session) {
 // The tables of one plant's tag, as rows of the logical tables.
 class CRows {
  public:
-  CRows(CScratch& scratch, const std::map<std::string, const CTypeShape*>& layouts)
-      : scratch(scratch), layouts(layouts) {}
+  CRows(CScratch& rowsScratch, const std::map<std::string, const CTypeShape*>& typeLayouts)
+      : scratch(rowsScratch), layouts(typeLayouts) {}
 
   void Remove(const std::string& name) {
     sqlite3_stmt* tags =

@@ -24,7 +24,7 @@ constexpr int kShownPerKind = 20;
 
 class CProblems {
  public:
-  explicit CProblems(bool all) : all(all) {}
+  explicit CProblems(bool showAll) : all(showAll) {}
   void Add(const std::string& kind, const std::string& text) {
     int& count = counts[kind];
     if (all || ++count <= kShownPerKind) fmt::print("{}: {}\n", kind, text);

@@ -82,8 +82,8 @@ struct Origin {
 
 class CImporter {
  public:
-  CImporter(const ImportOptions& options, std::vector<TypeDef> types, CSchemaStore reader)
-      : options(options), types(std::move(types)), reader(std::move(reader)) {}
+  CImporter(const ImportOptions& importOptions, std::vector<TypeDef> typeDefs, CSchemaStore schema)
+      : options(importOptions), types(std::move(typeDefs)), reader(std::move(schema)) {}
   ~CImporter() { RollbackOpenBatch(); }
   CImporter(const CImporter&) = delete;
   CImporter& operator=(const CImporter&) = delete;
@@ -337,11 +337,11 @@ void CImporter::ShowProgress() {
 }
 
 void CImporter::ReadCsv(std::istream& in) {
-  CCsvReader reader(in);
+  CCsvReader csv(in);
   std::vector<std::string> header, cells;
   int line = 0;
   std::string error;
-  if (!reader.Next(&header, &line, &error))
+  if (!csv.Next(&header, &line, &error))
     return FileFailed("the file is empty; it needs a header row");
   const std::string where = fmt::format("{}:{}", currentPath, line);
   const auto headerFailed = [&](const std::string& reason) {
@@ -401,7 +401,7 @@ void CImporter::ReadCsv(std::istream& in) {
     const auto found = fixed.find(name);
     return found == fixed.end() ? std::string() : cells[static_cast<size_t>(found->second)];
   };
-  while (!stopped && reader.Next(&cells, &line, &error)) {
+  while (!stopped && csv.Next(&cells, &line, &error)) {
     const std::string rowWhere = fmt::format("{}:{}", currentPath, line);
     if (cells.size() == 1 && cells[0].empty()) continue;  // a blank line
     if (!error.empty()) {

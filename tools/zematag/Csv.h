@@ -11,7 +11,7 @@
 
 class CCsvReader {
  public:
-  explicit CCsvReader(std::istream& in) : in(in) {}
+  explicit CCsvReader(std::istream& input) : in(input) {}
 
   // Reads the next record into *fields and returns true; false at the end of the input.
   // *line receives the line the record starts on (1-based). A record with a syntax error (a

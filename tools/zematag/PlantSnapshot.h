@@ -86,7 +86,7 @@ class CPlantReader {
 // Reads an SQLite tag database file, all of it in one read transaction.
 class CSqlitePlantReader : public CPlantReader {
  public:
-  explicit CSqlitePlantReader(std::string path) : path(std::move(path)) {}
+  explicit CSqlitePlantReader(std::string file) : path(std::move(file)) {}
   void Read(CPlantSnapshot* plant) override;
 
  private:
@@ -98,7 +98,7 @@ class CSqlitePlantReader : public CPlantReader {
 // decimals as their exact text, so that the same plant on a file and on a server reads alike.
 class CEnginePlantReader : public CPlantReader {
  public:
-  explicit CEnginePlantReader(std::string database) : database(std::move(database)) {}
+  explicit CEnginePlantReader(std::string source) : database(std::move(source)) {}
   void Read(CPlantSnapshot* plant) override;
 
  private:

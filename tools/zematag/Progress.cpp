@@ -5,8 +5,8 @@
 
 #include <cstdio>
 
-CProgress::CProgress(const std::string& label, long total, bool enabled)
-    : label(label), total(total), active(enabled && total > 0 && isatty(STDERR_FILENO) == 1) {
+CProgress::CProgress(const std::string& what, long count, bool enabled)
+    : label(what), total(count), active(enabled && count > 0 && isatty(STDERR_FILENO) == 1) {
   Update(0);
 }
 

@@ -347,9 +347,9 @@ std::vector<TypeDef> CSchemaStore::Types() {
     type.hasTable = HasTable(type.name);
     if (!type.hasTable) continue;
     if (server) {
-      for (const CServerDb::Column& column : server->Columns(server->TableNamed(type.name))) {
-        if (EqualsNoCase(column.name, layout::kTagID)) continue;
-        type.fields.push_back({column.name, column.declared, ColumnTypeOf(column.declared)});
+      for (const CServerDb::Column& field : server->Columns(server->TableNamed(type.name))) {
+        if (EqualsNoCase(field.name, layout::kTagID)) continue;
+        type.fields.push_back({field.name, field.declared, ColumnTypeOf(field.declared)});
       }
       continue;
     }

@@ -82,9 +82,9 @@ class CSchemaStore {
   std::string RowIdLiteral(const std::string& value) const;
 
  private:
-  CSchemaStore(sqlite3* db, std::string path) : db(db), path(std::move(path)) {}
-  CSchemaStore(std::unique_ptr<CServerDb> server, std::string path)
-      : db(nullptr), server(std::move(server)), path(std::move(path)) {}
+  CSchemaStore(sqlite3* handle, std::string file) : db(handle), path(std::move(file)) {}
+  CSchemaStore(std::unique_ptr<CServerDb> serverDb, std::string file)
+      : db(nullptr), server(std::move(serverDb)), path(std::move(file)) {}
   static CSchemaStore Open(const std::string& path, bool forWriting);
   // Throws ToolError unless the store holds TagTypes, Tags and HMIInfo.
   static CSchemaStore CheckTagTables(CSchemaStore store);

@@ -27,7 +27,7 @@ std::string Shown(const std::string& database);
 // The rows of one statement, as the server's text.
 class CServerRows {
  public:
-  explicit CServerRows(pg_result* result) : result(result) {}
+  explicit CServerRows(pg_result* rows) : result(rows) {}
   CServerRows(CServerRows&& other) noexcept : result(other.result) { other.result = nullptr; }
   CServerRows(const CServerRows&) = delete;
   CServerRows& operator=(const CServerRows&) = delete;
@@ -96,8 +96,8 @@ class CServerDb {
   std::string Identity();
 
  private:
-  CServerDb(pg_conn* conn, std::string shown, std::vector<std::string> secrets)
-      : conn(conn), shown(std::move(shown)), secrets(std::move(secrets)) {}
+  CServerDb(pg_conn* connection, std::string shownName, std::vector<std::string> hidden)
+      : conn(connection), shown(std::move(shownName)), secrets(std::move(hidden)) {}
   [[noreturn]] void Fail(pg_result* result);
   // Ends a batch of sent rows: waits for their results; throws the first refusal.
   void Sync();

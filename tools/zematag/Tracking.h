@@ -58,7 +58,7 @@ class CTrackedDb {
   std::vector<std::pair<std::string, std::string>> Columns(const std::string& table);
 
  private:
-  CTrackedDb(sqlite3* db, std::string path) : db(db), path(std::move(path)) {}
+  CTrackedDb(sqlite3* handle, std::string file) : db(handle), path(std::move(file)) {}
   sqlite3* db;
   std::string path;
 };

@@ -74,11 +74,11 @@ void AfxTermExtensionModule(AFX_EXTENSION_MODULE& module) {
   AfxTraceEvent(("unregister " + name).c_str());
 }
 
-CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& module, BOOL /*systemModule*/)
-    : module(module) {
+CDynLinkLibrary::CDynLinkLibrary(AFX_EXTENSION_MODULE& extensionModule, BOOL /*systemModule*/)
+    : module(extensionModule) {
   Registry& r = TheRegistry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.chain.push_back(ChainLink{this, &module});
+  r.chain.push_back(ChainLink{this, &extensionModule});
 }
 
 CDynLinkLibrary::~CDynLinkLibrary() {
