@@ -196,6 +196,38 @@ class Bench:
         return result
 
 
+    # The server ----------------------------------------------------------------------------
+
+    def server(self):
+        """zema_bench_pg on a throwaway PostgreSQL server (scripts/pg-test-server.sh): Load,
+        SaveTags and 20 stations against plain libpq, side by side in one run. Returns its
+        comparisons by key; {} when the program was not built (no libpq)."""
+        program = self.tool("zema_bench_pg")
+        if not os.path.exists(program):
+            return {}
+        out = os.path.join(self.root, "pg.json")
+        if os.path.exists(out):
+            os.remove(out)
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
+                              "pg-test-server.sh")
+        args = ["--tags=%d" % self.tags, "--types=%d" % self.types,
+                "--save=%d" % min(self.tags, 10_000), "--reps=%d" % self.reps,
+                "--nls=" + os.path.join(self.data, "nls-empty"), "--json=" + out]
+        print("$ zema_bench_pg %s  (on a throwaway server)" % " ".join(args), flush=True)
+        result = subprocess.run(["bash", os.path.normpath(script), "run", program] + args)
+        if result.returncode != 0:
+            self.errors.append("zema_bench_pg exited with %d" % result.returncode)
+        if not os.path.exists(out):
+            return {}
+        try:
+            with open(out) as f:
+                report = json.load(f)
+        except ValueError as error:
+            self.errors.append("%s: unreadable results (%s)" % (out, error))
+            return {}
+        return {c["key"]: c for c in report.get("comparisons", [])}
+
+
 def machine(build):
     cpu = "unknown"
     with open("/proc/cpuinfo") as f:
@@ -268,6 +300,7 @@ def main():
     print("$ zema_bench_load ours, %d tags, %d new processes, start to return" % (
         START_TAGS, max(3, b.reps)), flush=True)
     start = b.start_to_return(START_TAGS, max(3, b.reps))
+    server = b.server()
     big = {}
     if b.big:
         print("$ zema_bench_load, 1,000,000 and 100,000 tags", flush=True)
@@ -359,6 +392,23 @@ def main():
     row("SetText %.0f MB vs expat" % size_mb, fmt_ms(st), fmt_ms(expat), ratio(st, expat),
         "< 1.0x", lambda v: v < 1.0,
         cpu_text=cpu_ratio(xml, "XmlParse/CXmlDocument_SetText", "XmlParse/expat"))
+    # The server rows: the CPU ratio counts the server's CPU time with the client's.
+    server_rows = (("load", "Load %d from a server vs plain libpq" % b.tags, 1.5),
+                   ("save", "SaveTags %d to a server vs plain libpq" % min(b.tags, 10_000), 1.5),
+                   ("stations", "20 stations at once vs one after another", 1.3))
+    for key, what, target in server_rows:
+        c = server.get(key)
+        if c is None:
+            rows.append((what, "-", "-", "-", "-", "<= %.1fx" % target,
+                         "SKIP (no zema_bench_pg)" if not os.path.exists(b.tool("zema_bench_pg"))
+                         else "n/a"))
+            continue
+        servers = c["ours_server_ms"] >= 0 and c["base_server_ms"] >= 0
+        cpu_value = ratio(c["ours_client_ms"] + (c["ours_server_ms"] if servers else 0),
+                          c["base_client_ms"] + (c["base_server_ms"] if servers else 0))
+        row(what, fmt_ms(c["ours_ms"]), fmt_ms(c["base_ms"]), ratio(c["ours_ms"], c["base_ms"]),
+            "<= %.1fx" % target, lambda v, t=target: v <= t,
+            cpu_text="n/a" if cpu_value is None else "%.2fx" % cpu_value)
 
     print()
     print("Machine")
@@ -371,6 +421,7 @@ def main():
           % (b.tags, b.types, b.reps, b.xml_reps))
     print("  ratio: wall time (the target's measure); CPU ratio: the same on process CPU time,"
           " which a busy machine disturbs less")
+    print("  the server rows' CPU ratio counts the server's processes with the client")
     header = ("comparison", "ours", "baseline", "ratio", "CPU ratio", "target", "result")
     widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
     line = "  ".join("%-*s" % (w, h) for w, h in zip(widths, header))

@@ -1,17 +1,23 @@
 // The library on a PostgreSQL server against plain libpq doing the same work, side by side in one
-// run (ours and the baseline alternate; medians of the repetitions):
+// run (ours and the baseline alternate which goes first; medians of the repetitions):
 // - Load of the whole plant against a plain read of every table into memory (one query per table,
 //   inside one REPEATABLE READ READ ONLY transaction, values parsed as the server sends them);
 // - SaveTags of N tags (every row committed at once) against prepared inserts with the same
 //   commits;
 // - 20 stations loading at once (20 processes) against the same 20 loads one after another.
+// Each figure comes with the CPU time of the client and of the server (every process of a server
+// on this machine's Unix socket), so that a busy machine can be read through.
 //
 //   zema_bench_pg --uri=URI --tags=N --types=T --save=S --reps=R --nls=DIR
+//                 [--only=load,save,stations] [--json=FILE] [--keep] [--reuse]
 //
 // The plant goes into a schema of its own on the server, written with COPY from the same model
-// as the SQLite plant; nothing is left of it afterwards.
+// as the SQLite plant; nothing is left of it afterwards unless --keep is given (for profiling:
+// the plant's URI is printed, and --reuse takes it up again instead of writing it anew).
+#include <dirent.h>
 #include <libpq-fe.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +46,10 @@ struct Options {
   int save = 10000;
   int reps = 3;
   int stations = 20;
+  std::string only = "load,save,stations";  // the comparisons to run
+  bool keep = false;                        // leave the schemas on the server (for profiling)
+  bool reuse = false;  // take the plant left by --keep when it has the tags asked for
+  std::string json;    // where the results go as JSON (for compare.py)
 };
 
 class Pg {
@@ -355,15 +365,125 @@ void PlainSave(const std::string& uri, const std::vector<bench::PlainTagRow>& ro
   }
 }
 
+// Where the time of one measurement went: wall time, this process's CPU time (its children's
+// for the stations) and the server's CPU time (every process of the server, ended backends
+// included), in seconds.
+struct Cost {
+  double wall = 0, client = 0, server = -1;
+};
+
+double CpuSeconds(int who) {
+  struct rusage usage;
+  getrusage(who, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The CPU time of the server's processes, from /proc: the postmaster's own and its reaped
+// children's (ended backends), and that of the children still running. -1 when the server is not
+// on this machine's Unix socket.
+class ServerClock {
+ public:
+  explicit ServerClock(const std::string& uri) {
+    Pg db(uri);
+    const char* host = PQhost(db.get());
+    const char* port = PQport(db.get());
+    if (host == nullptr || host[0] != '/' || port == nullptr) return;
+    FILE* lock = std::fopen((std::string(host) + "/.s.PGSQL." + port + ".lock").c_str(), "r");
+    if (lock == nullptr) return;
+    if (std::fscanf(lock, "%d", &postmaster_) != 1) postmaster_ = -1;
+    std::fclose(lock);
+  }
+  double Seconds() const {
+    if (postmaster_ <= 0) return -1;
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    double total = 0;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return -1;
+    while (struct dirent* entry = readdir(proc)) {
+      const int pid = atoi(entry->d_name);
+      if (pid <= 0) continue;
+      long long parent = 0, user = 0, system = 0, childUser = 0, childSystem = 0;
+      if (!Stat(pid, &parent, &user, &system, &childUser, &childSystem)) continue;
+      if (pid == postmaster_)
+        total += static_cast<double>(user + system + childUser + childSystem) / tick;
+      else if (parent == postmaster_)
+        total += static_cast<double>(user + system) / tick;
+    }
+    closedir(proc);
+    return total;
+  }
+
+ private:
+  static bool Stat(int pid, long long* parent, long long* user, long long* system,
+                   long long* childUser, long long* childSystem) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return false;
+    char line[1024];
+    const bool read = std::fgets(line, sizeof line, file) != nullptr;
+    std::fclose(file);
+    if (!read) return false;
+    // The command name may hold blanks and parentheses: the fields start after the last ')'.
+    const char* rest = std::strrchr(line, ')');
+    if (rest == nullptr) return false;
+    long long field[20] = {};
+    int n = 0;
+    for (const char* p = rest + 2; *p != '\0' && n < 20; ++n) {
+      if (n == 0) {  // the state, a letter
+        p += 2;
+        continue;
+      }
+      char* next = nullptr;
+      field[n] = strtoll(p, &next, 10);
+      if (next == p) break;
+      p = *next == ' ' ? next + 1 : next;
+    }
+    if (n < 15) return false;
+    // After the state: ppid (1), ..., utime (11), stime (12), cutime (13), cstime (14).
+    *parent = field[1];
+    *user = field[11];
+    *system = field[12];
+    *childUser = field[13];
+    *childSystem = field[14];
+    return true;
+  }
+
+  int postmaster_ = -1;
+};
+
+Cost Measure(const ServerClock& server, int who, const std::function<void()>& work) {
+  const double serverBefore = server.Seconds(), clientBefore = CpuSeconds(who);
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  Cost cost;
+  cost.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  cost.client = CpuSeconds(who) - clientBefore;
+  const double serverAfter = server.Seconds();
+  if (serverBefore >= 0 && serverAfter >= 0) cost.server = serverAfter - serverBefore;
+  return cost;
+}
+
 double Seconds(const std::function<void()>& work) {
   const auto start = std::chrono::steady_clock::now();
   work();
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+// The median of each figure of the repetitions.
+Cost Median(const std::vector<Cost>& costs) {
+  auto median = [&costs](double Cost::*figure) {
+    std::vector<double> values;
+    for (const Cost& cost : costs) values.push_back(cost.*figure);
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  };
+  Cost result;
+  result.wall = median(&Cost::wall);
+  result.client = median(&Cost::client);
+  result.server = median(&Cost::server);
+  return result;
 }
 
 // Runs count loads in child processes, all at once or one after another.
@@ -388,10 +508,66 @@ void Stations(const std::string& uri, int count, bool atOnce, int expected) {
   }
 }
 
-void Row(const char* what, double ours, double base, double target) {
-  const double ratio = ours / base;
-  std::printf("  %-44s %9.1f ms %9.1f ms %7.2f  <= %.1f  %s\n", what, ours * 1000, base * 1000,
-              ratio, target, ratio <= target ? "PASS" : "FAIL");
+// One comparison: printed as a row, and kept for the JSON report.
+struct Comparison {
+  std::string key, what;
+  Cost ours, base;
+  double target;
+};
+
+std::string Ms(double seconds) {
+  char buffer[32];
+  if (seconds < 0) return "n/a";
+  std::snprintf(buffer, sizeof buffer, "%.1f ms", seconds * 1000);
+  return buffer;
+}
+
+std::string RatioText(double a, double b) {
+  char buffer[32];
+  if (a < 0 || b <= 0) return "n/a";
+  std::snprintf(buffer, sizeof buffer, "%.2fx", a / b);
+  return buffer;
+}
+
+void PrintRows(const std::vector<Comparison>& rows) {
+  std::printf(
+      "\nResults on the server (medians; ratio = ours / baseline; CPU = client + server)\n");
+  std::printf("  %-44s %11s %11s %7s %9s %9s  %-7s %s\n", "comparison", "ours", "baseline", "ratio",
+              "CPU ratio", "srv ratio", "target", "result");
+  for (const Comparison& row : rows) {
+    const bool server = row.ours.server >= 0 && row.base.server >= 0;
+    const double ratio = row.ours.wall / row.base.wall;
+    char target[16];
+    std::snprintf(target, sizeof target, "<= %.1fx", row.target);
+    std::printf("  %-44s %11s %11s %6.2fx %9s %9s  %-7s %s\n", row.what.c_str(),
+                Ms(row.ours.wall).c_str(), Ms(row.base.wall).c_str(), ratio,
+                RatioText(row.ours.client + (server ? row.ours.server : 0),
+                          row.base.client + (server ? row.base.server : 0))
+                    .c_str(),
+                server ? RatioText(row.ours.server, row.base.server).c_str() : "n/a", target,
+                ratio <= row.target ? "PASS" : "FAIL");
+  }
+}
+
+void WriteJson(const std::string& path, const Options& options,
+               const std::vector<Comparison>& rows) {
+  FILE* out = std::fopen(path.c_str(), "w");
+  if (out == nullptr) throw std::runtime_error("cannot write " + path);
+  std::fprintf(out, "{\"tags\": %d, \"types\": %d, \"save\": %d, \"reps\": %d, \"stations\": %d,\n",
+               options.tags, options.types, options.save, options.reps, options.stations);
+  std::fprintf(out, " \"comparisons\": [");
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Comparison& row = rows[i];
+    std::fprintf(out,
+                 "%s\n  {\"key\": \"%s\", \"what\": \"%s\", \"target\": %.2f, \"ours_ms\": %.3f, "
+                 "\"base_ms\": %.3f, \"ours_client_ms\": %.3f, \"base_client_ms\": %.3f, "
+                 "\"ours_server_ms\": %.3f, \"base_server_ms\": %.3f}",
+                 i == 0 ? "" : ",", row.key.c_str(), row.what.c_str(), row.target,
+                 row.ours.wall * 1000, row.base.wall * 1000, row.ours.client * 1000,
+                 row.base.client * 1000, row.ours.server * 1000, row.base.server * 1000);
+  }
+  std::fprintf(out, "\n]}\n");
+  std::fclose(out);
 }
 
 }  // namespace
@@ -411,6 +587,10 @@ int main(int argc, char** argv) {
     if (!value("types").empty()) options.types = std::stoi(value("types"));
     if (!value("save").empty()) options.save = std::stoi(value("save"));
     if (!value("reps").empty()) options.reps = std::max(1, std::stoi(value("reps")));
+    if (!value("only").empty()) options.only = value("only");
+    if (!value("json").empty()) options.json = value("json");
+    if (arg == "--keep") options.keep = true;
+    if (arg == "--reuse") options.reuse = true;
   }
   if (options.uri.empty()) {
     std::fprintf(stderr, "zema_bench_pg: no server (--uri or ZEMA_TEST_PG_URI)\n");
@@ -418,93 +598,154 @@ int main(int argc, char** argv) {
   }
   if (!options.nls.empty()) setenv("HVK_NLS_DIR", options.nls.c_str(), 1);
   options.save = std::min(options.save, options.tags);
+  auto wanted = [&options](const char* what) {
+    return ("," + options.only + ",").find(std::string(",") + what + ",") != std::string::npos;
+  };
   try {
     const std::string plantSchema = "bench_plant", workSchema = "bench_work";
-    {
-      Pg admin(options.uri);
-      admin.Run("DROP SCHEMA IF EXISTS " + plantSchema + " CASCADE; DROP SCHEMA IF EXISTS " +
-                workSchema + " CASCADE; CREATE SCHEMA " + plantSchema + "; CREATE SCHEMA " +
-                workSchema);
-    }
     const std::string plant = WithSchema(options.uri, plantSchema);
     const std::string work = WithSchema(options.uri, workSchema);
-    const double written = Seconds([&] {
+    bool reused = false;
+    if (options.reuse) {
       Pg db(plant);
-      WritePlant(db, options);
-      Pg empty(work);
-      CreateTables(empty, options.types);
-    });
-    std::printf(
-        "bench (server): %d tags, %d types on the server (written in %.1f s), "
-        "%d repetitions\n",
-        options.tags, options.types, written, options.reps);
-
-    // Load against the plain read, alternating.
-    std::vector<double> ours, plain;
-    std::vector<std::vector<PlainValue>> tables;
-    for (int rep = 0; rep < options.reps; ++rep) {
-      int count = 0;
-      ours.push_back(Seconds([&] { count = OurLoad(plant); }));
-      if (count != options.tags) throw std::runtime_error("Load saw " + std::to_string(count));
-      size_t rows = 0;
-      plain.push_back(Seconds([&] { rows = PlainLoad(plant, &tables); }));
-      if (rows != static_cast<size_t>(options.tags)) throw std::runtime_error("plain read short");
+      PGresult* result = PQexec(db.get(), "SELECT count(*) FROM \"Tags\"");
+      reused = PQresultStatus(result) == PGRES_TUPLES_OK &&
+               atoll(PQgetvalue(result, 0, 0)) == options.tags;
+      PQclear(result);
     }
-    const double loadOurs = Median(ours), loadPlain = Median(plain);
+    double written = 0;
+    if (!reused) {
+      {
+        Pg admin(options.uri);
+        admin.Run("DROP SCHEMA IF EXISTS " + plantSchema + " CASCADE; DROP SCHEMA IF EXISTS " +
+                  workSchema + " CASCADE; CREATE SCHEMA " + plantSchema + "; CREATE SCHEMA " +
+                  workSchema);
+      }
+      written = Seconds([&] {
+        Pg db(plant);
+        WritePlant(db, options);
+        Pg empty(work);
+        CreateTables(empty, options.types);
+      });
+    }
+    char origin[64];
+    std::snprintf(origin, sizeof origin, reused ? "left by an earlier run" : "written in %.1f s",
+                  written);
+    std::printf("bench (server): %d tags, %d types on the server (%s), %d repetitions\n",
+                options.tags, options.types, origin, options.reps);
+    const ServerClock server(options.uri);
+    std::vector<Comparison> results;
+
+    // Load against the plain read, alternating which goes first. Each times the read alone: the
+    // memory of the previous repetition is released outside the measurement, on both sides.
+    // "load-ours" or "load-plain" runs one side alone (for profiling the server's part).
+    const bool loadOurs = wanted("load") || wanted("load-ours"),
+               loadPlain = wanted("load") || wanted("load-plain");
+    if (loadOurs || loadPlain) {
+      std::vector<Cost> ours, plain;
+      std::vector<std::vector<PlainValue>> tables;
+      auto freeTables = [&tables] {
+        for (auto& table : tables)
+          for (PlainValue& value : table)
+            if (value.kind == 3) free(value.text);
+        tables.clear();
+      };
+      for (int rep = 0; rep < options.reps; ++rep) {
+        for (int turn = 0; turn < 2; ++turn) {
+          if ((turn == 0) == (rep % 2 == 0)) {
+            if (!loadOurs) continue;
+            int count = 0;
+            ours.push_back(Measure(server, RUSAGE_SELF, [&] {
+              count = CZEMATagAcs::Instance()->Load(plant.c_str()) == 1
+                          ? CZEMATagAcs::Instance()->GetTagCount()
+                          : -1;
+            }));
+            CZEMATagAcs::Release();
+            if (count != options.tags)
+              throw std::runtime_error("Load saw " + std::to_string(count));
+          } else {
+            if (!loadPlain) continue;
+            size_t rows = 0;
+            freeTables();
+            plain.push_back(
+                Measure(server, RUSAGE_SELF, [&] { rows = PlainLoad(plant, &tables); }));
+            if (rows != static_cast<size_t>(options.tags))
+              throw std::runtime_error("plain read short");
+          }
+        }
+      }
+      freeTables();
+      if (loadOurs && loadPlain) {
+        results.push_back({"load",
+                           "Load of " + std::to_string(options.tags) + " tags vs plain libpq",
+                           Median(ours), Median(plain), 1.5});
+      } else {
+        const Cost one = Median(loadOurs ? ours : plain);
+        std::printf("%s alone: %.1f ms, client CPU %.1f ms, server CPU %.1f ms\n",
+                    loadOurs ? "Load" : "plain read", one.wall * 1000, one.client * 1000,
+                    one.server * 1000);
+      }
+    }
 
     // SaveTags against plain inserts with the same commits, into an emptied work schema.
-    const bench::TagRecords records(options.save, options.types);
-    const std::vector<bench::PlainTagRow> rows =
-        bench::MakePlainTagRows(options.save, options.types);
-    auto empty = [&] {
-      Pg db(work);
-      db.Run("TRUNCATE \"Tags\", \"HMIInfo\" RESTART IDENTITY");
-      for (int type = 1; type <= options.types; ++type)
-        db.Run("TRUNCATE " + Quote(bench::TypeName(type)));
-    };
-    ours.clear();
-    plain.clear();
-    for (int rep = 0; rep < options.reps; ++rep) {
-      empty();
-      ours.push_back(Seconds([&] {
-        CZEMAConfigAcs* writer = CZEMAConfigAcs::Open(work.c_str());
-        writer->SaveTags(records.Records(), records.Count());
-        writer->Close();
-      }));
-      if (Pg(work).Count("\"Tags\"") != options.save)
-        throw std::runtime_error("SaveTags stored too few tags");
-      empty();
-      plain.push_back(Seconds([&] { PlainSave(work, rows, options.types); }));
-      if (Pg(work).Count("\"Tags\"") != options.save)
-        throw std::runtime_error("the plain inserts stored too few tags");
+    if (wanted("save")) {
+      const bench::TagRecords records(options.save, options.types);
+      const std::vector<bench::PlainTagRow> rows =
+          bench::MakePlainTagRows(options.save, options.types);
+      auto empty = [&] {
+        Pg db(work);
+        db.Run("TRUNCATE \"Tags\", \"HMIInfo\" RESTART IDENTITY");
+        for (int type = 1; type <= options.types; ++type)
+          db.Run("TRUNCATE " + Quote(bench::TypeName(type)));
+      };
+      std::vector<Cost> ours, plain;
+      for (int rep = 0; rep < options.reps; ++rep) {
+        for (int turn = 0; turn < 2; ++turn) {
+          empty();
+          if ((turn == 0) == (rep % 2 == 0)) {
+            ours.push_back(Measure(server, RUSAGE_SELF, [&] {
+              CZEMAConfigAcs* writer = CZEMAConfigAcs::Open(work.c_str());
+              if (writer == nullptr) throw std::runtime_error("Open failed");
+              writer->SaveTags(records.Records(), records.Count());
+              writer->Close();
+            }));
+            if (Pg(work).Count("\"Tags\"") != options.save)
+              throw std::runtime_error("SaveTags stored too few tags");
+          } else {
+            plain.push_back(
+                Measure(server, RUSAGE_SELF, [&] { PlainSave(work, rows, options.types); }));
+            if (Pg(work).Count("\"Tags\"") != options.save)
+              throw std::runtime_error("the plain inserts stored too few tags");
+          }
+        }
+      }
+      results.push_back({"save",
+                         "SaveTags of " + std::to_string(options.save) + " tags vs plain libpq",
+                         Median(ours), Median(plain), 1.5});
     }
-    const double saveOurs = Median(ours), savePlain = Median(plain);
 
     // Stations at once against one after another.
-    ours.clear();
-    plain.clear();
-    for (int rep = 0; rep < options.reps; ++rep) {
-      ours.push_back(Seconds([&] { Stations(plant, options.stations, true, options.tags); }));
-      plain.push_back(Seconds([&] { Stations(plant, options.stations, false, options.tags); }));
+    if (wanted("stations")) {
+      std::vector<Cost> ours, plain;
+      for (int rep = 0; rep < options.reps; ++rep) {
+        ours.push_back(Measure(server, RUSAGE_CHILDREN,
+                               [&] { Stations(plant, options.stations, true, options.tags); }));
+        plain.push_back(Measure(server, RUSAGE_CHILDREN,
+                                [&] { Stations(plant, options.stations, false, options.tags); }));
+      }
+      results.push_back(
+          {"stations", std::to_string(options.stations) + " stations at once vs one after another",
+           Median(ours), Median(plain), 1.3});
     }
-    const double atOnce = Median(ours), inTurn = Median(plain);
 
-    {
+    if (!options.keep) {
       Pg admin(options.uri);
       admin.Run("DROP SCHEMA " + plantSchema + " CASCADE; DROP SCHEMA " + workSchema + " CASCADE");
+    } else {
+      std::printf("kept: the plant is at %s\n", plant.c_str());
     }
-    for (auto& table : tables)
-      for (PlainValue& value : table)
-        if (value.kind == 3) free(value.text);
-
-    std::printf("\nResults on the server (medians; ratio = ours / baseline)\n");
-    std::printf("  %-44s %12s %12s %7s  %6s\n", "what", "ours", "baseline", "ratio", "target");
-    Row(("Load of " + std::to_string(options.tags) + " tags vs plain libpq").c_str(), loadOurs,
-        loadPlain, 1.5);
-    Row(("SaveTags of " + std::to_string(options.save) + " tags vs plain libpq").c_str(), saveOurs,
-        savePlain, 1.5);
-    Row((std::to_string(options.stations) + " stations at once vs one after another").c_str(),
-        atOnce, inTurn, 1.3);
+    PrintRows(results);
+    if (!options.json.empty()) WriteJson(options.json, options, results);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "zema_bench_pg: %s\n", error.what());
     return 1;

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every benchmark comparison in one run and prints a table of ratios (ours / baseline) with
-# the absolute figures beside them, the machine described and PASS/FAIL per target.
+# the absolute figures beside them, the machine described and PASS/FAIL per target. The server
+# rows (zema_bench_pg, when libpq was found) run on a throwaway PostgreSQL server that
+# compare.py starts with scripts/pg-test-server.sh.
 #
 # Usage: bench/run.sh BUILD_DIR      (make bench builds BUILD_DIR with -DZEMA_BUILD_BENCH=ON first)
 #
@@ -31,13 +33,4 @@ status=0
 python3 "$here/compare.py" "$build" || status=$?
 python3 "$here/changes.py" "$build" || status=$?
 
-# The server ratios: the same plant on a throwaway PostgreSQL server (scripts/pg-test-server.sh).
-if [ -x "$build/bench/zema_bench_pg" ]; then
-  tags=${ZEMA_BENCH_TAGS:-100000}
-  echo
-  echo "\$ zema_bench_pg on a throwaway server"
-  bash "$here/../scripts/pg-test-server.sh" run "$build/bench/zema_bench_pg" \
-    --tags="$tags" --types="${ZEMA_BENCH_TYPES:-40}" --save=$((tags < 10000 ? tags : 10000)) \
-    --reps="${ZEMA_BENCH_REPS:-3}" --nls="$build/bench-data/types-${ZEMA_BENCH_TYPES:-40}/nls-empty"
-fi
 exit $status

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <unordered_map>
 
@@ -35,14 +36,19 @@ constexpr char kSession[] =
 constexpr long long kBatchLock = 0x5A454D4154414753LL;
 
 // The columns of a table by its name (exact, else the first one equal without case), its
-// primary key positions and which columns the server numbers.
+// primary key positions, which columns the server numbers and the base type of each (the type
+// under a domain). The key position comes from the
+// index's key array directly, not from a subquery per column: a new session reads the catalogue
+// cold, and every Load asks this once.
 constexpr char kColumnsQuery[] =
     "SELECT c.oid::int8, c.relname, a.attnum, a.attname, format_type(a.atttypid, a.atttypmod), "
-    "a.attnotnull, a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE "
-    "'nextval(%', false), (SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS "
-    "k(attnum, n) WHERE i.indrelid = c.oid AND i.indisprimary AND k.attnum = a.attnum) "
+    "a.attnotnull, a.attidentity <> '' OR (a.atthasdef AND coalesce(pg_get_expr(d.adbin, "
+    "d.adrelid) LIKE 'nextval(%', false)), array_position(i.indkey::int2[], a.attnum), "
+    "(CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE t.oid END)::int8 "
     "FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid "
+    "JOIN pg_type t ON t.oid = a.atttypid "
     "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
+    "LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary "
     "WHERE c.oid = coalesce(to_regclass($1), (SELECT c2.oid FROM pg_class c2 WHERE "
     "lower(c2.relname) = lower($2) AND c2.relkind IN ('r', 'v', 'm', 'f', 'p') AND "
     "pg_table_is_visible(c2.oid) ORDER BY c2.relname LIMIT 1)) "
@@ -51,12 +57,13 @@ constexpr char kColumnsQuery[] =
 // The same for every table the session sees without naming its schema.
 constexpr char kAllColumnsQuery[] =
     "SELECT c.oid::int8, c.relname, a.attnum, a.attname, format_type(a.atttypid, a.atttypmod), "
-    "a.attnotnull, a.attidentity <> '' OR coalesce(pg_get_expr(d.adbin, d.adrelid) LIKE "
-    "'nextval(%', false), (SELECT k.n FROM pg_index i, unnest(i.indkey) WITH ORDINALITY AS "
-    "k(attnum, n) WHERE i.indrelid = c.oid AND i.indisprimary AND k.attnum = a.attnum) "
+    "a.attnotnull, a.attidentity <> '' OR (a.atthasdef AND coalesce(pg_get_expr(d.adbin, "
+    "d.adrelid) LIKE 'nextval(%', false)), array_position(i.indkey::int2[], a.attnum), "
+    "(CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE t.oid END)::int8 "
     "FROM pg_class c JOIN pg_namespace s ON s.oid = c.relnamespace "
-    "JOIN pg_attribute a ON a.attrelid = c.oid "
+    "JOIN pg_attribute a ON a.attrelid = c.oid JOIN pg_type t ON t.oid = a.atttypid "
     "LEFT JOIN pg_attrdef d ON d.adrelid = c.oid AND d.adnum = a.attnum "
+    "LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary "
     "WHERE s.nspname = ANY(current_schemas(false)) AND c.relkind IN ('r', 'v', 'm', 'f', 'p') "
     "AND pg_table_is_visible(c.oid) AND a.attnum > 0 AND NOT a.attisdropped "
     "ORDER BY c.oid, a.attnum";
@@ -156,17 +163,40 @@ std::vector<std::string> PasswordsIn(std::string_view uri) {
   return secrets;
 }
 
+// Fetches the rows of a whole table when a reader goes past the first row (see TableRows).
+using RestFetch = std::function<HRESULT(PGresult** whole, const ErrorSite& site)>;
+
 class PgRows final : public EngineRows {
  public:
-  explicit PgRows(PGresult* result)
-      : result_(result), rows_(PQntuples(result)), columns_(PQnfields(result)) {
+  explicit PgRows(PGresult* result, RestFetch rest = nullptr)
+      : result_(result),
+        rows_(PQntuples(result)),
+        columns_(PQnfields(result)),
+        binary_(PQbinaryTuples(result) == 1),
+        rest_(std::move(rest)) {
     decode_.reserve(static_cast<size_t>(columns_));
     for (int c = 0; c < columns_; ++c) decode_.push_back(DecodeFor(PQftype(result, c)));
     scratch_.resize(static_cast<size_t>(columns_));
   }
   ~PgRows() override { PQclear(result_); }
 
-  HRESULT Next(bool* onRow, const ErrorSite&) override {
+  HRESULT Next(bool* onRow, const ErrorSite& site) override {
+    if (rest_ != nullptr && row_ + 1 >= rows_) {
+      // The first row came alone; the whole table now, in the same order, from the same
+      // snapshot: its first row is the one already read.
+      const RestFetch rest = std::move(rest_);
+      rest_ = nullptr;
+      PGresult* whole = nullptr;
+      if (HRESULT hr = rest(&whole, site); FAILED(hr)) {
+        row_ = rows_;
+        *onRow = false;
+        return hr;
+      }
+      PQclear(result_);
+      result_ = whole;
+      rows_ = PQntuples(whole);
+      binary_ = PQbinaryTuples(whole) == 1;
+    }
     if (row_ < rows_) ++row_;
     *onRow = row_ < rows_;
     return S_OK;
@@ -176,8 +206,12 @@ class PgRows final : public EngineRows {
     if (row_ < 0 || row_ >= rows_ || column < 0 || column >= columns_ ||
         PQgetisnull(result_, row_, column))
       return StoredValue();
-    return DecodeValue(decode_[column], PQgetvalue(result_, row_, column),
-                       PQgetlength(result_, row_, column), &scratch_[column]);
+    const char* bytes = PQgetvalue(result_, row_, column);
+    const int length = PQgetlength(result_, row_, column);
+    if (!binary_) return DecodeValue(decode_[column], bytes, length, &scratch_[column]);
+    StoredValue value;
+    if (DecodeFixed(decode_[column], bytes, length, &value)) return value;
+    return DecodeBinary(decode_[column], bytes, length, &scratch_[column]);
   }
 
   bool Detached() const override { return true; }
@@ -187,6 +221,8 @@ class PgRows final : public EngineRows {
   int rows_;
   int columns_;
   int row_ = -1;
+  bool binary_;
+  RestFetch rest_;
   std::vector<Decode> decode_;
   std::vector<std::string> scratch_;
 };
@@ -195,7 +231,9 @@ class PgRows final : public EngineRows {
 struct TableInfo {
   Oid oid = InvalidOid;
   std::string quoted;
-  std::string select;  // its rows in key or storage order
+  std::string select;   // its rows in key or storage order
+  bool opened = false;  // its rows were asked for before on this connection
+  bool binary = false;  // every column has a type read in binary form (ReadsAsBinary)
   std::vector<Column> columns;
   std::map<std::vector<bool>, std::string> inserts;  // prepared INSERT by assigned columns
 };
@@ -278,19 +316,32 @@ class PgConnection final : public EngineConnection {
     return S_OK;
   }
 
+  // In mode 1 the first open of a table on a connection reads its first row alone, and the rest
+  // only when the reader moves past it: a Load opens every value table once for its columns and
+  // the first row, and once more to read it whole. The snapshot keeps the two reads alike; in
+  // mode 2 another writer may come between them, so there every open reads the table whole.
   HRESULT TableRows(const std::string& table, std::unique_ptr<EngineRows>* rows,
                     const ErrorSite& site) override {
     TableInfo* info = nullptr;
     if (HRESULT hr = Table(table, &info, site); FAILED(hr)) return hr;
-    Result result(Exec(info->select.c_str(), 0, nullptr, nullptr, nullptr, nullptr));
-    if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
-    if (PQnfields(result.result) != static_cast<int>(info->columns.size())) {
-      tables_.clear();
-      allTablesRead_ = false;
-      return Fail(E_FAIL, {site.iid, kSource},
-                  "The table " + info->quoted + " changed while it was open.");
+    const bool firstRowAlone = readOnly_ && !info->opened;
+    const std::string select = firstRowAlone ? info->select + " LIMIT 1" : info->select;
+    Result result;
+    if (HRESULT hr = SelectRows(*info, select, &result, site); FAILED(hr)) return hr;
+    info->opened = true;
+    RestFetch rest;
+    if (firstRowAlone && PQntuples(result.result) == 1) {
+      const std::string plain = Unquote(table);
+      rest = [this, plain](PGresult** whole, const ErrorSite& at) {
+        TableInfo* again = nullptr;
+        if (HRESULT hr = Table(plain, &again, at); FAILED(hr)) return hr;
+        Result all;
+        if (HRESULT hr = SelectRows(*again, again->select, &all, at); FAILED(hr)) return hr;
+        *whole = all.release();
+        return S_OK;
+      };
     }
-    *rows = std::make_unique<PgRows>(result.release());
+    *rows = std::make_unique<PgRows>(result.release(), std::move(rest));
     return S_OK;
   }
 
@@ -354,38 +405,51 @@ class PgConnection final : public EngineConnection {
     if (info->columns.size() != columns.size())
       return Fail(E_FAIL, {site.iid, kSource},
                   "The table " + info->quoted + " changed while it was open.");
-    std::string names, marks;
-    std::vector<Param> params;
-    std::vector<size_t> paramOf(columns.size(), 0);
-    for (size_t i = 0; i < columns.size(); ++i) {
+    // The parameters in buffers kept from row to row: rows added one after another assign the
+    // same columns.
+    const size_t count = columns.size();
+    size_t used = 0;
+    insertParamOf_.assign(count, 0);
+    for (size_t i = 0; i < count; ++i) {
       if (!assigned[i]) continue;
-      paramOf[i] = params.size();
-      if (!names.empty()) names += ", ", marks += ", ";
-      names += Quote(columns[i].name);
-      marks += "$" + std::to_string(params.size() + 1);
-      params.emplace_back();
-      EncodeParam(values[i], &params.back());
+      insertParamOf_[i] = used;
+      if (insertParams_.size() <= used) insertParams_.emplace_back();
+      EncodeParam(values[i], &insertParams_[used]);
+      ++used;
     }
-    std::vector<const char*> data;
-    std::vector<int> lengths, formats;
-    for (const Param& param : params) {
-      data.push_back(param.null ? nullptr : param.bytes.data());
-      lengths.push_back(static_cast<int>(param.bytes.size()));
-      formats.push_back(param.binary ? 1 : 0);
+    insertData_.clear();
+    insertLengths_.clear();
+    insertFormats_.clear();
+    for (size_t p = 0; p < used; ++p) {
+      const Param& param = insertParams_[p];
+      insertData_.push_back(param.null ? nullptr : param.bytes.data());
+      insertLengths_.push_back(static_cast<int>(param.bytes.size()));
+      insertFormats_.push_back(param.binary ? 1 : 0);
     }
-    const std::string sql =
-        "INSERT INTO " + info->quoted +
-        (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")") +
-        " RETURNING *";
+    auto statement = [&] {
+      std::string names, marks;
+      size_t mark = 0;
+      for (size_t i = 0; i < count; ++i) {
+        if (!assigned[i]) continue;
+        if (!names.empty()) names += ", ", marks += ", ";
+        names += Quote(columns[i].name);
+        marks += "$" + std::to_string(++mark);
+      }
+      return "INSERT INTO " + info->quoted +
+             (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")") +
+             " RETURNING *";
+    };
     // Prepared once per set of assigned columns. A refused row inside a batch ends the batch
     // (no savepoint per row: thousands of them would slow every reader of the server); on a
     // read-only connection the refusal must not end the snapshot, so it runs guarded there.
+    // The stored row comes back in binary form where the table reads so.
     const char* prepared = nullptr;
+    std::string sql;
     if (!readOnly_) {
       std::string& name = info->inserts[assigned];
       if (name.empty()) {
         const std::string wanted = "zema_insert_" + std::to_string(++statementCount_);
-        Result made(PQprepare(conn_, wanted.c_str(), sql.c_str(), 0, nullptr));
+        Result made(PQprepare(conn_, wanted.c_str(), statement().c_str(), 0, nullptr));
         if (!made.ok()) {
           info->inserts.erase(assigned);
           return FailResult(made, site);
@@ -393,29 +457,36 @@ class PgConnection final : public EngineConnection {
         name = wanted;
       }
       prepared = name.c_str();
+    } else {
+      sql = statement();
     }
-    Result result(Exec(sql.c_str(), static_cast<int>(params.size()), data.data(), lengths.data(),
-                       formats.data(), prepared, readOnly_));
+    Result result(Exec(sql.c_str(), static_cast<int>(used), insertData_.data(),
+                       insertLengths_.data(), insertFormats_.data(), prepared, readOnly_,
+                       info->binary ? 1 : 0));
     if (result.status() != PGRES_TUPLES_OK || PQntuples(result.result) != 1 ||
-        PQnfields(result.result) != static_cast<int>(columns.size()))
+        PQnfields(result.result) != static_cast<int>(count))
       return result.ok() ? Fail(E_FAIL, {site.iid, kSource}, "The row was not stored.")
                          : FailResult(result, site);
-    for (size_t i = 0; i < columns.size(); ++i) {
+    for (size_t i = 0; i < count; ++i) {
       if (!columns[i].rowId || !assigned[i]) continue;
-      const char* args[3] = {info->quoted.c_str(), params[paramOf[i]].bytes.c_str(),
+      const char* args[3] = {info->quoted.c_str(), insertParams_[insertParamOf_[i]].bytes.c_str(),
                              columns[i].name.c_str()};
       Result advanced(Exec(kAdvanceSequence, 3, args, nullptr, nullptr, nullptr));
       if (!advanced.ok()) return FailResult(advanced, site);
     }
     PQclear(lastInsert_);
     lastInsert_ = result.release();
-    insertScratch_.resize(columns.size());
-    stored->assign(columns.size(), StoredValue());
-    for (size_t i = 0; i < columns.size(); ++i) {
+    const bool binary = PQbinaryTuples(lastInsert_) == 1;
+    insertScratch_.resize(count);
+    stored->assign(count, StoredValue());
+    for (size_t i = 0; i < count; ++i) {
       const int c = static_cast<int>(i);
       if (PQgetisnull(lastInsert_, 0, c)) continue;
-      (*stored)[i] = DecodeValue(DecodeFor(PQftype(lastInsert_, c)), PQgetvalue(lastInsert_, 0, c),
-                                 PQgetlength(lastInsert_, 0, c), &insertScratch_[i]);
+      const Decode decode = DecodeFor(PQftype(lastInsert_, c));
+      const char* bytes = PQgetvalue(lastInsert_, 0, c);
+      const int length = PQgetlength(lastInsert_, 0, c);
+      (*stored)[i] = binary ? DecodeBinary(decode, bytes, length, &insertScratch_[i])
+                            : DecodeValue(decode, bytes, length, &insertScratch_[i]);
     }
     return S_OK;
   }
@@ -476,6 +547,22 @@ class PgConnection final : public EngineConnection {
   // Mode 1's snapshot or a batch: statements run under a savepoint.
   bool Guarded() const { return readOnly_ || inBatch_; }
 
+  // Runs select, which reads rows of the table of info, and checks that they have its columns.
+  HRESULT SelectRows(const TableInfo& info, const std::string& select, Result* result,
+                     const ErrorSite& site) {
+    result->result =
+        Exec(select.c_str(), 0, nullptr, nullptr, nullptr, nullptr, false, info.binary ? 1 : 0);
+    if (result->status() != PGRES_TUPLES_OK) return FailResult(*result, site);
+    if (PQnfields(result->result) != static_cast<int>(info.columns.size())) {
+      const std::string quoted = info.quoted;
+      tables_.clear();
+      allTablesRead_ = false;
+      return Fail(E_FAIL, {site.iid, kSource},
+                  "The table " + quoted + " changed while it was open.");
+    }
+    return S_OK;
+  }
+
   std::string Clean(std::string message) const {
     for (const std::string& secret : secrets_) message = Scrub(std::move(message), secret);
     return message;
@@ -505,21 +592,23 @@ class PgConnection final : public EngineConnection {
   // Runs one statement and returns its result. Inside a transaction the statement runs under a
   // savepoint, sent with it in one pipeline; a failure rolls back to the savepoint, so the
   // transaction goes on as before the statement.
+  // resultFormat 1 asks for the rows in binary form.
   PGresult* Exec(const char* sql, int count, const char* const* values, const int* lengths,
-                 const int* formats, const char* prepared, bool guard = false) {
+                 const int* formats, const char* prepared, bool guard = false,
+                 int resultFormat = 0) {
     if (!guard || !Guarded()) {
       if (prepared != nullptr)
-        return PQexecPrepared(conn_, prepared, count, values, lengths, formats, 0);
-      return PQexecParams(conn_, sql, count, nullptr, values, lengths, formats, 0);
+        return PQexecPrepared(conn_, prepared, count, values, lengths, formats, resultFormat);
+      return PQexecParams(conn_, sql, count, nullptr, values, lengths, formats, resultFormat);
     }
     if (PQenterPipelineMode(conn_) != 1) return nullptr;
     bool sent = PQsendQueryParams(conn_, "SAVEPOINT zema_statement", 0, nullptr, nullptr, nullptr,
                                   nullptr, 0) == 1;
     if (sent)
-      sent =
-          (prepared != nullptr
-               ? PQsendQueryPrepared(conn_, prepared, count, values, lengths, formats, 0)
-               : PQsendQueryParams(conn_, sql, count, nullptr, values, lengths, formats, 0)) == 1;
+      sent = (prepared != nullptr ? PQsendQueryPrepared(conn_, prepared, count, values, lengths,
+                                                        formats, resultFormat)
+                                  : PQsendQueryParams(conn_, sql, count, nullptr, values, lengths,
+                                                      formats, resultFormat)) == 1;
     if (sent)
       sent = PQsendQueryParams(conn_, "RELEASE SAVEPOINT zema_statement", 0, nullptr, nullptr,
                                nullptr, nullptr, 0) == 1;
@@ -635,6 +724,7 @@ class PgConnection final : public EngineConnection {
     made.quoted = Quote(PQgetvalue(result, begin, 1));
     std::vector<std::pair<int, std::string>> keys;
     std::vector<std::string> declared;
+    bool binary = true;
     for (int row = begin; row < end; ++row) {
       Column column;
       column.name = PQgetvalue(result, row, 3);
@@ -653,7 +743,10 @@ class PgConnection final : public EngineConnection {
       if (!notNull && !column.rowId) column.attributes |= adFldIsNullable | adFldMayBeNull;
       if (column.rowId) column.attributes |= adFldRowID | (key ? adFldKeyColumn : 0);
       made.columns.push_back(std::move(column));
+      if (!ReadsAsBinary(static_cast<Oid>(strtoul(PQgetvalue(result, row, 8), nullptr, 10))))
+        binary = false;
     }
+    made.binary = binary;
     std::sort(keys.begin(), keys.end());
     made.select = "SELECT * FROM " + made.quoted;
     for (size_t k = 0; k < keys.size(); ++k)
@@ -713,6 +806,10 @@ class PgConnection final : public EngineConnection {
   long statementCount_ = 0;
   PGresult* lastInsert_ = nullptr;
   std::vector<std::string> insertScratch_;
+  std::vector<Param> insertParams_;
+  std::vector<size_t> insertParamOf_;
+  std::vector<const char*> insertData_;
+  std::vector<int> insertLengths_, insertFormats_;
 };
 
 std::string OptionValue(const PQconninfoOption* options, const char* keyword) {

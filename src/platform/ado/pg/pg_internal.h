@@ -4,7 +4,9 @@
 #define ZEMA_PLATFORM_ADO_PG_PG_INTERNAL_H
 
 #include <libpq-fe.h>
+#include <stdint.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -16,22 +18,95 @@ namespace platform {
 namespace ado {
 namespace pg {
 
-// How the server's text of a column becomes a StoredValue, by the column's base type.
+// How the server's form of a column becomes a StoredValue, by the column's base type.
 enum class Decode : unsigned char {
   kText,
   kInteger,
   kBoolean,
   kFloat4,
   kFloat8,
+  kNumeric,
   kMoney,
   kTimestamp,
+  kTimestampZone,  // with time zone: the session's zone is UTC
   kTime,
   kBytea,
 };
 
 Decode DecodeFor(Oid type);
-// The stored value of one cell; *scratch holds decoded bytes where the value needs them.
+// The stored value of one cell in text form; *scratch holds decoded bytes where the value needs
+// them.
 StoredValue DecodeValue(Decode decode, const char* text, int length, std::string* scratch);
+
+// True for the base types whose binary form DecodeBinary reads: the integers, boolean, the reals,
+// numeric, timestamp with and without time zone, the character types and bytea. A table whose
+// columns all have such types is read in binary form, which spares the server the formatting of
+// every value and the client its parsing.
+bool ReadsAsBinary(Oid type);
+// The stored value of one cell in binary form, the same StoredValue that DecodeValue gives for
+// the server's text of it.
+StoredValue DecodeBinary(Decode decode, const char* bytes, int length, std::string* scratch);
+
+// The integers, booleans and reals of the binary form, most of the values of a tag database,
+// decoded inline where rows are read; false for anything else (DecodeBinary reads it).
+inline bool DecodeFixed(Decode decode, const char* bytes, int length, StoredValue* value) {
+  uint64_t bits = 0;
+  switch (length) {
+    case 1:
+      bits = static_cast<unsigned char>(bytes[0]);
+      break;
+    case 2: {
+      uint16_t raw;
+      std::memcpy(&raw, bytes, 2);
+      bits = __builtin_bswap16(raw);
+      break;
+    }
+    case 4: {
+      uint32_t raw;
+      std::memcpy(&raw, bytes, 4);
+      bits = __builtin_bswap32(raw);
+      break;
+    }
+    case 8:
+      std::memcpy(&bits, bytes, 8);
+      bits = __builtin_bswap64(bits);
+      break;
+    default:
+      return false;
+  }
+  switch (decode) {
+    case Decode::kBoolean:
+      value->storage = StoredValue::kInteger;
+      value->integer = bits != 0 ? 1 : 0;
+      return length == 1;
+    case Decode::kInteger:
+      value->storage = StoredValue::kInteger;
+      value->integer = length == 2   ? static_cast<int16_t>(bits)
+                       : length == 4 ? static_cast<int32_t>(bits)
+                                     : static_cast<int64_t>(bits);
+      return length != 1;
+    case Decode::kFloat4: {
+      if (length != 4) return false;
+      const uint32_t narrow = static_cast<uint32_t>(bits);
+      float single;
+      std::memcpy(&single, &narrow, 4);
+      value->storage = StoredValue::kReal;
+      // Every NaN reads as the one the server's text "NaN" gives.
+      value->real = single != single ? __builtin_nan("") : static_cast<double>(single);
+      return true;
+    }
+    case Decode::kFloat8: {
+      if (length != 8) return false;
+      double real;
+      std::memcpy(&real, &bits, 8);
+      value->storage = StoredValue::kReal;
+      value->real = real != real ? __builtin_nan("") : real;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 // The type of a column declared as the server names it (format_type: "integer",
 // "character varying(31)", "currency", "public.byte", ...).

@@ -1,13 +1,16 @@
-// Column types and values of the PostgreSQL engine. Values travel as the server's text (binary
-// only for bytea parameters): integers and booleans become stored integers, reals stored reals,
-// numeric and money exact decimal text, dates "YYYY-MM-DD HH:MM:SS.fff" text, so that the codec
-// that serves SQLite delivers them to the same VARIANTs.
+// Column types and values of the PostgreSQL engine. Parameters travel as text (binary only for
+// bytea); rows as text, or in binary form where every column of a table has a type whose binary
+// form is read here. Either way integers and booleans become stored integers, reals stored
+// reals, numeric and money exact decimal text, dates "YYYY-MM-DD HH:MM:SS.fff" text, so that the
+// codec that serves SQLite delivers them to the same VARIANTs.
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <limits>
 
 #include "platform/ado/pg/pg_internal.h"
 #include "platform/oleaut/dates.h"
@@ -79,6 +82,203 @@ StoredValue TimestampText(const char* text, int length, std::string* scratch) {
   return Text(text, value.size());
 }
 
+uint64_t BigEndian(const unsigned char* in, int size) {
+  switch (size) {
+    case 2: {
+      uint16_t value;
+      std::memcpy(&value, in, 2);
+      return __builtin_bswap16(value);
+    }
+    case 4: {
+      uint32_t value;
+      std::memcpy(&value, in, 4);
+      return __builtin_bswap32(value);
+    }
+    case 8: {
+      uint64_t value;
+      std::memcpy(&value, in, 8);
+      return __builtin_bswap64(value);
+    }
+    default: {
+      uint64_t value = 0;
+      for (int i = 0; i < size; ++i) value = (value << 8) | in[i];
+      return value;
+    }
+  }
+}
+
+void TwoDigits(int value, char* out) {
+  out[0] = static_cast<char>('0' + value / 10);
+  out[1] = static_cast<char>('0' + value % 10);
+}
+
+// The text the server writes for a numeric (its binary form: digit count, weight of the first
+// base-10000 digit, sign, display scale, digits), exactly: the integer part without leading
+// zeros, then as many fraction digits as the display scale says.
+[[gnu::noinline]] bool NumericText(const unsigned char* in, int length, std::string* text) {
+  if (length < 8) return false;
+  const int digits = static_cast<int16_t>(static_cast<uint16_t>(BigEndian(in, 2)));
+  const int weight = static_cast<int16_t>(static_cast<uint16_t>(BigEndian(in + 2, 2)));
+  const unsigned sign = static_cast<unsigned>(BigEndian(in + 4, 2));
+  const int scale = static_cast<int16_t>(static_cast<uint16_t>(BigEndian(in + 6, 2)));
+  if (digits < 0 || scale < 0 || length != 8 + 2 * digits) return false;
+  text->clear();
+  if (sign == 0xC000) {
+    *text = "NaN";
+    return true;
+  }
+  if (sign == 0xD000 || sign == 0xF000) {
+    *text = sign == 0xD000 ? "Infinity" : "-Infinity";
+    return true;
+  }
+  if (sign != 0 && sign != 0x4000) return false;
+  auto digit = [in, digits](int at) {
+    return at >= 0 && at < digits ? static_cast<int>(BigEndian(in + 8 + 2 * at, 2)) : 0;
+  };
+  for (int d = 0; d < digits; ++d)
+    if (digit(d) > 9999) return false;
+  if (sign == 0x4000) text->push_back('-');
+  int d = 0;
+  if (weight < 0) {
+    d = weight + 1;
+    text->push_back('0');
+  } else {
+    for (; d <= weight; ++d) {
+      char four[4];
+      int dig = digit(d);
+      for (int k = 3; k >= 0; --k, dig /= 10) four[k] = static_cast<char>('0' + dig % 10);
+      int from = 0;
+      if (d == 0)
+        while (from < 3 && four[from] == '0') ++from;
+      text->append(four + from, static_cast<size_t>(4 - from));
+    }
+  }
+  if (scale > 0) {
+    text->push_back('.');
+    const size_t end = text->size() + static_cast<size_t>(scale);
+    for (int written = 0; written < scale; ++d, written += 4) {
+      char four[4];
+      int dig = digit(d);
+      for (int k = 3; k >= 0; --k, dig /= 10) four[k] = static_cast<char>('0' + dig % 10);
+      text->append(four, 4);
+    }
+    text->resize(end);
+  }
+  return true;
+}
+
+// A timestamp (microseconds from 2000-01-01 00:00:00) in its parts, the year as the calendar
+// counts it (0 for 1 BC, -1 for 2 BC, ...).
+struct Civil {
+  int year, month, day, hour, minute, second, fraction;
+};
+
+Civil CivilOf(int64_t micros) {
+  constexpr int64_t kDay = 86400LL * 1000000;
+  int64_t days = micros / kDay;
+  int64_t time = micros - days * kDay;
+  if (time < 0) {
+    time += kDay;
+    days -= 1;
+  }
+  // The civil date of a Julian day number (2451545 is 2000-01-01).
+  unsigned julian = static_cast<unsigned>(days + 2451545);
+  julian += 32044;
+  unsigned quad = julian / 146097;
+  const unsigned extra = (julian - quad * 146097) * 4 + 3;
+  julian += 60 + quad * 3 + extra / 146097;
+  quad = julian / 1461;
+  julian -= quad * 1461;
+  int y = static_cast<int>(julian * 4 / 1461);
+  julian = ((y != 0) ? ((julian + 305) % 365) : ((julian + 306) % 366)) + 123;
+  y += static_cast<int>(quad * 4);
+  const int year = y - 4800;
+  quad = julian * 2141 / 65536;
+  const int day = static_cast<int>(julian - 7834 * quad / 256);
+  const int month = static_cast<int>((quad + 10) % 12 + 1);
+  const int hour = static_cast<int>(time / 3600000000LL);
+  time -= hour * 3600000000LL;
+  const int minute = static_cast<int>(time / 60000000);
+  time -= minute * 60000000LL;
+  const int second = static_cast<int>(time / 1000000);
+  const int fraction = static_cast<int>(time - second * 1000000LL);
+  return {year, month, day, hour, minute, second, fraction};
+}
+
+// The text the server writes for a timestamp in the ISO date style: "YYYY-MM-DD HH:MM:SS", the
+// fraction without its trailing zeros when there is one, the zone "+00" of a timestamp with time
+// zone (the session runs in UTC), " BC" for years before 1; "infinity" and "-infinity" at the
+// ends.
+void TimestampServerText(int64_t micros, bool zone, std::string* text) {
+  if (micros == std::numeric_limits<int64_t>::max()) {
+    *text = "infinity";
+    return;
+  }
+  if (micros == std::numeric_limits<int64_t>::min()) {
+    *text = "-infinity";
+    return;
+  }
+  const auto [year, month, day, hour, minute, second, fraction] = CivilOf(micros);
+  char buffer[64];
+  int size = snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d",
+                      year > 0 ? year : 1 - year, month, day, hour, minute, second);
+  if (fraction != 0) {
+    int digits = 6, rest = fraction;
+    while (rest % 10 == 0) {
+      rest /= 10;
+      --digits;
+    }
+    size +=
+        snprintf(buffer + size, sizeof buffer - static_cast<size_t>(size), ".%0*d", digits, rest);
+  }
+  text->assign(buffer, static_cast<size_t>(size));
+  if (zone) text->append("+00");
+  if (year <= 0) text->append(" BC");
+}
+
+// The stored value of a timestamp in binary form (microseconds from 2000-01-01 00:00:00). Out
+// of line: the integers and reals, the most of the values, keep a small DecodeBinary.
+[[gnu::noinline]] StoredValue BinaryTimestamp(int64_t micros, bool zone, std::string* scratch) {
+  // Years 1 to 9999 directly in the form TimestampText gives the server's text: the
+  // fraction cut to milliseconds, without trailing zeros.
+  constexpr int64_t kFirst = -63082281600000000LL;  // 0001-01-01 00:00:00
+  constexpr int64_t kEnd = 252455616000000000LL;    // 10000-01-01 00:00:00
+  if (micros >= kFirst && micros < kEnd) {
+    const Civil civil = CivilOf(micros);
+    char out[23];
+    const int year = civil.year;
+    TwoDigits(year / 100, out);
+    TwoDigits(year % 100, out + 2);
+    out[4] = '-';
+    TwoDigits(civil.month, out + 5);
+    out[7] = '-';
+    TwoDigits(civil.day, out + 8);
+    out[10] = ' ';
+    TwoDigits(civil.hour, out + 11);
+    out[13] = ':';
+    TwoDigits(civil.minute, out + 14);
+    out[16] = ':';
+    TwoDigits(civil.second, out + 17);
+    size_t size = 19;
+    int millis = civil.fraction / 1000;
+    if (millis != 0) {
+      out[19] = '.';
+      out[20] = static_cast<char>('0' + millis / 100);
+      out[21] = static_cast<char>('0' + millis / 10 % 10);
+      out[22] = static_cast<char>('0' + millis % 10);
+      size = 23;
+      while (out[size - 1] == '0') --size;
+    }
+    scratch->assign(out, size);
+    return Text(scratch->data(), size);
+  }
+  TimestampServerText(micros, zone, scratch);
+  const StoredValue stamp =
+      TimestampText(scratch->data(), static_cast<int>(scratch->size()), scratch);
+  // TimestampText keeps a prefix of its input, in place when it copies.
+  return Text(scratch->data(), static_cast<size_t>(stamp.size));
+}
+
 }  // namespace
 
 Decode DecodeFor(Oid type) {
@@ -96,9 +296,12 @@ Decode DecodeFor(Oid type) {
       return Decode::kFloat8;
     case kMoney:
       return Decode::kMoney;
+    case kNumeric:
+      return Decode::kNumeric;
     case kTimestamp:
-    case kTimestamptz:
       return Decode::kTimestamp;
+    case kTimestamptz:
+      return Decode::kTimestampZone;
     case kTime:
     case kTimetz:
       return Decode::kTime;
@@ -113,9 +316,9 @@ StoredValue DecodeValue(Decode decode, const char* text, int length, std::string
   StoredValue value;
   switch (decode) {
     case Decode::kInteger: {
-      char* end = nullptr;
-      const long long integer = strtoll(text, &end, 10);
-      if (end == text + length && length > 0) {
+      int64_t integer = 0;
+      const auto [end, error] = std::from_chars(text, text + length, integer);
+      if (error == std::errc() && end == text + length && length > 0) {
         value.storage = StoredValue::kInteger;
         value.integer = integer;
         return value;
@@ -130,12 +333,25 @@ StoredValue DecodeValue(Decode decode, const char* text, int length, std::string
     case Decode::kFloat8: {
       // A real's text is its shortest exact form; a 4-byte real is read as one, so that it
       // converts back without change.
-      char* end = nullptr;
-      const double real =
-          decode == Decode::kFloat4 ? static_cast<double>(strtof(text, &end)) : strtod(text, &end);
-      if (end == text + length && length > 0) {
+      // from_chars reads the same digits without the locale (strtod would take a decimal
+      // comma from the caller's LC_NUMERIC).
+      double real = 0;
+      const char* end = text;
+      std::errc error = std::errc();
+      if (decode == Decode::kFloat4) {
+        float single = 0;
+        const auto read = std::from_chars(text, text + length, single);
+        end = read.ptr;
+        error = read.ec;
+        real = static_cast<double>(single);
+      } else {
+        const auto read = std::from_chars(text, text + length, real);
+        end = read.ptr;
+        error = read.ec;
+      }
+      if (error == std::errc() && end == text + length && length > 0) {
         value.storage = StoredValue::kReal;
-        value.real = real;
+        value.real = std::isnan(real) ? std::numeric_limits<double>::quiet_NaN() : real;
         return value;
       }
       break;
@@ -147,6 +363,7 @@ StoredValue DecodeValue(Decode decode, const char* text, int length, std::string
           scratch->push_back(text[i]);
       return Text(scratch->data(), scratch->size());
     case Decode::kTimestamp:
+    case Decode::kTimestampZone:
       return TimestampText(text, length, scratch);
     case Decode::kTime: {
       // A time of day is a date on day 0, 30 December 1899.
@@ -170,9 +387,64 @@ StoredValue DecodeValue(Decode decode, const char* text, int length, std::string
       }
       break;
     case Decode::kText:
+    case Decode::kNumeric:
       break;
   }
   return Text(text, static_cast<size_t>(length));
+}
+
+bool ReadsAsBinary(Oid type) {
+  switch (type) {
+    case kBool:
+    case kBytea:
+    case kInt8:
+    case kInt2:
+    case kInt4:
+    case kText:
+    case kFloat4:
+    case kFloat8:
+    case kBpchar:
+    case kVarchar:
+    case kTimestamp:
+    case kTimestamptz:
+    case kNumeric:
+      return true;
+    default:
+      return false;
+  }
+}
+
+StoredValue DecodeBinary(Decode decode, const char* bytes, int length, std::string* scratch) {
+  StoredValue value;
+  if (DecodeFixed(decode, bytes, length, &value)) return value;
+  value = StoredValue();
+  const unsigned char* in = reinterpret_cast<const unsigned char*>(bytes);
+  switch (decode) {
+    case Decode::kInteger:
+    case Decode::kBoolean:
+    case Decode::kFloat4:
+    case Decode::kFloat8:
+      break;  // a length the type does not have: its bytes as they are
+    case Decode::kNumeric:
+      if (NumericText(in, length, scratch)) return Text(scratch->data(), scratch->size());
+      break;
+    case Decode::kTimestamp:
+    case Decode::kTimestampZone:
+      if (length == 8)
+        return BinaryTimestamp(static_cast<int64_t>(BigEndian(in, 8)),
+                               decode == Decode::kTimestampZone, scratch);
+      break;
+    case Decode::kBytea:
+      value.storage = StoredValue::kBlob;
+      value.bytes = bytes;
+      value.size = length;
+      return value;
+    case Decode::kText:
+    case Decode::kMoney:
+    case Decode::kTime:
+      break;
+  }
+  return Text(bytes, static_cast<size_t>(length));
 }
 
 ColumnType ColumnTypeOf(std::string_view declared) {
