@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "platform/faults/faults.h"
 #include "platform/win32/win32.h"
 #include "support/XmlIndexCheck.h"
 #include "xml/XmlDocument.h"
@@ -84,7 +85,7 @@ void Walk(CXmlDocument& document, const uint8_t* walk, size_t length) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
-  SetProcessCodePageForTesting(kCodePages[data[0] % 3]);
+  platform::FaultSet("ProcessCodePage", std::to_string(kCodePages[data[0] % 3]));
   const size_t walkLength = data[1] < size - 2 ? data[1] : size - 2;
   const std::string text(reinterpret_cast<const char*>(data) + 2, size - 2 - walkLength);
   const uint8_t* walk = data + size - walkLength;

@@ -20,6 +20,7 @@
 #include "platform/ado/ado.h"
 #include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/value_codec.h"
+#include "platform/faults/faults.h"
 #include "platform/oleaut/dates.h"
 #include "platform/oleaut/decimal.h"
 #include "support/AdoTestObjects.h"
@@ -160,7 +161,7 @@ class AdoJetTest : public ::testing::Test {
     setenv("HVK_NLS_DIR", dir.File("nls").c_str(), 1);  // no function block catalogue
   }
   void TearDown() override {
-    jet::FeedFromSqliteForTesting("");
+    platform::FaultSet("Jet.SqliteFile", "");
     CoUninitialize();
   }
 
@@ -468,7 +469,7 @@ TEST_F(AdoJetTest, LoadWorksThroughTheInMemoryPath) {
       .Hmi(1, "PV", 150, 0, "degC", 1)
       .Write(path);
   const std::string before = ReadBytes(path);
-  jet::FeedFromSqliteForTesting(path);
+  platform::FaultSet("Jet.SqliteFile", path);
 
   CZEMATagAcs* catalogue = CZEMATagAcs::Instance();
   ASSERT_EQ(catalogue->Load(path.c_str()), 1);

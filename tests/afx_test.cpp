@@ -33,7 +33,7 @@ class AfxTest : public ::testing::Test {
  protected:
   void SetUp() override { Events().clear(); }
   void TearDown() override {
-    AfxFailRegistrationForTesting(false);
+    platform::FaultClear("AfxInitExtensionModule");
     platform::FaultClearAll();
   }
 };
@@ -59,14 +59,14 @@ TEST_F(AfxTest, RegistrationChainsTheModuleUntilTermination) {
 }
 
 TEST_F(AfxTest, FailedRegistrationLeavesNothingRegistered) {
-  AfxFailRegistrationForTesting(true);
+  platform::FaultInject("AfxInitExtensionModule", E_FAIL, 0, -1);
   AFX_EXTENSION_MODULE module;
   EXPECT_FALSE(AfxInitExtensionModule(module, "Refused"));
   EXPECT_FALSE(module.initialized);
   CDynLinkLibrary library(module);
   EXPECT_FALSE(AfxIsModuleRegistered("Refused"));
   EXPECT_TRUE(Events().empty());
-  AfxFailRegistrationForTesting(false);
+  platform::FaultClear("AfxInitExtensionModule");
   EXPECT_TRUE(AfxInitExtensionModule(module, "Refused"));
   EXPECT_TRUE(AfxIsModuleRegistered("Refused"));
   AfxTermExtensionModule(module);

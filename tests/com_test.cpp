@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/faults/faults.h"
+
 namespace {
 
 const CLSID kTestClass = {0x12345678, 0x1234, 0x5678, {1, 2, 3, 4, 5, 6, 7, 8}};
@@ -71,7 +73,7 @@ class ComTest : public ::testing::Test {
     CoRegisterClass(kTestClass, CreateTestObject);
   }
   void TearDown() override {
-    CoFailCreateInstanceForTesting(kTestClass, S_OK);
+    platform::FaultClear(platform::FaultNameCreateInstance(kTestClass));
     CoUninitialize();
     EXPECT_EQ(CoInitializeCount(), 0);
     IErrorInfo* left = nullptr;
@@ -178,7 +180,7 @@ TEST_F(ComTest, CreationNeedsAnInitialisedThread) {
 }
 
 TEST_F(ComTest, TestSeamFailsCreationOfOneClassUntilRemoved) {
-  CoFailCreateInstanceForTesting(kTestClass, E_OUTOFMEMORY);
+  platform::FaultInject(platform::FaultNameCreateInstance(kTestClass), E_OUTOFMEMORY, 0, -1);
   void* object = &object;
   EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
             E_OUTOFMEMORY);
@@ -186,7 +188,7 @@ TEST_F(ComTest, TestSeamFailsCreationOfOneClassUntilRemoved) {
   EXPECT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
             E_OUTOFMEMORY);
   EXPECT_EQ(liveObjects.load(), 0);
-  CoFailCreateInstanceForTesting(kTestClass, S_OK);
+  platform::FaultClear(platform::FaultNameCreateInstance(kTestClass));
   ASSERT_EQ(CoCreateInstance(kTestClass, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &object),
             S_OK);
   static_cast<IUnknown*>(object)->Release();

@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/faults/faults.h"
 #include "platform/win32/win32.h"
 
 namespace {
 
 class CrtTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetProcessCodePageForTesting(CP_ACP); }
+  void TearDown() override { platform::FaultSet("ProcessCodePage", ""); }
 };
 
 size_t Len(const char* s) { return crt::_mbclen(reinterpret_cast<const unsigned char*>(s)); }
@@ -22,7 +23,7 @@ size_t Len(const char* s) { return crt::_mbclen(reinterpret_cast<const unsigned 
 const unsigned char* U(const char* s) { return reinterpret_cast<const unsigned char*>(s); }
 
 TEST_F(CrtTest, Utf8CharacterLengthsNeverStepOverBadOrTruncatedSequences) {
-  SetProcessCodePageForTesting(CP_UTF8);
+  platform::FaultSet("ProcessCodePage", "65001");
   EXPECT_EQ(1u, Len("a"));
   EXPECT_EQ(1u, Len(""));
   EXPECT_EQ(2u, Len("\xC3\xA9"));
@@ -39,7 +40,7 @@ TEST_F(CrtTest, Utf8CharacterLengthsNeverStepOverBadOrTruncatedSequences) {
 }
 
 TEST_F(CrtTest, GbkCharacterLengthsKeepTrailBytesThatLookLikeAscii) {
-  SetProcessCodePageForTesting(936);
+  platform::FaultSet("ProcessCodePage", "936");
   EXPECT_EQ(2u, Len("\xCE\xC2"));
   EXPECT_EQ(2u, Len("\x81\x5C"));  // trail byte '\\'
   EXPECT_EQ(2u, Len("\x81\x7C"));  // trail byte '|'
@@ -50,13 +51,13 @@ TEST_F(CrtTest, GbkCharacterLengthsKeepTrailBytesThatLookLikeAscii) {
   EXPECT_EQ(1u, Len("\xFF\x41"));
   EXPECT_EQ(1u, crt::MbCharLen(U("\\")));
 
-  SetProcessCodePageForTesting(1252);
+  platform::FaultSet("ProcessCodePage", "1252");
   EXPECT_EQ(1u, Len("\xCE\xC2"));
   EXPECT_EQ(1u, Len("\xE6\xB8\xA9"));
 }
 
 TEST_F(CrtTest, CopyNeverSplitsACharacterAndPadsLikeStrncpy) {
-  SetProcessCodePageForTesting(CP_UTF8);
+  platform::FaultSet("ProcessCodePage", "65001");
   unsigned char dst[8];
   memset(dst, 'X', sizeof dst);
   crt::_mbsnbcpy(dst, U("a\xE6\xB8\xA9z"), 3);  // the 3-byte character does not fit
@@ -72,14 +73,14 @@ TEST_F(CrtTest, CopyNeverSplitsACharacterAndPadsLikeStrncpy) {
   crt::_mbsnbcpy(dst, U("\xE6\xB8"), 4);
   EXPECT_EQ(std::string("\xE6\xB8\0\0XXXX", 8), std::string(reinterpret_cast<char*>(dst), 8));
 
-  SetProcessCodePageForTesting(936);
+  platform::FaultSet("ProcessCodePage", "936");
   memset(dst, 'X', sizeof dst);
   crt::_mbsnbcpy(dst, U("\x81\x5C\x81\x5C"), 3);
   EXPECT_EQ(std::string("\x81\x5C\0XXXXX", 8), std::string(reinterpret_cast<char*>(dst), 8));
 }
 
 TEST_F(CrtTest, ComparisonsWorkByCharacterAndFoldOnlyAsciiLetters) {
-  SetProcessCodePageForTesting(CP_UTF8);
+  platform::FaultSet("ProcessCodePage", "65001");
   EXPECT_EQ(0, crt::_mbscmp(U("Tag1"), U("Tag1")));
   EXPECT_LT(crt::_mbscmp(U("Tag"), U("Tag1")), 0);
   EXPECT_GT(crt::_mbscmp(U("tag"), U("Tag")), 0);
@@ -88,7 +89,7 @@ TEST_F(CrtTest, ComparisonsWorkByCharacterAndFoldOnlyAsciiLetters) {
   EXPECT_NE(0, crt::_mbsicmp(U("\xC3\x89"), U("\xC3\xA9")));  // É and é are not folded
   EXPECT_LT(crt::_mbscmp(U("z"), U("\xC3\xA9")), 0);
 
-  SetProcessCodePageForTesting(936);
+  platform::FaultSet("ProcessCodePage", "936");
   // Trail bytes 'A' and 'a' belong to different characters and must not be folded.
   EXPECT_NE(0, crt::_mbsicmp(U("\x81\x41"), U("\x81\x61")));
   // A single byte orders below a double-byte character, whose value is lead * 256 + trail.

@@ -27,7 +27,7 @@ class ConnectionTest : public ::testing::Test {
   }
   void TearDown() override {
     platform::FaultClearAll();
-    CoFailCreateInstanceForTesting(CLSID_Connection, S_OK);
+    platform::FaultClear(platform::FaultNameCreateInstance(CLSID_Connection));
     EXPECT_EQ(CoInitializeCount(), 0);
   }
 
@@ -167,9 +167,10 @@ TEST_F(ConnectionTest, UnguardedOperationsPassFailuresToTheCaller) {
 }
 
 TEST_F(ConnectionTest, ConnectionThatWasNotCreatedFailsWithInvalidPointer) {
-  CoFailCreateInstanceForTesting(CLSID_Connection, REGDB_E_CLASSNOTREG);
+  platform::FaultInject(platform::FaultNameCreateInstance(CLSID_Connection), REGDB_E_CLASSNOTREG, 0,
+                        -1);
   CADODataBase database;
-  CoFailCreateInstanceForTesting(CLSID_Connection, S_OK);
+  platform::FaultClear(platform::FaultNameCreateInstance(CLSID_Connection));
 
   EXPECT_EQ(database.Connection(), nullptr);
   EXPECT_FALSE(database.IsConnectionOpen());

@@ -526,11 +526,12 @@ TEST_F(FieldsTest, TextReadsGiveTheConvertedTextWhetherOrNotItComesAsBytes) {
   EXPECT_EQ(Text("V"), "caf\xc3\xa9");
   EXPECT_EQ(Text("M"), "");
   EXPECT_EQ(Text("L"), "42");
-  SetProcessCodePageForTesting(1252);
+  platform::FaultSet("ProcessCodePage", "1252");
   EXPECT_EQ(Text("V"), "caf\xe9");
-  SetProcessCodePageForTesting(932);  // Shift-JIS: ASCII text goes through the conversion too
+  platform::FaultSet("ProcessCodePage",
+                     "932");  // Shift-JIS: ASCII text goes through the conversion too
   EXPECT_EQ(Text("L"), "42");
-  SetProcessCodePageForTesting(CP_UTF8);
+  platform::FaultSet("ProcessCodePage", "65001");
 }
 
 // A real in a CURRENCY column reads as the currency of its shortest decimal form when that has

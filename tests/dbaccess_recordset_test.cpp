@@ -32,8 +32,8 @@ class RecordsetTest : public ::testing::Test {
   }
   void TearDown() override {
     platform::FaultClearAll();
-    CoFailCreateInstanceForTesting(CLSID_Recordset, S_OK);
-    CoFailCreateInstanceForTesting(CLSID_Command, S_OK);
+    platform::FaultClear(platform::FaultNameCreateInstance(CLSID_Recordset));
+    platform::FaultClear(platform::FaultNameCreateInstance(CLSID_Command));
   }
 
   // The Name column of every row from the current one to the end.
@@ -207,9 +207,9 @@ TEST_F(RecordsetTest, GuardedOpenRecordsAndUnguardedCallsThrow) {
 }
 
 TEST_F(RecordsetTest, ObjectsThatWereNotCreatedFailWithInvalidPointer) {
-  CoFailCreateInstanceForTesting(CLSID_Recordset, E_FAIL);
+  platform::FaultInject(platform::FaultNameCreateInstance(CLSID_Recordset), E_FAIL, 0, -1);
   CADORecordset noRecordset(database.get());
-  CoFailCreateInstanceForTesting(CLSID_Recordset, S_OK);
+  platform::FaultClear(platform::FaultNameCreateInstance(CLSID_Recordset));
 
   EXPECT_FALSE(noRecordset.OpenRecordset("T", SourceTable));
   EXPECT_EQ(noRecordset.LastErrorCode(), E_POINTER);
@@ -225,9 +225,9 @@ TEST_F(RecordsetTest, ObjectsThatWereNotCreatedFailWithInvalidPointer) {
   EXPECT_FALSE(noRecordset.ReadFieldLong(0, value));
   EXPECT_EQ(value, 5);
 
-  CoFailCreateInstanceForTesting(CLSID_Command, E_FAIL);
+  platform::FaultInject(platform::FaultNameCreateInstance(CLSID_Command), E_FAIL, 0, -1);
   CADORecordset noCommand(database.get());
-  CoFailCreateInstanceForTesting(CLSID_Command, S_OK);
+  platform::FaultClear(platform::FaultNameCreateInstance(CLSID_Command));
   EXPECT_FALSE(noCommand.OpenRecordset("LastTwo", SourceProcedure));
   EXPECT_EQ(noCommand.LastErrorCode(), E_POINTER);
   EXPECT_TRUE(noCommand.OpenRecordset("LastTwo", SourceQuery));

@@ -70,7 +70,7 @@ class ReportTest : public ::testing::Test {
   void TearDown() override {
     platform::FaultClearAll();
     SetErrorInfo(0, nullptr);
-    SetProcessCodePageForTesting(0);
+    platform::FaultSet("ProcessCodePage", "");
   }
 };
 
@@ -109,7 +109,7 @@ TEST_F(ReportTest, PlatformErrorSharesItsErrorInfoAndConvertsItsTexts) {
     EXPECT_EQ(third.ErrorInfo(), info);
     EXPECT_EQ(third.Source(), "Quelle \xc3\xa4");
     EXPECT_EQ(third.Description(), "Fehler \xc3\xa4");
-    SetProcessCodePageForTesting(1252);
+    platform::FaultSet("ProcessCodePage", "1252");
     EXPECT_EQ(third.Description(), "Fehler \xe4");
     EXPECT_STREQ(third.what(), "Unspecified error");
     EXPECT_EQ(third.what(), third.ErrorMessage());  // computed once, kept

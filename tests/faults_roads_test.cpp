@@ -134,6 +134,34 @@ class FaultRoadsTest : public ::testing::Test {
     return outcome;
   }
 
+  // Fails every picked occurrence of the traced road's calls in turn (more than `fewest` of
+  // them): prepare() sets the file up, the operation runs with that one call failing and must
+  // give an outcome the contract allows for the call, then check() looks at what is left. By the
+  // end every call of the contract has been failed.
+  void FailEachCallOfTheRoad(const std::vector<std::string>& trace, size_t fewest,
+                             const std::map<std::string, unsigned>& contract,
+                             const std::function<int()>& operation,
+                             const std::function<void()>& prepare,
+                             const std::function<void(Outcome)>& check) {
+    const std::vector<Occurrence> occurrences = OccurrencesOf(trace);
+    ASSERT_GT(occurrences.size(), fewest);
+    std::set<std::string> seen;
+    for (const Occurrence& occurrence : occurrences) {
+      SCOPED_TRACE(Describe(occurrence));
+      seen.insert(occurrence.name);
+      prepare();
+      const Outcome outcome = RunFailing(occurrence, operation);
+      auto allowed = contract.find(occurrence.name);
+      if (allowed == contract.end()) {
+        ADD_FAILURE() << "a call the contract table does not cover; outcome " << outcome;
+      } else {
+        EXPECT_NE(allowed->second & outcome, 0u) << "outcome " << outcome;
+      }
+      check(outcome);
+    }
+    EXPECT_EQ(seen.size(), contract.size()) << "every call the contract covers was failed";
+  }
+
   std::string Query(const std::string& sql) const { return QueryText(path, sql); }
   std::string Integrity() const { return Query("PRAGMA integrity_check"); }
   // Every row of a tag, by id: its Tags row, value rows and display rows.
@@ -247,32 +275,21 @@ TEST_F(FaultRoadsTest, LoadFailsCleanlyAtEveryPlatformCallOfItsRoad) {
   ASSERT_NE(whole.find("PV=1.5/2[100.000000,0.000000,degC,1]"), std::string::npos) << whole;
   CZEMATagAcs::Release();
 
-  const std::vector<Occurrence> occurrences = OccurrencesOf(trace);
-  ASSERT_GT(occurrences.size(), 60u);
-  std::set<std::string> seen;
-  for (const Occurrence& occurrence : occurrences) {
-    SCOPED_TRACE(Describe(occurrence));
-    seen.insert(occurrence.name);
-    const Outcome outcome = RunFailing(occurrence, load);
-    auto allowed = kLoadOutcomes.find(occurrence.name);
-    if (allowed == kLoadOutcomes.end()) {
-      ADD_FAILURE() << "a call the contract table does not cover; outcome " << outcome;
-    } else {
-      EXPECT_NE(allowed->second & outcome, 0u) << "outcome " << outcome;
-    }
-    if (outcome == kReturnedZero) {
-      EXPECT_EQ(CZEMATagAcs::Instance()->GetTagCount(), 0);
-    }
-    EXPECT_LE(CZEMATagAcs::Instance()->GetTagCount(), 3);
-    Catalogue();  // whatever was added is readable
-    CZEMATagAcs::Release();
-    EXPECT_EQ(CoInitializeCount(), 0);
+  FailEachCallOfTheRoad(
+      trace, 60, kLoadOutcomes, load, [] {},
+      [&](Outcome outcome) {
+        if (outcome == kReturnedZero) {
+          EXPECT_EQ(CZEMATagAcs::Instance()->GetTagCount(), 0);
+        }
+        EXPECT_LE(CZEMATagAcs::Instance()->GetTagCount(), 3);
+        Catalogue();  // whatever was added is readable
+        CZEMATagAcs::Release();
+        EXPECT_EQ(CoInitializeCount(), 0);
 
-    EXPECT_EQ(load(), 1) << "the same load after the fault";
-    EXPECT_EQ(Catalogue(), whole);
-    CZEMATagAcs::Release();
-  }
-  EXPECT_EQ(seen.size(), kLoadOutcomes.size()) << "every call the contract covers was failed";
+        EXPECT_EQ(load(), 1) << "the same load after the fault";
+        EXPECT_EQ(Catalogue(), whole);
+        CZEMATagAcs::Release();
+      });
   EXPECT_EQ(Integrity(), "ok");
 }
 
@@ -367,27 +384,16 @@ TEST_F(FaultRoadsTest, SaveTagsFailsCleanlyAtEveryPlatformCallOfItsRoadAndLosesN
             "'NEW-1','saved',1,4,5,6|7.25,9,'K'||'PV',10.0,1.0,'K',3;'Mode',2.0,0.0,NULL,0 "
             "'NEW-2',NULL,2,0,0,0||1|'State',1.0,0.0,'on',0 00");
 
-  const std::vector<Occurrence> occurrences = OccurrencesOf(trace);
-  ASSERT_GT(occurrences.size(), 60u);
-  std::set<std::string> seen;
-  for (const Occurrence& occurrence : occurrences) {
-    SCOPED_TRACE(Describe(occurrence));
-    seen.insert(occurrence.name);
-    const Outcome outcome = RunFailing(occurrence, save);
-    auto allowed = kSaveOutcomes.find(occurrence.name);
-    if (allowed == kSaveOutcomes.end()) {
-      ADD_FAILURE() << "a call the contract table does not cover; outcome " << outcome;
-    } else {
-      EXPECT_NE(allowed->second & outcome, 0u) << "outcome " << outcome;
-    }
-    EXPECT_EQ(Integrity(), "ok");
-    EXPECT_EQ((std::vector<std::string>{RowsOf(1), RowsOf(2), RowsOf(3)}), before)
-        << "a failed save touched tags it did not concern";
+  FailEachCallOfTheRoad(
+      trace, 60, kSaveOutcomes, save, [] {},
+      [&](Outcome) {
+        EXPECT_EQ(Integrity(), "ok");
+        EXPECT_EQ((std::vector<std::string>{RowsOf(1), RowsOf(2), RowsOf(3)}), before)
+            << "a failed save touched tags it did not concern";
 
-    EXPECT_EQ(save(), 1) << "the same save after the fault";
-    EXPECT_EQ(lastSaved(), saved);
-  }
-  EXPECT_EQ(seen.size(), kSaveOutcomes.size()) << "every call the contract covers was failed";
+        EXPECT_EQ(save(), 1) << "the same save after the fault";
+        EXPECT_EQ(lastSaved(), saved);
+      });
 }
 
 // A delete road: open a writer, delete two tags and a name that is no tag's, close. The
@@ -433,33 +439,21 @@ TEST_F(FaultRoadsTest, DeleteTagsFailsCleanlyAtEveryPlatformCallOfItsRoadAndSpar
   ASSERT_EQ(RowsOf(1) + RowsOf(3), "||||||");
   ASSERT_EQ(Query("SELECT count(*) FROM Tags"), "1");
 
-  const std::vector<Occurrence> occurrences = OccurrencesOf(trace);
-  ASSERT_GT(occurrences.size(), 40u);
-  std::set<std::string> seen;
-  for (const Occurrence& occurrence : occurrences) {
-    SCOPED_TRACE(Describe(occurrence));
-    seen.insert(occurrence.name);
-    PlantDb().Write(path);
-    const Outcome outcome = RunFailing(occurrence, remove);
-    auto allowed = kDeleteOutcomes.find(occurrence.name);
-    if (allowed == kDeleteOutcomes.end()) {
-      ADD_FAILURE() << "a call the contract table does not cover; outcome " << outcome;
-    } else {
-      EXPECT_NE(allowed->second & outcome, 0u) << "outcome " << outcome;
-    }
-    EXPECT_EQ(Integrity(), "ok");
-    EXPECT_EQ(RowsOf(2), spared) << "a failed deletion touched a tag it did not name";
+  FailEachCallOfTheRoad(
+      trace, 40, kDeleteOutcomes, remove, [this] { PlantDb().Write(path); },
+      [&](Outcome) {
+        EXPECT_EQ(Integrity(), "ok");
+        EXPECT_EQ(RowsOf(2), spared) << "a failed deletion touched a tag it did not name";
 
-    // No transaction: a tag whose Tags row went before the fault may keep its later rows, as
-    // the retry no longer finds it by name. A tag that kept its Tags row loses every row.
-    const bool tagRowKept[] = {RowsOf(1)[0] != '|', RowsOf(3)[0] != '|'};
-    EXPECT_EQ(remove(), 1) << "the same deletion after the fault";
-    EXPECT_EQ(Query("SELECT count(*) FROM Tags WHERE TagID IN (1, 3)"), "0");
-    EXPECT_TRUE(!tagRowKept[0] || RowsOf(1) == "|||") << RowsOf(1);
-    EXPECT_TRUE(!tagRowKept[1] || RowsOf(3) == "|||") << RowsOf(3);
-    EXPECT_EQ(RowsOf(2), spared);
-  }
-  EXPECT_EQ(seen.size(), kDeleteOutcomes.size()) << "every call the contract covers was failed";
+        // No transaction: a tag whose Tags row went before the fault may keep its later rows,
+        // as the retry no longer finds it by name. A tag that kept its Tags row loses every row.
+        const bool tagRowKept[] = {RowsOf(1)[0] != '|', RowsOf(3)[0] != '|'};
+        EXPECT_EQ(remove(), 1) << "the same deletion after the fault";
+        EXPECT_EQ(Query("SELECT count(*) FROM Tags WHERE TagID IN (1, 3)"), "0");
+        EXPECT_TRUE(!tagRowKept[0] || RowsOf(1) == "|||") << RowsOf(1);
+        EXPECT_TRUE(!tagRowKept[1] || RowsOf(3) == "|||") << RowsOf(3);
+        EXPECT_EQ(RowsOf(2), spared);
+      });
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -70,6 +71,42 @@ TEST_F(FaultsTest, TraceRecordsCheckedCallsInOrder) {
   platform::FaultInject("New", E_FAIL);
   EXPECT_EQ(platform::FaultCheck("New"), E_FAIL);  // failed calls are recorded too
   EXPECT_EQ(platform::FaultTraceStop(), (std::vector<std::string>{"New"}));
+}
+
+TEST_F(FaultsTest, FaultsOutsideTheRoadsFireButStayOutOfTheTrace) {
+  const CLSID clsid = {
+      0x00000514, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x6D, 0x2E, 0xA4}};
+  const std::string name = platform::FaultNameCreateInstance(clsid);
+  EXPECT_EQ(name, "CoCreateInstance {00000514-0000-0010-8000-00AA006D2EA4}");
+  EXPECT_EQ(platform::FaultCheckUntraced(name), S_OK);
+  platform::FaultTraceStart();
+  platform::FaultInject(name, E_NOINTERFACE, 1, -1);
+  EXPECT_EQ(platform::FaultCheckUntraced(name), S_OK);  // skipped
+  EXPECT_EQ(platform::FaultCheckUntraced(name), E_NOINTERFACE);
+  EXPECT_EQ(platform::FaultCheck("Connection.Open"), S_OK);
+  EXPECT_EQ(platform::FaultCheckUntraced(name), E_NOINTERFACE);
+  EXPECT_EQ(platform::FaultTraceStop(), (std::vector<std::string>{"Connection.Open"}));
+  EXPECT_EQ(platform::FaultFiredCount(), 2);
+  platform::FaultClear(name);
+  EXPECT_EQ(platform::FaultCheckUntraced(name), S_OK);
+}
+
+// A listener for the settings test: the values it was given, in order.
+std::vector<std::string>& Heard() {
+  static std::vector<std::string> heard;
+  return heard;
+}
+
+TEST_F(FaultsTest, SettingsReachTheirListenerAndOutliveClearAll) {
+  platform::FaultListen("Test.Setting", [](const std::string& value) { Heard().push_back(value); });
+  EXPECT_EQ(platform::FaultSetting("Test.Setting"), "");
+  platform::FaultSet("Test.Setting", "936");
+  platform::FaultClearAll();  // settings are not faults
+  EXPECT_EQ(platform::FaultSetting("Test.Setting"), "936");
+  EXPECT_EQ(platform::FaultCheck("Test.Setting"), S_OK);
+  platform::FaultSet("Test.Setting", "");
+  EXPECT_EQ(platform::FaultSetting("Test.Setting"), "");
+  EXPECT_EQ(Heard(), (std::vector<std::string>{"936", ""}));
 }
 
 TEST_F(FaultsTest, ConcurrentChecksDeliverEachArmedFailureOnce) {

@@ -5,6 +5,7 @@
 
 #include "dbaccess/ADORecordset.h"
 #include "platform/com/com.h"
+#include "platform/faults/faults.h"
 #include "support/SqliteFile.h"
 #include "support/TempDir.h"
 #include "tagdb/TagDatabase.h"
@@ -28,7 +29,7 @@ class TagDatabaseTest : public ::testing::Test {
                    " ('O''Brien2', 1);");
   }
   void TearDown() override {
-    CoFailCreateInstanceForTesting(CLSID_Connection, S_OK);
+    platform::FaultClear(platform::FaultNameCreateInstance(CLSID_Connection));
     EXPECT_EQ(CoInitializeCount(), 0);
   }
 
@@ -122,7 +123,7 @@ TEST_F(TagDatabaseTest, FilesThatDoNotOpenYieldNullAndLeaveNothingBehind) {
 }
 
 TEST_F(TagDatabaseTest, ConnectionThatCannotBeCreatedRaisesInvalidPointer) {
-  CoFailCreateInstanceForTesting(CLSID_Connection, E_FAIL);
+  platform::FaultInject(platform::FaultNameCreateInstance(CLSID_Connection), E_FAIL, 0, -1);
   try {
     OpenTagDatabase(path.c_str());
     ADD_FAILURE() << "no PlatformError";

@@ -22,7 +22,7 @@ namespace {
 class Win32Test : public ::testing::Test {
  protected:
   void TearDown() override {
-    SetProcessCodePageForTesting(CP_ACP);
+    platform::FaultSet("ProcessCodePage", "");
     platform::FaultClearAll();
   }
 };
@@ -53,11 +53,11 @@ std::string ToBytes(UINT cp, const std::u16string& wide, BOOL* usedDefault = nul
 
 TEST_F(Win32Test, ProcessCodePageOfTheCLocaleIsUtf8) {
   EXPECT_EQ(65001u, GetACP());
-  SetProcessCodePageForTesting(936);
+  platform::FaultSet("ProcessCodePage", "936");
   EXPECT_EQ(936u, GetACP());
-  SetProcessCodePageForTesting(54321);  // unknown: unchanged
+  platform::FaultSet("ProcessCodePage", "54321");  // unknown: unchanged
   EXPECT_EQ(936u, GetACP());
-  SetProcessCodePageForTesting(CP_ACP);
+  platform::FaultSet("ProcessCodePage", "");
   EXPECT_EQ(65001u, GetACP());
 }
 
@@ -145,7 +145,7 @@ TEST_F(Win32Test, LoneSurrogatesAreReplacedInUtf8OrRefused) {
 }
 
 TEST_F(Win32Test, Windows1252RoundTripAndUnrepresentableCharacters) {
-  SetProcessCodePageForTesting(1252);
+  platform::FaultSet("ProcessCodePage", "1252");
   EXPECT_EQ(1252u, GetACP());
   EXPECT_EQ(u"\u20AC caf\u00E9 \u2122 \u0081", ToWide(CP_ACP, "\x80 caf\xE9 \x99 \x81"));
   BOOL usedDefault = TRUE;
@@ -162,7 +162,7 @@ TEST_F(Win32Test, Windows1252RoundTripAndUnrepresentableCharacters) {
 }
 
 TEST_F(Win32Test, GbkRoundTripThroughTheProcessCodePage) {
-  SetProcessCodePageForTesting(936);
+  platform::FaultSet("ProcessCodePage", "936");
   const std::string gbk = "\xCE\xC2\xB6\xC8";  // 温度
   EXPECT_EQ(u"\u6E29\u5EA6", ToWide(CP_ACP, gbk));
   EXPECT_EQ(3, MultiByteToWideChar(CP_ACP, 0, gbk.c_str(), -1, nullptr, 0));

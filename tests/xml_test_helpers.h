@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "platform/faults/faults.h"
 #include "platform/win32/win32.h"
 #include "support/XmlIndexCheck.h"
 #include "xml/XmlDocument.h"
@@ -20,8 +21,8 @@ inline bool Parse(CXmlDocument& document, const std::string& text) {
 // Makes cp the process code page for the life of the object.
 class CodePageScope {
  public:
-  explicit CodePageScope(UINT cp) { SetProcessCodePageForTesting(cp); }
-  ~CodePageScope() { SetProcessCodePageForTesting(0); }
+  explicit CodePageScope(UINT cp) { platform::FaultSet("ProcessCodePage", std::to_string(cp)); }
+  ~CodePageScope() { platform::FaultSet("ProcessCodePage", ""); }
   CodePageScope(const CodePageScope&) = delete;
   CodePageScope& operator=(const CodePageScope&) = delete;
 };

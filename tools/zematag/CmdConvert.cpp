@@ -23,6 +23,7 @@
 #include "platform/ado/column_type.h"
 #include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/value_codec.h"
+#include "platform/faults/faults.h"
 
 namespace {
 
@@ -181,7 +182,7 @@ int RunConvert(const ConvertOptions& options) {
   // Test seam: no Jet file holding a tag database can be made, so the tool's tests let an SQLite
   // tag database stand in for one.
   if (const char* standIn = std::getenv("ZEMATAG_TEST_JET_SOURCE"))
-    platform::ado::jet::FeedFromSqliteForTesting(standIn);
+    platform::FaultSet("Jet.SqliteFile", standIn);
   std::error_code error;
   if (fs::exists(options.target, error) || fs::is_symlink(options.target, error))
     throw ToolError(

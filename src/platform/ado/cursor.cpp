@@ -3,6 +3,7 @@
 
 #include "platform/ado/ado_objects.h"
 #include "platform/ado/statement_form.h"
+#include "platform/ado/stored_bind.h"
 #include "platform/win32/codepage.h"
 
 namespace platform {
@@ -40,22 +41,6 @@ StoredValue ReadColumn(sqlite3_stmt* statement, int column) {
       break;
   }
   return value;
-}
-
-int Bind(sqlite3_stmt* statement, int index, const StoredValue& value) {
-  switch (value.storage) {
-    case StoredValue::kInteger:
-      return sqlite3_bind_int64(statement, index, value.integer);
-    case StoredValue::kReal:
-      return sqlite3_bind_double(statement, index, value.real);
-    case StoredValue::kText:
-      return sqlite3_bind_text(statement, index, value.bytes, value.size, SQLITE_STATIC);
-    case StoredValue::kBlob:
-      return sqlite3_bind_blob(statement, index, value.size > 0 ? value.bytes : "", value.size,
-                               SQLITE_STATIC);
-    default:
-      return sqlite3_bind_null(statement, index);
-  }
 }
 
 std::u16string FoldAscii(std::u16string_view name) {
@@ -560,7 +545,7 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   }
   int index = 0;
   for (size_t i = 0; i < count && rc == SQLITE_OK; ++i)
-    if (included_[i]) rc = Bind(insert_, ++index, values_[i]);
+    if (included_[i]) rc = BindStored(insert_, ++index, values_[i], SQLITE_STATIC);
   if (rc == SQLITE_OK) rc = sqlite3_step(insert_);
   if (rc != SQLITE_DONE) {
     const HRESULT failure = FailEngine(db, rc, site, false);

@@ -40,8 +40,6 @@ class CDynLinkLibrary {
 
 // Whether a module of that name is registered and chained (for tests).
 bool AfxIsModuleRegistered(const char* name);
-// Test seam: makes the next registrations fail while set.
-void AfxFailRegistrationForTesting(bool fail);
 // Reports framework events ("register NAME", "unregister NAME", and what the library reports
 // through AfxTraceEvent) to a hook the host program may define; does nothing without one.
 void AfxTraceEvent(const char* event);

@@ -2,13 +2,13 @@
 // objects, with the events a host program can follow through its ZEMAAfxEvent hook.
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/afx/afx.h"
+#include "platform/faults/faults.h"
 
 // Defined by a host or test program that wants to see the framework's events.
 extern "C" void ZEMAAfxEvent(const char* event) __attribute__((weak, visibility("default")));
@@ -33,8 +33,6 @@ Registry& TheRegistry() {
   return registry;
 }
 
-std::atomic<bool> g_failRegistration{false};
-
 }  // namespace
 
 void AfxTraceEvent(const char* event) {
@@ -42,7 +40,8 @@ void AfxTraceEvent(const char* event) {
 }
 
 BOOL AfxInitExtensionModule(AFX_EXTENSION_MODULE& module, const char* name) {
-  if (name == nullptr || g_failRegistration.load()) return FALSE;
+  if (name == nullptr || platform::FaultCheckUntraced("AfxInitExtensionModule") != S_OK)
+    return FALSE;
   {
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> lock(r.mutex);
@@ -101,5 +100,3 @@ bool AfxIsModuleRegistered(const char* name) {
            std::strcmp(link.module->name, name) == 0;
   });
 }
-
-void AfxFailRegistrationForTesting(bool fail) { g_failRegistration.store(fail); }

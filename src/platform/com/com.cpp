@@ -9,6 +9,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/faults/faults.h"
+
 const IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID IID_IErrorInfo = {
@@ -32,7 +34,6 @@ struct GuidLess {
 struct ClassRegistry {
   std::mutex mutex;
   std::map<CLSID, ClassFactory, GuidLess> factories;
-  std::map<CLSID, HRESULT, GuidLess> failures;  // the test seam
 };
 
 ClassRegistry& Registry() {
@@ -148,12 +149,15 @@ HRESULT CoCreateInstance(const CLSID& clsid, IUnknown* outer, DWORD clsctx, cons
   if (initCount == 0) return CO_E_NOTINITIALIZED;
   if ((clsctx & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
 
+  if (platform::FaultSeamActive()) {
+    if (HRESULT hr = platform::FaultCheckUntraced(platform::FaultNameCreateInstance(clsid));
+        hr != S_OK)
+      return hr;
+  }
   ClassFactory factory = nullptr;
   {
     ClassRegistry& registry = Registry();
     std::lock_guard<std::mutex> lock(registry.mutex);
-    auto failure = registry.failures.find(clsid);
-    if (failure != registry.failures.end()) return failure->second;
     auto found = registry.factories.find(clsid);
     if (found == registry.factories.end()) return REGDB_E_CLASSNOTREG;
     factory = found->second;
@@ -176,15 +180,6 @@ void CoRegisterClass(const CLSID& clsid, ClassFactory factory) {
     registry.factories.erase(clsid);
   else
     registry.factories[clsid] = factory;
-}
-
-void CoFailCreateInstanceForTesting(const CLSID& clsid, HRESULT code) {
-  ClassRegistry& registry = Registry();
-  std::lock_guard<std::mutex> lock(registry.mutex);
-  if (code == S_OK)
-    registry.failures.erase(clsid);
-  else
-    registry.failures[clsid] = code;
 }
 
 HRESULT SetErrorInfo(ULONG, IErrorInfo* errorInfo) {

@@ -49,9 +49,6 @@ HRESULT OleRun(IUnknown* object);
 using ClassFactory = HRESULT (*)(IUnknown** object);
 void CoRegisterClass(const CLSID& clsid, ClassFactory factory);
 
-// Test seam: while set, CoCreateInstance of clsid fails with code (S_OK removes the failure).
-void CoFailCreateInstanceForTesting(const CLSID& clsid, HRESULT code);
-
 // The calling thread's error information. SetErrorInfo replaces it (null clears it) and takes a
 // reference; GetErrorInfo hands the current one to the caller (one reference) and clears it,
 // returning S_FALSE and null when there is none.

@@ -2,8 +2,10 @@
 // faults.h) is one relaxed load of `active`; everything else happens here under one mutex.
 #include "platform/faults/faults.h"
 
+#include <cstdio>
 #include <map>
 #include <mutex>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -20,6 +22,8 @@ struct FaultState {
   bool tracing = false;
   std::vector<std::string> trace;
   int fired = 0;
+  std::map<std::string, std::string, std::less<>> settings;
+  std::map<std::string, FaultSettingListener, std::less<>> listeners;
 };
 
 FaultState& State() {
@@ -33,16 +37,8 @@ void UpdateActive(const FaultState& state) {
                               std::memory_order_relaxed);
 }
 
-}  // namespace
-
-namespace faults_detail {
-
-std::atomic<int> active{0};
-
-__attribute__((noinline, cold)) HRESULT FaultCheckArmed(const char* callName) {
-  FaultState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  if (state.tracing) state.trace.emplace_back(callName);
+// REQUIRES: state.mutex held.
+HRESULT FireIfArmed(FaultState& state, std::string_view callName) {
   auto it = state.armed.find(callName);
   if (it == state.armed.end()) return S_OK;
   ArmedFault& fault = it->second;
@@ -59,7 +55,36 @@ __attribute__((noinline, cold)) HRESULT FaultCheckArmed(const char* callName) {
   return code;
 }
 
+}  // namespace
+
+namespace faults_detail {
+
+std::atomic<int> active{0};
+
+__attribute__((noinline, cold)) HRESULT FaultCheckArmed(const char* callName) {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.tracing) state.trace.emplace_back(callName);
+  return FireIfArmed(state, callName);
+}
+
 }  // namespace faults_detail
+
+HRESULT FaultCheckUntraced(const std::string& name) {
+  if (!FaultSeamActive()) return S_OK;
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  return FireIfArmed(state, name);
+}
+
+std::string FaultNameCreateInstance(const CLSID& clsid) {
+  char text[64];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned>(clsid.Data1), clsid.Data2, clsid.Data3, clsid.Data4[0],
+                clsid.Data4[1], clsid.Data4[2], clsid.Data4[3], clsid.Data4[4], clsid.Data4[5],
+                clsid.Data4[6], clsid.Data4[7]);
+  return std::string("CoCreateInstance ") + text;
+}
 
 void FaultInject(const std::string& callName, HRESULT code, int skip, int times) {
   FaultState& state = State();
@@ -103,6 +128,36 @@ int FaultFiredCount() {
   FaultState& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   return state.fired;
+}
+
+void FaultClear(const std::string& callName) { FaultInject(callName, S_OK, 0, 0); }
+
+void FaultSet(const std::string& name, const std::string& value) {
+  FaultState& state = State();
+  FaultSettingListener listener = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (value.empty())
+      state.settings.erase(name);
+    else
+      state.settings[name] = value;
+    auto found = state.listeners.find(name);
+    if (found != state.listeners.end()) listener = found->second;
+  }
+  if (listener != nullptr) listener(value);
+}
+
+std::string FaultSetting(const std::string& name) {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  auto found = state.settings.find(name);
+  return found == state.settings.end() ? std::string() : found->second;
+}
+
+void FaultListen(const std::string& name, FaultSettingListener listener) {
+  FaultState& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.listeners[name] = listener;
 }
 
 }  // namespace platform

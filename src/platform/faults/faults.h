@@ -8,6 +8,12 @@
 //
 // Call names: "Connection.Open", "Recordset.MoveNext", "Field.Value.get", "VariantCopy",
 // "MultiByteToWideChar", "File.Open", ... (each component's README lists its names).
+//
+// The seam is also the one way a test changes the platform in other respects, each by a name:
+// - faults outside the roads (the creation of one COM class, the registration of an extension
+//   module), armed with FaultInject like the others but never recorded in a trace;
+// - settings that replace what the platform reads from the system (the process code page, the
+//   file the Jet reader reads), set with FaultSet.
 #ifndef ZEMA_PLATFORM_FAULTS_H
 #define ZEMA_PLATFORM_FAULTS_H
 
@@ -35,6 +41,10 @@ inline HRESULT FaultCheck(const char* callName) {
   return faults_detail::FaultCheckArmed(callName);
 }
 
+// Whether any fault is armed or a trace runs: a caller whose fault name costs work to build
+// (FaultNameCreateInstance) asks this first.
+inline bool FaultSeamActive() { return faults_detail::active.load(std::memory_order_relaxed) != 0; }
+
 // Arms a fault: the call named callName fails with code, skipping the first `skip` calls and then
 // failing `times` calls in a row (times < 0: every later call).
 void FaultInject(const std::string& callName, HRESULT code, int skip = 0, int times = 1);
@@ -46,6 +56,33 @@ void FaultTraceStart();
 std::vector<std::string> FaultTraceStop();
 // How many armed faults have fired since the last FaultClearAll.
 int FaultFiredCount();
+// Disarms the fault of one call name.
+void FaultClear(const std::string& callName);
+
+// Faults outside the roads of the library. Like FaultCheck, but the name is never recorded in a
+// trace, so that a road's trace lists only the calls the fault-road tests fail one by one. Names:
+// FaultNameCreateInstance(clsid) (CoCreateInstance of that class fails with the armed code) and
+// "AfxInitExtensionModule" (the registration is refused).
+HRESULT FaultCheckUntraced(const std::string& name);
+// The name of the fault that makes CoCreateInstance of clsid fail:
+// "CoCreateInstance {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+std::string FaultNameCreateInstance(const CLSID& clsid);
+
+// Settings: named values that replace what the platform reads from the system. "" (the start)
+// is the system's own value. Settings are not faults: FaultClearAll leaves them as they are.
+//   "ProcessCodePage"  the code page the process has instead of the locale's, as a number
+//                      ("936"); a number that is no code page here leaves it as it was. Not
+//                      thread-safe: set it while no other thread converts text.
+//   "Jet.SqliteFile"   an SQLite file that the Jet reader takes for a Jet file: IsJetFile, the
+//                      read and so Connection.Open see its tables, copied as they are (no Jet
+//                      file holds a tag database; this is how that road is tested whole).
+void FaultSet(const std::string& name, const std::string& value);
+// The value of a setting ("" when not set). Thread-safe.
+std::string FaultSetting(const std::string& name);
+// A component that keeps what it read from the system registers a listener for its setting;
+// FaultSet calls it (under no lock of the seam) with the new value.
+using FaultSettingListener = void (*)(const std::string& value);
+void FaultListen(const std::string& name, FaultSettingListener listener);
 
 }  // namespace platform
 

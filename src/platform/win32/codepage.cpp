@@ -1,4 +1,5 @@
-// The process code page: looked up from the locale's charset when first needed, or set by a test.
+// The process code page: looked up from the locale's charset when first needed, or replaced by
+// the "ProcessCodePage" setting of the fault seam.
 
 #include "platform/win32/codepage.h"
 
@@ -7,8 +8,10 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
+#include "platform/faults/faults.h"
 #include "platform/utf/utf.h"
 #include "platform/win32/win32.h"
 
@@ -183,18 +186,28 @@ UINT GetACP() {
   return platform::g_processCodePageNumber.load(std::memory_order_relaxed);
 }
 
-// An unknown code page leaves the process code page as it was.
-void SetProcessCodePageForTesting(UINT cp) {
-  platform::CodePage codePage;
-  if (cp != CP_ACP && !platform::LookUpCodePage(cp, &codePage)) return;
-  std::lock_guard<std::mutex> lock(platform::g_processMutex);
+namespace platform {
+namespace {
+
+// The "ProcessCodePage" setting: a code page number, or "" (or "0") for the locale's. An unknown
+// code page leaves the process code page as it was.
+void ApplyCodePageSetting(const std::string& value) {
+  const UINT cp = static_cast<UINT>(std::strtoul(value.c_str(), nullptr, 10));
+  CodePage codePage;
+  if (cp != CP_ACP && !LookUpCodePage(cp, &codePage)) return;
+  std::lock_guard<std::mutex> lock(g_processMutex);
   if (cp == CP_ACP) {
     // Back to the locale's code page, looked up again at the next use.
-    platform::g_processCodePageKind.store(0, std::memory_order_release);
+    g_processCodePageKind.store(0, std::memory_order_release);
     return;
   }
-  platform::g_processCodePage = codePage;
-  platform::g_processCodePageNumber.store(codePage.number, std::memory_order_relaxed);
-  platform::g_processCodePageKind.store(static_cast<unsigned char>(codePage.kind),
-                                        std::memory_order_release);
+  g_processCodePage = codePage;
+  g_processCodePageNumber.store(codePage.number, std::memory_order_relaxed);
+  g_processCodePageKind.store(static_cast<unsigned char>(codePage.kind), std::memory_order_release);
 }
+
+[[maybe_unused]] const bool g_listening =
+    (FaultListen("ProcessCodePage", &ApplyCodePageSetting), true);
+
+}  // namespace
+}  // namespace platform

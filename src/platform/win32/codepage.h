@@ -4,7 +4,7 @@
 //
 // The kind is one relaxed atomic byte, so that the hot paths (_mbclen per non-ASCII byte of a
 // scanned document) read it without locks. It is resolved from the locale the first time it is
-// needed; SetProcessCodePageForTesting replaces it.
+// needed; the fault seam's "ProcessCodePage" setting replaces it.
 #ifndef ZEMA_PLATFORM_WIN32_CODEPAGE_H
 #define ZEMA_PLATFORM_WIN32_CODEPAGE_H
 

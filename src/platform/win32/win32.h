@@ -50,10 +50,6 @@
 // Windows number (converted under its own name).
 UINT GetACP();
 
-// Test seam: makes the process code page cp (0 returns to the locale's). Not thread-safe: call
-// it while no other thread converts text.
-void SetProcessCodePageForTesting(UINT cp);
-
 // Converts cbMultiByte bytes (-1: up to and including the terminating zero) of code page cp
 // (CP_ACP: the process code page) to UTF-16. With cchWideChar 0 returns the length needed.
 // Returns the number of UTF-16 units written, or 0 with the last error set

@@ -7,11 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "platform/ado/jet/jet_format.h"
 #include "platform/ado/jet/jet_reader.h"
+#include "platform/faults/faults.h"
 
 namespace platform {
 namespace ado {
@@ -56,13 +56,8 @@ void HeaderMask(unsigned char* out, size_t size) {
   }
 }
 
-std::mutex feedMutex;
-std::string feedPath;
-
-std::string FedPath() {
-  std::lock_guard<std::mutex> lock(feedMutex);
-  return feedPath;
-}
+// The SQLite file that the fault seam's "Jet.SqliteFile" setting makes stand in for a Jet file.
+std::string FedPath() { return FaultSetting("Jet.SqliteFile"); }
 
 // Copies every table of the SQLite file at path (the test seam's stand-in for a Jet file).
 bool CopySqliteFile(const std::string& path, sqlite3* db, std::string* error) {
@@ -227,11 +222,6 @@ OpenResult OpenJetAsSqlite(const std::string& path, bool readOnly, sqlite3** db,
   }
   *db = memory;
   return OpenResult::kOpened;
-}
-
-void FeedFromSqliteForTesting(const std::string& path) {
-  std::lock_guard<std::mutex> lock(feedMutex);
-  feedPath = path;
 }
 
 }  // namespace jet

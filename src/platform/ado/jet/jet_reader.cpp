@@ -20,6 +20,7 @@
 
 #include "platform/ado/column_type.h"
 #include "platform/ado/jet/jet_format.h"
+#include "platform/ado/stored_bind.h"
 #include "platform/ado/value_codec.h"
 #include "platform/oleaut/dates.h"
 #include "platform/oleaut/decimal.h"
@@ -356,22 +357,6 @@ void CImageReader::Text(Bytes bytes, std::u16string* out) {
   out->resize((to - reinterpret_cast<char*>(&(*out)[0])) / sizeof(char16_t));
 }
 
-int BindStored(sqlite3_stmt* statement, int index, const StoredValue& value) {
-  switch (value.storage) {
-    case StoredValue::kInteger:
-      return sqlite3_bind_int64(statement, index, value.integer);
-    case StoredValue::kReal:
-      return sqlite3_bind_double(statement, index, value.real);
-    case StoredValue::kText:
-      return sqlite3_bind_text(statement, index, value.bytes, value.size, SQLITE_TRANSIENT);
-    case StoredValue::kBlob:
-      return sqlite3_bind_blob(statement, index, value.size > 0 ? value.bytes : "", value.size,
-                               SQLITE_TRANSIENT);
-    default:
-      return sqlite3_bind_null(statement, index);
-  }
-}
-
 // Binds one value, converted from its bytes to the VARIANT of its column's type and stored as the
 // SQLite engine stores that VARIANT.
 bool CImageReader::BindValue(const Column& column, Bytes value, sqlite3_stmt* insert, int index,
@@ -459,7 +444,7 @@ bool CImageReader::BindValue(const Column& column, Bytes value, sqlite3_stmt* in
   }
   StoredValue stored;
   EncodeForStorage(column.type_, v, &stored, &buffer_);
-  const int rc = BindStored(insert, index, stored);
+  const int rc = BindStored(insert, index, stored, SQLITE_TRANSIENT);
   VariantClear(&v);
   return rc == SQLITE_OK;
 }

@@ -56,11 +56,6 @@ enum class OpenResult { kNotJet, kOpened, kFailed };
 OpenResult OpenJetAsSqlite(const std::string& path, bool readOnly, sqlite3** db,
                            std::string* error);
 
-// Test seam: IsJetFile, ReadJetFile and so Open treat the SQLite file at path as a Jet file whose
-// tables are those of the SQLite file, copied as they are. No Jet file holds a tag database, so
-// this is how the path from a Jet file to a loaded catalogue is tested whole. "" ends it.
-void FeedFromSqliteForTesting(const std::string& path);
-
 }  // namespace jet
 }  // namespace ado
 }  // namespace platform
