@@ -3,6 +3,7 @@
 #include "platform/faults/faults.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string_view>
@@ -23,8 +24,25 @@ struct FaultState {
   std::vector<std::string> trace;
   int fired = 0;
   std::map<std::string, std::string, std::less<>> settings;
-  std::map<std::string, FaultSettingListener, std::less<>> listeners;
 };
+
+// The listeners of settings: registered while the library loads (before any other thread), read
+// under the seam's mutex. A fixed table, so that registering allocates nothing.
+struct SettingListener {
+  const char* name;
+  FaultSettingListener listener;
+};
+constexpr int kMaxListeners = 8;
+SettingListener g_listeners[kMaxListeners];
+int g_listenerCount = 0;
+std::mutex g_listenerMutex;
+
+FaultSettingListener ListenerOf(std::string_view name) {
+  std::lock_guard<std::mutex> lock(g_listenerMutex);
+  for (int i = 0; i < g_listenerCount; ++i)
+    if (name == g_listeners[i].name) return g_listeners[i].listener;
+  return nullptr;
+}
 
 FaultState& State() {
   static FaultState* state = new FaultState;  // never destroyed: checks may run during exit
@@ -134,16 +152,14 @@ void FaultClear(const std::string& callName) { FaultInject(callName, S_OK, 0, 0)
 
 void FaultSet(const std::string& name, const std::string& value) {
   FaultState& state = State();
-  FaultSettingListener listener = nullptr;
   {
     std::lock_guard<std::mutex> lock(state.mutex);
     if (value.empty())
       state.settings.erase(name);
     else
       state.settings[name] = value;
-    auto found = state.listeners.find(name);
-    if (found != state.listeners.end()) listener = found->second;
   }
+  const FaultSettingListener listener = ListenerOf(name);
   if (listener != nullptr) listener(value);
 }
 
@@ -154,10 +170,19 @@ std::string FaultSetting(const std::string& name) {
   return found == state.settings.end() ? std::string() : found->second;
 }
 
-void FaultListen(const std::string& name, FaultSettingListener listener) {
-  FaultState& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  state.listeners[name] = listener;
+void FaultListen(const char* name, FaultSettingListener listener) {
+  std::lock_guard<std::mutex> lock(g_listenerMutex);
+  for (int i = 0; i < g_listenerCount; ++i) {
+    if (std::string_view(name) == g_listeners[i].name) {
+      g_listeners[i].listener = listener;
+      return;
+    }
+  }
+  if (g_listenerCount == kMaxListeners) {
+    std::fprintf(stderr, "FaultListen: more than %d settings have listeners\n", kMaxListeners);
+    std::abort();
+  }
+  g_listeners[g_listenerCount++] = {name, listener};
 }
 
 }  // namespace platform

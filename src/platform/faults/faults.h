@@ -80,9 +80,12 @@ void FaultSet(const std::string& name, const std::string& value);
 // The value of a setting ("" when not set). Thread-safe.
 std::string FaultSetting(const std::string& name);
 // A component that keeps what it read from the system registers a listener for its setting;
-// FaultSet calls it (under no lock of the seam) with the new value.
+// FaultSet calls it (under no lock of the seam) with the new value. Components register while
+// the library loads: the listeners are kept in a fixed table without allocating, so that a
+// library that is loaded and unloaded again leaves nothing behind. name must live as long as the
+// program (a literal); a setting has one listener, the last registered.
 using FaultSettingListener = void (*)(const std::string& value);
-void FaultListen(const std::string& name, FaultSettingListener listener);
+void FaultListen(const char* name, FaultSettingListener listener);
 
 }  // namespace platform
 
