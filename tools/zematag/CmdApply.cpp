@@ -30,6 +30,7 @@
 #include "Text.h"
 #include "ToolError.h"
 #include "Tracking.h"
+#include "platform/ado/audit.h"
 
 namespace {
 
@@ -709,7 +710,7 @@ int RunApply(const ApplyOptions& options) {
 
   // The scratch database with the target attached, writing with the tool's identity.
   CScratch scratch;
-  tracking::RegisterAuditFunctions(scratch.get());
+  platform::ado::RegisterAuditFunctions(scratch.get());
   sqlite3_busy_timeout(scratch.get(), 5000);
   sqlite3_stmt* attach = scratch.Prepare("ATTACH DATABASE ?1 AS target");
   sqlite3_bind_text(attach, 1, options.database.c_str(), -1, SQLITE_TRANSIENT);

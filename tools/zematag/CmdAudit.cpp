@@ -82,7 +82,7 @@ int RunAuditEnable(const std::string& database) {
     tracking::InstallAudit(db);
     db.Execute("COMMIT");
     std::printf("%s", fmt::format("{}: audit trail {} ({} tables)\n", database,
-                                  had ? "was already on; triggers checked" : "enabled",
+                                  had ? "was already on; triggers renewed" : "enabled",
                                   tracking::TrackedTables(db).size())
                           .c_str());
   } catch (...) {

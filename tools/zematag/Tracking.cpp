@@ -1,52 +1,17 @@
 #include "Tracking.h"
 
-#include <errno.h>
 #include <fmt/format.h>
-#include <pwd.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "Layout.h"
 #include "Text.h"
 #include "ToolError.h"
+#include "platform/ado/audit.h"
 
 namespace tracking {
 namespace {
-
-struct Identity {
-  std::string user, host, program;
-};
-
-// The same answers the library's connections give.
-const Identity& ProcessIdentity() {
-  static const Identity identity = [] {
-    Identity found;
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* result = nullptr;
-    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &result) == 0 &&
-        result != nullptr && result->pw_name != nullptr)
-      found.user = result->pw_name;
-    if (found.user.empty()) found.user = "uid " + std::to_string(geteuid());
-    char host[256] = {};
-    if (gethostname(host, sizeof(host) - 1) == 0) found.host = host;
-    found.program = program_invocation_short_name != nullptr ? program_invocation_short_name : "";
-    return found;
-  }();
-  return identity;
-}
-
-void AnswerUser(sqlite3_context* context, int, sqlite3_value**) {
-  sqlite3_result_text(context, ProcessIdentity().user.c_str(), -1, SQLITE_STATIC);
-}
-void AnswerHost(sqlite3_context* context, int, sqlite3_value**) {
-  sqlite3_result_text(context, ProcessIdentity().host.c_str(), -1, SQLITE_STATIC);
-}
-void AnswerProgram(sqlite3_context* context, int, sqlite3_value**) {
-  sqlite3_result_text(context, ProcessIdentity().program.c_str(), -1, SQLITE_STATIC);
-}
 
 // An SQL text literal.
 std::string Literal(const std::string& text) {
@@ -58,63 +23,29 @@ std::string Literal(const std::string& text) {
   return quoted + "'";
 }
 
-// A JSON string for a column name (control characters escaped), as an SQL literal.
-std::string JsonKey(const std::string& name) {
-  std::string json = "\"";
-  for (unsigned char c : name) {
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += static_cast<char>(c);
-    } else if (c < 0x20) {
-      json += fmt::format("\\u{:04x}", c);
-    } else {
-      json += static_cast<char>(c);
-    }
-  }
-  return json + "\"";
-}
-
-// The most columns whose row json_object takes in one call (two arguments per column; the
-// engine allows 127 arguments by default).
-constexpr size_t kJsonObjectColumns = 60;
-
-// Whether json_object writes this column name exactly as JsonKey does: it escapes control
-// characters in short forms (\n, \t) where JsonKey writes \u00XX.
-bool PlainKey(const std::string& name) {
-  for (unsigned char c : name)
-    if (c < 0x20) return false;
-  return true;
-}
-
-// A blob (which JSON cannot hold) as X'hex' text, any other value as it is.
-std::string JsonValue(const std::string& value) {
-  return fmt::format("CASE typeof({0}) WHEN 'blob' THEN 'X''' || hex({0}) || '''' ELSE {0} END",
-                     value);
-}
-
-// The row of a trigger (NEW or OLD) as the text of a JSON object; blobs appear as X'hex' text.
-// One json_object call, which builds the text in one buffer: it runs for every row written, and
-// a chain of concatenations with a json_quote per column costs the writer about a third of its
-// time more. It gives the same text as the chain, which is kept for rows that json_object
-// cannot take (too many columns, a column name with a control character).
+// The row of a trigger (NEW or OLD) as the text of a JSON object, written by the connection's
+// zema_audit_json (blobs as X'hex' text): one call builds the text in one buffer, where
+// json_object with a CASE per column to spell blobs costs the writer about as much again as the
+// row itself. Rows with more columns than one call takes are joined from several calls.
 std::string RowJson(const std::vector<std::pair<std::string, std::string>>& columns,
                     const char* row) {
-  bool plain = columns.size() <= kJsonObjectColumns;
-  for (size_t i = 0; plain && i < columns.size(); ++i) plain = PlainKey(columns[i].first);
-  if (plain) {
-    std::string sql = "json_object(";
-    for (size_t i = 0; i < columns.size(); ++i)
-      sql += fmt::format("{}{}, {}", i == 0 ? "" : ", ", Literal(columns[i].first),
-                         JsonValue(fmt::format("{}.{}", row, Quoted(columns[i].first))));
-    return sql + ")";
+  const size_t perCall = platform::ado::kAuditJsonMaxColumns;
+  std::vector<std::string> calls;
+  for (size_t first = 0; first < columns.size(); first += perCall) {
+    std::vector<std::string> names;
+    std::string values;
+    for (size_t i = first; i < columns.size() && i < first + perCall; ++i) {
+      names.push_back(columns[i].first);
+      values += fmt::format(", {}.{}", row, Quoted(columns[i].first));
+    }
+    calls.push_back(Literal(platform::ado::AuditJsonNames(names)) + values);
   }
+  if (calls.size() <= 1)
+    return fmt::format("zema_audit_json({})",
+                       calls.empty() ? Literal(platform::ado::AuditJsonNames({})) : calls.front());
   std::string sql = "'{'";
-  for (size_t i = 0; i < columns.size(); ++i) {
-    const std::string value = fmt::format("{}.{}", row, Quoted(columns[i].first));
-    sql += fmt::format(" || {} || json_quote({})",
-                       Literal((i == 0 ? "" : ",") + JsonKey(columns[i].first) + ":"),
-                       JsonValue(value));
-  }
+  for (size_t i = 0; i < calls.size(); ++i)
+    sql += fmt::format(" || {}zema_audit_json_members({})", i == 0 ? "" : "',' || ", calls[i]);
   return sql + " || '}'";
 }
 
@@ -140,14 +71,6 @@ std::string Quoted(const std::string& name) {
   return quoted + "\"";
 }
 
-void RegisterAuditFunctions(sqlite3* db) {
-  const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS;
-  sqlite3_create_function(db, "zema_audit_user", 0, flags, nullptr, AnswerUser, nullptr, nullptr);
-  sqlite3_create_function(db, "zema_audit_host", 0, flags, nullptr, AnswerHost, nullptr, nullptr);
-  sqlite3_create_function(db, "zema_audit_program", 0, flags, nullptr, AnswerProgram, nullptr,
-                          nullptr);
-}
-
 CTrackedDb CTrackedDb::Open(const std::string& path, bool write) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error))
@@ -161,7 +84,7 @@ CTrackedDb CTrackedDb::Open(const std::string& path, bool write) {
     throw ToolError(fmt::format("{}: {}", path, message));
   }
   sqlite3_busy_timeout(db, 5000);
-  RegisterAuditFunctions(db);
+  platform::ado::RegisterAuditFunctions(db);
   CTrackedDb opened(db, path);
   if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) !=
       SQLITE_OK)
@@ -275,7 +198,7 @@ std::string TableTriggersSql(const std::string& schema, const std::string& table
     }
     sql += fmt::format(
         "CREATE TRIGGER IF NOT EXISTS {}{} AFTER {} ON {} BEGIN INSERT INTO {} ({}, {}, {}, {}, "
-        "{}, {}, {}, {}, {}, {}) VALUES (strftime('%Y-%m-%dT%H:%M:%fZ', 'now'), "
+        "{}, {}, {}, {}, {}, {}) VALUES (zema_audit_time(), "
         "zema_audit_user(), zema_audit_host(), zema_audit_program(), {}, {}, {}, {}, {}, {}); "
         "END;\n",
         prefix, TriggerName("audit", table, operation), operation, Quoted(table), log,
@@ -347,8 +270,14 @@ void InstallAudit(CTrackedDb& db) {
   db.Execute(sql);
   sql.clear();
   InstallGeneration(db);
-  for (const std::string& table : TrackedTables(db))
+  // The triggers of the tracked tables are made anew: a trail enabled by an earlier version
+  // gets the current ones (same rows in the trail, written for less), and a table's trigger
+  // follows its columns.
+  for (const std::string& table : TrackedTables(db)) {
+    for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
+      sql += fmt::format("DROP TRIGGER IF EXISTS {};\n", TriggerName("audit", table, operation));
     sql += TableTriggersSql("", table, db.Columns(table), true);
+  }
   db.Execute(sql);
 }
 

@@ -66,9 +66,6 @@ class CTrackedDb {
 // A name quoted as an SQL identifier ("a""b").
 std::string Quoted(const std::string& name);
 
-// Registers zema_audit_user(), zema_audit_host() and zema_audit_program() on db.
-void RegisterAuditFunctions(sqlite3* db);
-
 // Tags, HMIInfo, TagTypes and every value table that exists, as the database spells them.
 std::vector<std::string> TrackedTables(CTrackedDb& db);
 
@@ -85,8 +82,8 @@ void InstallGeneration(CTrackedDb& db);
 enum class AuditState { kNone, kEnabled, kWrongColumns };
 // Whether the database has an audit trail; *found gets the columns of a wrong one.
 AuditState AuditStateOf(CTrackedDb& db, std::string* found = nullptr);
-// Adds AuditLog, its guards and the triggers of every tracked table where missing (and the
-// generation). Throws ToolError when an AuditLog with other columns exists. REQUIRES: inside a
+// Adds AuditLog and its guards where missing, and the generation; (re)makes the audit triggers
+// of every tracked table. Throws ToolError when an AuditLog with other columns exists. REQUIRES: inside a
 // transaction.
 void InstallAudit(CTrackedDb& db);
 
