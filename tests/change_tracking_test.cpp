@@ -1,17 +1,22 @@
-// What the library does for change tracking: the generation of a database, the identity that
-// its connections give to audit triggers, and the refusal of an AuditLog it cannot fill.
+// What the library does for change tracking: the generation of a database, the functions that
+// its connections give to audit triggers (who writes, when, the rows as JSON), and the refusal
+// of an AuditLog it cannot fill.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "ZEMABatch.h"
 #include "ZEMAGeneration.h"
 #include "ZEMATagAcs.h"
+#include "platform/ado/audit.h"
 #include "platform/com/com.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
@@ -206,6 +211,115 @@ TEST(AuditConnection, AuditLogWithOtherColumnsRefusesEveryWriter) {
   EXPECT_EQ(CZEMATagAcs::Instance()->Load(path.c_str()), 1);
   EXPECT_EQ(CZEMATagAcs::Instance()->GetTagCount(), 1);
   CZEMATagAcs::Release();
+}
+
+// An in-memory database with the audit functions, for checking what they answer.
+class CAuditFunctionsDb {
+ public:
+  CAuditFunctionsDb() {
+    EXPECT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+    EXPECT_TRUE(platform::ado::RegisterAuditFunctions(db));
+  }
+  ~CAuditFunctionsDb() { sqlite3_close(db); }
+  void Exec(const std::string& sql) {
+    char* message = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK)
+        << (message != nullptr ? message : "") << " in " << sql;
+    sqlite3_free(message);
+  }
+  // The first column of every row, "NULL" for null, or "error: ..." when the statement fails.
+  std::vector<std::string> Rows(const std::string& sql) {
+    std::vector<std::string> rows;
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK)
+      return {std::string("error: ") + sqlite3_errmsg(db)};
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(statement, 0);
+      rows.emplace_back(text != nullptr ? std::string(reinterpret_cast<const char*>(text),
+                                                      sqlite3_column_bytes(statement, 0))
+                                        : "NULL");
+    }
+    if (rc != SQLITE_DONE) rows = {std::string("error: ") + sqlite3_errmsg(db)};
+    sqlite3_finalize(statement);
+    return rows;
+  }
+  std::string One(const std::string& sql) {
+    const std::vector<std::string> rows = Rows(sql);
+    return rows.size() == 1 ? rows[0] : "(" + std::to_string(rows.size()) + " rows)";
+  }
+
+ private:
+  sqlite3* db = nullptr;
+};
+
+// An SQL text literal.
+std::string SqlText(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The trail's JSON is written by zema_audit_json; it must be the text that json_object wrote
+// before it, blobs spelt X'hex', for every kind of value and every name.
+TEST(AuditConnection, RowJsonIsTheTextOfJsonObject) {
+  CAuditFunctionsDb db;
+  db.Exec(
+      "CREATE TABLE v (x, r REAL);"
+      "INSERT INTO v (x) VALUES (NULL), (0), (-1), (9223372036854775807), "
+      "(-9223372036854775807 - 1), (1.5), (-0.0), (0.1), (1.0 / 3), (1e15), (1e16), "
+      "(123456789012345.0), (-2.5e-7), (1e-300), (1.7976931348623157e308), (9e999), (-9e999), "
+      "(''), ('plain'), ('quote \" backslash \\ slash /'), (char(1, 8, 9, 10, 12, 13, 31, 127)), "
+      "('\xc3\xbc\xe2\x82\xac'), (CAST(x'610062' AS TEXT)), (x''), (x'00FF10ab');"
+      "INSERT INTO v (x, r) VALUES ('stored as an integer', 5), ('a real', 2.25);");
+  const std::string names = platform::ado::AuditJsonNames({"x", "r"});
+  EXPECT_EQ(names, "[\"x\",\"r\"]");
+  const std::string ours = "zema_audit_json(" + SqlText(names) + ", x, r)";
+  const std::string theirs =
+      "json_object('x', CASE typeof(x) WHEN 'blob' THEN 'X''' || hex(x) || '''' ELSE x END, "
+      "'r', r)";
+  EXPECT_EQ(db.Rows("SELECT quote(x) || ' gives ' || " + ours + " || ' for ' || " + theirs +
+                    " FROM v WHERE " + ours + " IS NOT " + theirs),
+            std::vector<std::string>{});
+  EXPECT_EQ(db.One("SELECT count(*) FROM v"), "27");
+  EXPECT_EQ(db.One("SELECT " + ours + " FROM v WHERE x = x'00FF10ab'"),
+            "{\"x\":\"X'00FF10AB'\",\"r\":null}");
+
+  // Names that need escapes, as json_object escapes them.
+  const std::vector<std::string> odd = {"a\"b", "c\\d", "e\nf\x01g", "\xc3\xbc"};
+  EXPECT_EQ(db.One("SELECT zema_audit_json(" + SqlText(platform::ado::AuditJsonNames(odd)) +
+                   ", 1, 2.5, 'x', NULL)"),
+            db.One("SELECT json_object(" + SqlText(odd[0]) + ", 1, " + SqlText(odd[1]) + ", 2.5, " +
+                   SqlText(odd[2]) + ", 'x', " + SqlText(odd[3]) + ", NULL)"));
+
+  // A wide row in pieces reads as the whole.
+  EXPECT_EQ(db.One("SELECT '{' || zema_audit_json_members('[\"a\",\"b\"]', 1, 'x') || ',' || "
+                   "zema_audit_json_members('[\"c\"]', 2.5) || '}'"),
+            db.One("SELECT zema_audit_json('[\"a\",\"b\",\"c\"]', 1, 'x', 2.5)"));
+  EXPECT_EQ(db.One("SELECT zema_audit_json('[]')"), "{}");
+
+  // Names that do not fit the values are an error of the statement, not a crash or a guess.
+  for (const char* call :
+       {"zema_audit_json()", "zema_audit_json(1, 2)", "zema_audit_json('x', 1)",
+        "zema_audit_json('[\"a\"]', 1, 2)", "zema_audit_json('[\"a\",\"b\"]', 1)",
+        "zema_audit_json('[\"a', 1)", "zema_audit_json('[\"a\\\"]', 1)",
+        "zema_audit_json('[a]', 1)", "zema_audit_json_members('[1]', 1)"}) {
+    const std::string answer = db.One(std::string("SELECT ") + call);
+    EXPECT_EQ(answer.rfind("error: zema_audit_json", 0), 0u) << call << " gave " << answer;
+  }
+}
+
+// zema_audit_time gives strftime('%Y-%m-%dT%H:%M:%fZ', 'now')'s text of the same moment.
+TEST(AuditConnection, TimeIsUtcToTheMillisecondAsStrftimeWritesIt) {
+  CAuditFunctionsDb db;
+  const std::string before = db.One("SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now')");
+  const std::string time = db.One("SELECT zema_audit_time()");
+  const std::string after = db.One("SELECT strftime('%Y-%m-%dT%H:%M:%fZ', 'now')");
+  // Same text as strftime gives for it, and between the two readings of the engine's clock.
+  EXPECT_EQ(db.One("SELECT strftime('%Y-%m-%dT%H:%M:%fZ', " + SqlText(time) + ")"), time);
+  EXPECT_LE(before, time);
+  EXPECT_LE(time, after);
+  EXPECT_EQ(time.size(), before.size());
 }
 
 }  // namespace

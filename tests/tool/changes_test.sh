@@ -102,6 +102,23 @@ audit)
   run_ok delete late.db FIC-102
   [ "$(q late.db "SELECT count(*) FROM AuditLog WHERE TagName = 'FIC-102' AND Operation = 'delete'")" -ge 2 ] ||
     fail "the deletion is not in the late trail"
+
+  # A type with more columns than one call of the row's JSON takes: the row is still one object.
+  python3 -c "
+print('[Wide]'); print('id = 60')
+for i in range(1, 151): print(f'field = F{i} LONG')" >wide.ini
+  "$ZEMATAG" init wide.db --types wide.ini --audit >/dev/null
+  python3 -c "
+print('TagName,TagType,' + ','.join(f'F{i}' for i in range(1, 151)))
+print('W-1,Wide,' + ','.join(str(i * 7) for i in range(1, 151)))" >wide.csv
+  run_ok import wide.db wide.csv
+  run_ok delete wide.db W-1
+  for column in After Before; do
+    [ "$(q wide.db "SELECT json_valid($column), (SELECT count(*) FROM json_each($column)), \
+        json_extract($column, '\$.F1'), json_extract($column, '\$.F121'), json_extract($column, '\$.F150') \
+        FROM AuditLog WHERE TableName = 'Wide' AND $column IS NOT NULL")" = "1|151|7|847|1050" ] ||
+      fail "the wide row's $column in the trail: $(q wide.db "SELECT $column FROM AuditLog WHERE TableName = 'Wide'")"
+  done
   ;;
 
 audit_wrong_columns)
