@@ -348,6 +348,32 @@ apply_types)
   run_fails apply ab.cs e.db --force
   contains err.txt "type Valve2: the target already has a type of that name (id 40"
   [ "$(content e.db)" = "$before" ] || fail "a refused apply changed the file"
+
+  # A type changed in place (same name, other fields) is not carried: the diff says so, and
+  # apply refuses, even forced, a target whose type is still the old one, naming both.
+  printf '[Valve]\nid = 42\nfield = Open BIT\n' >v1.ini
+  printf '[Valve]\nid = 42\nfield = Open BIT\nfield = Travel DOUBLE\n' >v2.ini
+  for db in v1 v2 v3; do "$ZEMATAG" init $db.db --types ${db/v3/v2}.ini >/dev/null; done
+  printf 'TagName,TagType,Open\nV-1,Valve,1\n' >v1.csv
+  printf 'TagName,TagType,Open,Travel\nV-1,Valve,0,2.5\nV-2,Valve,1,3\n' >v2.csv
+  "$ZEMATAG" import v1.db v1.csv >/dev/null
+  "$ZEMATAG" import v3.db v1.csv >/dev/null
+  "$ZEMATAG" import v2.db v2.csv >/dev/null
+  run_fails diff v1.db v2.db --changeset v.cs
+  contains out.txt "~ type Valve: fields (Open BIT) → (Open BIT, Travel DOUBLE)"
+  contains err.txt "type Valve changed in place"
+  contains err.txt "only to a database whose type Valve is already as in v2.db"
+  copy_db v1.db t.db
+  before=$(content t.db)
+  for force in "" --force; do
+    run_fails apply v.cs t.db $force
+    contains err.txt "type Valve has fields (Open BIT) there, (Open BIT, Travel DOUBLE) in the change set"
+    contains err.txt "does not change a type in place"
+    [ "$(content t.db)" = "$before" ] || fail "a refused apply changed the file"
+  done
+  # Where the type is already as in the later database, the tags apply.
+  run_ok apply v.cs v3.db
+  run_ok diff v3.db v2.db
   ;;
 
 apply_killed)

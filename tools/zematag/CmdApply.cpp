@@ -282,6 +282,10 @@ TargetTables CheckSchema(const std::string& file, const std::string& database,
   *counted = db.HasTable(tracking::kGenerationTable);
   const std::string other =
       fmt::format("{} is a change set for another schema than {}: ", file, database);
+  // A type changed in place between the two databases of the diff ends up here too.
+  static const char kNotCarried[] =
+      " (a change set does not change a type in place: give the target's type the id and "
+      "fields of the database the diff was made to first)";
   for (const auto& [key, expected] : contents.types) {
     ExpectedType target;
     const auto added = contents.addedTypes.find(key);
@@ -296,11 +300,12 @@ TargetTables CheckSchema(const std::string& file, const std::string& database,
       throw ToolError(other + fmt::format("it has no type {}", expected.name));
     }
     if (target.id != expected.id)
-      throw ToolError(other + fmt::format("type {} has id {} there, {} in the change set",
-                                          expected.name, target.id, expected.id));
+      throw ToolError(other + fmt::format("type {} has id {} there, {} in the change set{}",
+                                          expected.name, target.id, expected.id, kNotCarried));
     if (Lower(target.fields) != Lower(expected.fields))
-      throw ToolError(other + fmt::format("type {} has fields ({}) there, ({}) in the change set",
-                                          expected.name, target.fields, expected.fields));
+      throw ToolError(other + fmt::format("type {} has fields ({}) there, ({}) in the change set{}",
+                                          expected.name, target.fields, expected.fields,
+                                          kNotCarried));
   }
   TargetTables layouts;
   for (const TableShape& table : contents.tables) {

@@ -174,6 +174,16 @@ int RunDiff(const DiffOptions& options) {
     PrintJson(from, to, diff);
   else
     PrintText(from, to, diff);
-  if (!options.changeset.empty()) WriteChangeset(from, to, diff, options.changeset);
+  if (!options.changeset.empty()) {
+    WriteChangeset(from, to, diff, options.changeset);
+    // A change set carries tags and whole types, not a type changed in place: say so now
+    // rather than when `apply` refuses it.
+    for (const CTypeChange& type : diff.types)
+      if (type.kind == CTypeChange::kChanged)
+        ReportError(fmt::format(
+            "{}: type {} changed in place ({}); the change set does not carry that: it applies "
+            "only to a database whose type {} is already as in {}",
+            options.changeset, type.from->name, type.what, type.to->name, options.to));
+  }
   return diff.Empty() ? 0 : 1;
 }
