@@ -7,8 +7,9 @@
 //   the trail, and the generation is the stored integer plus the trail's last AuditID.
 // - AuditLog (opt-in: `zematag audit enable`, `zematag init --audit`) receives one row per row
 //   written to those tables: the time (UTC), who wrote it (operating-system user, host,
-//   program: SQL functions that every connection of the library and of this tool answers), the
-//   operation, the table, the tag's id and name, and the row before and after as JSON objects.
+//   program), the operation, the table, the tag's id and name, and the row before and after as
+//   JSON objects. The time, the identity and the JSON come from SQL functions that every
+//   connection of the library and of this tool answers (platform/ado/audit.h).
 //   Triggers refuse every UPDATE and DELETE of AuditLog itself.
 //
 // The tool writes through its own SQLite connections only in `init`, `audit enable` and
