@@ -47,7 +47,9 @@ class CFileTables final : public CDbTables {
       throw ToolError(fmt::format("{}: {}", path, SqliteFailureText(opened, message)));
     }
     sqlite3_busy_timeout(db, 3000);
-    // One read transaction from here to the end: one snapshot of every table.
+    // One read transaction from here to the end: one snapshot of every table. Its first read
+    // takes the snapshot now, and fails here on a file that is not a database (the count itself
+    // is not needed).
     Execute("BEGIN");
     Query("SELECT count(*) FROM sqlite_master", [](sqlite3_stmt*) {});
   }
