@@ -2,7 +2,6 @@
 #ifndef ZEMA_CATALOGUE_ZEMATAGIMPL_H
 #define ZEMA_CATALOGUE_ZEMATAGIMPL_H
 
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,7 +58,14 @@ class CZEMATagImpl : public CZEMATag {
   std::string desc;
   CZEMATagTypeImpl* type = nullptr;
   std::vector<VARIANT> values;
-  std::map<std::string, TagHMIInfo> hmiInfo;
+  // The display information by field name (exact bytes), sorted by name, one entry a name. A
+  // tag has it for a few fields: one small array holds them, where a tree took an allocation
+  // for each.
+  struct HMIEntry {
+    std::string fieldName;
+    TagHMIInfo info;
+  };
+  std::vector<HMIEntry> hmiInfo;
 };
 
 #endif
