@@ -1,6 +1,5 @@
 #include "catalogue/ZEMATagImpl.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -9,15 +8,6 @@
 namespace {
 
 const unsigned char kTagIdName[] = "TagID";
-
-// The first entry whose name is not less than name.
-template <class Entries>
-auto FirstNotBelow(Entries& entries, std::string_view name) {
-  return std::lower_bound(entries.begin(), entries.end(), name,
-                          [](const auto& entry, std::string_view key) {
-                            return std::string_view(entry.fieldName) < key;
-                          });
-}
 
 // Copies a field name into the 32-byte name of a TagFieldValue: at most 31 bytes, never half a
 // character, always terminated.
@@ -62,11 +52,14 @@ int CZEMATagImpl::GetFields(int kind, int capacity, int* count, TagFieldValue* f
 
 int CZEMATagImpl::GetHMIInfo(const char* fieldName, TagHMIInfo* info) {
   if (fieldName == nullptr || info == nullptr) return 0;
+  // In the order the rows came: the first row of a field wins.
   const std::string_view wanted(fieldName);
-  auto found = FirstNotBelow(hmiInfo, wanted);
-  if (found == hmiInfo.end() || found->fieldName != wanted) return 0;
-  *info = found->info;
-  return 1;
+  for (const HMIEntry& entry : hmiInfo) {
+    if (entry.fieldName != wanted) continue;
+    *info = entry.info;
+    return 1;
+  }
+  return 0;
 }
 
 void CZEMATagImpl::AppendValue(const VARIANT& value) {
@@ -87,10 +80,5 @@ void CZEMATagImpl::AppendValueMove(VARIANT& value) {
 void CZEMATagImpl::AddHMIInfo(const std::string& fieldName, const TagHMIInfo& info) {
   // Room for two at the first: most tags have display rows for one or two fields.
   if (hmiInfo.empty()) hmiInfo.reserve(2);
-  // Rows of a tag mostly come in name order: then the entry goes last without a search.
-  auto at = hmiInfo.empty() || hmiInfo.back().fieldName < fieldName
-                ? hmiInfo.end()
-                : FirstNotBelow(hmiInfo, fieldName);
-  if (at != hmiInfo.end() && at->fieldName == fieldName) return;  // the first row of a field wins
-  hmiInfo.insert(at, HMIEntry{fieldName, info});
+  hmiInfo.push_back(HMIEntry{fieldName, info});
 }
