@@ -376,6 +376,50 @@ TEST_P(LoaderTest, ValueRowsLandOnTheTagOfTheirTagId) {
   EXPECT_EQ(TagNamed("a1")->GetFieldCount(), 2);
 }
 
+// Value and display rows find their tag by id however the ids lie (close together or far
+// apart, negative, the largest) and in whatever order the rows come; display rows of one tag
+// come in any order of field names, and the first row of a field wins.
+TEST_P(LoaderTest, RowsFindTheirTagWhateverTheIdsAndTheOrderOfRows) {
+  const std::vector<std::vector<int>> idSets = {
+      {7, 3, 1, 6, 2, 5, 4},                            // close together, Tags out of order
+      {-7, 0, 3, 1000000, 2147483647},                  // far apart, in order
+      {2147483647, 12, -2147483647 - 1, 900000000, 5},  // far apart, out of order
+  };
+  for (const std::vector<int>& ids : idSets) {
+    SCOPED_TRACE(ids.front());
+    CZEMATagAcs::Release();
+    TagDbBuilder db;
+    db.TagsWithoutKey().Type(1, "A", 0, 0, {{"V", "LONG"}});
+    for (int id : ids) db.Tag(id, "t" + std::to_string(id), "", 1);
+    for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+      const int id = *it;
+      db.Values("A", id, {std::to_string(id % 1000)})
+          .Hmi(id, "Z", 3, 0, "z", 0)
+          .Hmi(id, "M", 2, 0, "m", 0)
+          .Hmi(id, "A", 1, 0, "a", 0)
+          .Hmi(id, "M", 9, 9, "late", 9);
+    }
+    db.Values("A", 123456, {"1"}).Hmi(-1, "A", 1, 0, "none", 0);  // no such tags
+    ASSERT_EQ(Load(db), 1);
+    ASSERT_EQ(CZEMATagAcs::Instance()->GetTagCount(), static_cast<int>(ids.size()));
+    for (int id : ids) {
+      CZEMATag* tag = TagNamed("t" + std::to_string(id));
+      ASSERT_NE(tag, nullptr) << id;
+      std::vector<Field> fields = Fields(tag);
+      ASSERT_EQ(fields.size(), 1u) << id;
+      EXPECT_EQ(fields[0].value.lVal, id % 1000);
+      TagHMIInfo info;
+      for (const char* unit : {"a", "m", "z"}) {
+        const char name[2] = {static_cast<char>(unit[0] - 'a' + 'A'), '\0'};
+        ASSERT_EQ(tag->GetHMIInfo(name, &info), 1) << id << " " << name;
+        EXPECT_STREQ(info.EU, unit);
+      }
+      EXPECT_EQ(tag->GetHMIInfo("B", &info), 0);
+      EXPECT_EQ(tag->GetHMIInfo("", &info), 0);
+    }
+  }
+}
+
 TEST_P(LoaderTest, AValueTableWithoutTagIdFeedsTagZero) {
   TagDbBuilder db;
   db.TypeRow(1, "NoId", 0, 0)

@@ -77,6 +77,63 @@ class CCatalogueReadAhead {
 
 }  // namespace
 
+// The tags of the catalogue by TagID for the passes that look a tag up per row (value tables,
+// display rows). Ids that lie close together (a plant numbered from 1) get a table indexed by
+// id, one cache line per row; scattered ids keep the sorted pairs and a search.
+class CZEMATagAcsImpl::CTagFinder {
+ public:
+  // sorted: every tag of the catalogue, in ascending TagID.
+  explicit CTagFinder(std::vector<std::pair<int, CZEMATagImpl*>> sorted) {
+    if (sorted.empty()) return;
+    first = sorted.front().first;
+    const long long range = static_cast<long long>(sorted.back().first) - first + 1;
+    // The table costs 8 bytes an id in the range, the pairs 16 a tag.
+    if (range <= 2 * static_cast<long long>(sorted.size()) + 64) {
+      byId.assign(static_cast<size_t>(range), nullptr);
+      for (const auto& entry : sorted)
+        byId[static_cast<size_t>(entry.first - first)] = entry.second;
+    } else {
+      bySearch = std::move(sorted);
+    }
+  }
+
+  // Starts a table's rows: the search begins again at the lowest id.
+  void Restart() { previous = 0; }
+
+  // The tag of tagId, or null.
+  CZEMATagImpl* Find(int tagId) {
+    if (!byId.empty()) {
+      const long long offset = static_cast<long long>(tagId) - first;
+      return offset >= 0 && offset < static_cast<long long>(byId.size())
+                 ? byId[static_cast<size_t>(offset)]
+                 : nullptr;
+    }
+    // Rows come mostly in ascending TagID, the tags of one type a few apart: the search gallops
+    // forward from the previous row's tag, and covers the whole array only for a row out of
+    // order.
+    const size_t count = bySearch.size();
+    size_t low = 0, high = count;
+    if (previous < count && bySearch[previous].first <= tagId) {
+      size_t bound = 1;
+      while (previous + bound < count && bySearch[previous + bound].first < tagId) bound *= 2;
+      low = previous + bound / 2;
+      high = std::min(previous + bound + 1, count);
+    }
+    auto found = std::lower_bound(
+        bySearch.begin() + static_cast<std::ptrdiff_t>(low),
+        bySearch.begin() + static_cast<std::ptrdiff_t>(high), tagId,
+        [](const std::pair<int, CZEMATagImpl*>& entry, int id) { return entry.first < id; });
+    previous = static_cast<size_t>(found - bySearch.begin());
+    return found != bySearch.end() && found->first == tagId ? found->second : nullptr;
+  }
+
+ private:
+  int first = 0;
+  std::vector<CZEMATagImpl*> byId;                      // by tagId - first; null: no tag
+  std::vector<std::pair<int, CZEMATagImpl*>> bySearch;  // when byId is not used
+  size_t previous = 0;
+};
+
 CZEMATagAcsImpl::~CZEMATagAcsImpl() {
   for (auto& entry : tags) delete entry.second;
   tags.clear();
@@ -148,9 +205,14 @@ int CZEMATagAcsImpl::Load(const char* path) {
       LoadTypeFields(*database, *entry.second);
       ++typesWithFields;
     }
-    LoadTags(*database);
-    for (auto& entry : types) LoadTypeValues(*database, *entry.second);
-    LoadHMIInfo(*database);
+    std::vector<std::pair<int, CZEMATagImpl*>> sorted;
+    LoadTags(*database, sorted);
+    // The tags added in ascending TagID are known in order already; otherwise (rows out of
+    // order, a second Load) the map gives them.
+    if (sorted.size() != tags.size()) sorted.assign(tags.begin(), tags.end());
+    CTagFinder finder(std::move(sorted));
+    for (auto& entry : types) LoadTypeValues(*database, *entry.second, finder);
+    LoadHMIInfo(*database, finder);
   } catch (...) {
     // The types whose fields were read keep their kinds, as they would have had them before
     // the failure; the failure on its way wins over one of the catalogue's thread.
@@ -204,9 +266,12 @@ void CZEMATagAcsImpl::LoadTypeFields(CADODataBase& database, CZEMATagTypeImpl& t
   recordset->CloseRecordset();
 }
 
-bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
+bool CZEMATagAcsImpl::LoadTags(CADODataBase& database,
+                               std::vector<std::pair<int, CZEMATagImpl*>>& addedInOrder) {
   auto recordset = OpenTable(database, Name(tagdb::TagsTable));
   if (!recordset) return false;
+  // Whether addedInOrder holds every tag of the map, in ascending TagID.
+  bool inOrder = tags.empty();
   while (!recordset->AtEndOfRecords()) {
     LONG tagId = 0, tagType = 0;
     int group = 0, level = 0, almLevel = 0;
@@ -220,7 +285,10 @@ bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
     recordset->ReadFieldInt(Name(tagdb::TagLevelColumn), level);
     recordset->ReadFieldInt(Name(tagdb::AlmLevelColumn), almLevel);
 
-    if (tags.find(tagId) == tags.end()) {
+    // Rows come mostly in ascending TagID: a tag past the last one goes to the end of the map
+    // without a search from its root; the first row of a TagID wins.
+    const bool last = tags.empty() || tags.rbegin()->first < tagId;
+    if (last || tags.find(tagId) == tags.end()) {
       auto tag = std::make_unique<CZEMATagImpl>();
       tag->SetName(std::move(tagName));
       tag->SetDesc(std::move(tagDesc));
@@ -228,7 +296,15 @@ bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
       tag->SetGroup(static_cast<uint8_t>(group & 0xFF));
       tag->SetAlmLevel(static_cast<uint8_t>(almLevel & 0xFF));
       tag->SetLevel(static_cast<uint8_t>(level & 0xFF));
-      AddTag(tagId, tag.release());
+      if (last) {
+        CZEMATagImpl* added = tag.get();
+        tags.emplace_hint(tags.end(), tagId, added);
+        tag.release();  // the map holds it
+        if (inOrder) addedInOrder.emplace_back(tagId, added);
+      } else {
+        inOrder = false;
+        AddTag(tagId, tag.release());
+      }
     }
     recordset->MoveToNextRecord();
   }
@@ -236,34 +312,16 @@ bool CZEMATagAcsImpl::LoadTags(CADODataBase& database) {
   return true;
 }
 
-void CZEMATagAcsImpl::LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType) {
+void CZEMATagAcsImpl::LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType,
+                                     CTagFinder& finder) {
   auto recordset = OpenTable(database, tagType.TypeNameRef().c_str());
   if (!recordset) return;
-  if (tagIndex.size() != tags.size()) tagIndex.assign(tags.begin(), tags.end());
-  // Rows come mostly in ascending TagID, the tags of one type a few apart: the search gallops
-  // forward from the previous row's tag, and covers the whole index only for a row out of order.
-  size_t previous = 0;
-  auto findTag = [this, &previous](int tagId) -> CZEMATagImpl* {
-    const size_t count = tagIndex.size();
-    size_t low = 0, high = count;
-    if (previous < count && tagIndex[previous].first <= tagId) {
-      size_t bound = 1;
-      while (previous + bound < count && tagIndex[previous + bound].first < tagId) bound *= 2;
-      low = previous + bound / 2;
-      high = std::min(previous + bound + 1, count);
-    }
-    auto found = std::lower_bound(
-        tagIndex.begin() + static_cast<std::ptrdiff_t>(low),
-        tagIndex.begin() + static_cast<std::ptrdiff_t>(high), tagId,
-        [](const std::pair<int, CZEMATagImpl*>& entry, int id) { return entry.first < id; });
-    previous = static_cast<size_t>(found - tagIndex.begin());
-    return found != tagIndex.end() && found->first == tagId ? found->second : nullptr;
-  };
+  finder.Restart();
   LONG columns = -1;  // the column count, asked at the first row that has a tag
   while (!recordset->AtEndOfRecords()) {
     LONG tagId = 0;
     recordset->ReadFieldLong(Name(tagdb::TagIDColumn), tagId);
-    if (CZEMATagImpl* tag = findTag(tagId)) {
+    if (CZEMATagImpl* tag = finder.Find(tagId)) {
       if (columns < 0) columns = recordset->FieldCount();
       const int count = static_cast<int>(columns > 0 ? columns : 0);
       tag->ReserveValues(static_cast<size_t>(count));
@@ -280,20 +338,10 @@ void CZEMATagAcsImpl::LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& t
   recordset->CloseRecordset();
 }
 
-bool CZEMATagAcsImpl::LoadHMIInfo(CADODataBase& database) {
+bool CZEMATagAcsImpl::LoadHMIInfo(CADODataBase& database, CTagFinder& finder) {
   auto recordset = OpenTable(database, Name(tagdb::HMIInfoTable));
   if (!recordset) return false;
-  // Rows come mostly in ascending TagID, two or more per tag: the tag of the previous row and the
-  // one after it are tried before the whole map is searched.
-  auto hint = tags.cend();
-  auto findTag = [this, &hint](int tagId) -> CZEMATagImpl* {
-    if (hint != tags.cend()) {
-      if (hint->first == tagId) return hint->second;
-      if (++hint != tags.cend() && hint->first == tagId) return hint->second;
-    }
-    hint = tags.find(tagId);
-    return hint == tags.cend() ? nullptr : hint->second;
-  };
+  finder.Restart();
   std::string fieldName, eu;
   while (!recordset->AtEndOfRecords()) {
     LONG tagId = 0, decimals = 0;
@@ -307,7 +355,7 @@ bool CZEMATagAcsImpl::LoadHMIInfo(CADODataBase& database) {
     recordset->ReadFieldText(Name(tagdb::EUColumn), eu, "");
     recordset->ReadFieldLong(Name(tagdb::DecimalColumn), decimals);
 
-    if (CZEMATagImpl* tag = findTag(tagId)) {
+    if (CZEMATagImpl* tag = finder.Find(tagId)) {
       TagHMIInfo info;
       std::memset(&info, 0, sizeof info);
       info.SCH = NarrowToFloat(sch);

@@ -35,18 +35,17 @@ class CZEMATagAcsImpl : public CZEMATagAcs {
  private:
   bool LoadTagTypes(CADODataBase& database);
   void LoadTypeFields(CADODataBase& database, CZEMATagTypeImpl& tagType);
-  bool LoadTags(CADODataBase& database);
-  void LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType);
-  bool LoadHMIInfo(CADODataBase& database);
+  class CTagFinder;
+  // Reads Tags; addedInOrder gets the tags it adds, in ascending TagID, as long as they come in
+  // that order into a catalogue that held none (it is left incomplete otherwise).
+  bool LoadTags(CADODataBase& database, std::vector<std::pair<int, CZEMATagImpl*>>& addedInOrder);
+  void LoadTypeValues(CADODataBase& database, CZEMATagTypeImpl& tagType, CTagFinder& finder);
+  bool LoadHMIInfo(CADODataBase& database, CTagFinder& finder);
   // Gives the first count types (in TypeID order) their fields' kinds from the catalogue.
   void ApplyFieldKinds(CFBLibCatalogue& fbLib, size_t count);
 
   std::map<int, CZEMATagImpl*> tags;
   std::map<int, CZEMATagTypeImpl*> types;
-  // tags as an array in TagID order, for the value-table passes that look a tag up per row: a
-  // search there stays within a few cache lines. Tags are never removed, so the array is
-  // current exactly when its size is that of tags.
-  std::vector<std::pair<int, CZEMATagImpl*>> tagIndex;
 };
 
 #endif

@@ -1,6 +1,7 @@
 #include "catalogue/ZEMATagImpl.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "platform/crt/crt.h"
 
@@ -51,10 +52,14 @@ int CZEMATagImpl::GetFields(int kind, int capacity, int* count, TagFieldValue* f
 
 int CZEMATagImpl::GetHMIInfo(const char* fieldName, TagHMIInfo* info) {
   if (fieldName == nullptr || info == nullptr) return 0;
-  auto found = hmiInfo.find(fieldName);
-  if (found == hmiInfo.end()) return 0;
-  *info = found->second;
-  return 1;
+  // In the order the rows came: the first row of a field wins.
+  const std::string_view wanted(fieldName);
+  for (const HMIEntry& entry : hmiInfo) {
+    if (entry.fieldName != wanted) continue;
+    *info = entry.info;
+    return 1;
+  }
+  return 0;
 }
 
 void CZEMATagImpl::AppendValue(const VARIANT& value) {
@@ -73,5 +78,7 @@ void CZEMATagImpl::AppendValueMove(VARIANT& value) {
 }
 
 void CZEMATagImpl::AddHMIInfo(const std::string& fieldName, const TagHMIInfo& info) {
-  hmiInfo.emplace(fieldName, info);
+  // Room for two at the first: most tags have display rows for one or two fields.
+  if (hmiInfo.empty()) hmiInfo.reserve(2);
+  hmiInfo.push_back(HMIEntry{fieldName, info});
 }

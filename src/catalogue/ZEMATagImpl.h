@@ -2,7 +2,6 @@
 #ifndef ZEMA_CATALOGUE_ZEMATAGIMPL_H
 #define ZEMA_CATALOGUE_ZEMATAGIMPL_H
 
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,7 +47,8 @@ class CZEMATagImpl : public CZEMATag {
     values.resize(first + count);  // zeroed: VT_EMPTY
     return values.data() + first;
   }
-  // Inserts the display information of a field unless the field already has one.
+  // Adds the display information of a field; when the field has one from an earlier row, that
+  // one is what GetHMIInfo gives.
   void AddHMIInfo(const std::string& fieldName, const TagHMIInfo& info);
 
  private:
@@ -59,7 +59,15 @@ class CZEMATagImpl : public CZEMATag {
   std::string desc;
   CZEMATagTypeImpl* type = nullptr;
   std::vector<VARIANT> values;
-  std::map<std::string, TagHMIInfo> hmiInfo;
+  // The display information of fields (names compared as exact bytes) in the order of their
+  // rows; a later row of a field is never found. A tag has it for a few fields: one small array
+  // holds them, where a tree took an allocation for each, and adding a row costs the same
+  // however many there are (a search when the tag is asked is linear in its rows).
+  struct HMIEntry {
+    std::string fieldName;
+    TagHMIInfo info;
+  };
+  std::vector<HMIEntry> hmiInfo;
 };
 
 #endif
