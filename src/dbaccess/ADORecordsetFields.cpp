@@ -12,6 +12,7 @@
 #include "dbaccess/ADORecordset.h"
 #include "dbaccess/DateText.h"
 #include "platform/crt/crt.h"
+#include "platform/oleaut/internal.h"
 #include "platform/win32/win32.h"
 
 namespace {
@@ -521,8 +522,16 @@ BOOL CADORecordset::WriteFieldDouble(const char* name, double value) {
 }
 
 BOOL CADORecordset::WriteFieldVariant(const char* name, const VARIANT& value) {
-  return WriteFieldValue(name, [&value](VARIANT& written) {
-    const HRESULT hr = VariantCopy(&written, &value);
-    if (FAILED(hr)) RaiseError(hr);
-  });
+  // The Field takes the value by value and converts it into a copy of its own: the caller's
+  // VARIANT goes in as it is, without a copy between. A type that no VARIANT may hold is refused
+  // as copying it would refuse it.
+  if (!newRecordPending) return FALSE;
+  try {
+    if (!platform::IsValidVariantType(value.vt)) RaiseError(DISP_E_BADVARTYPE);
+    PutValueByName(name, value);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
 }
