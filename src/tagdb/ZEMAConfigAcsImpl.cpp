@@ -44,12 +44,33 @@ CZEMAConfigAcsImpl::CZEMAConfigAcsImpl(const char* path) {
   }
   connection.reset(OpenTagDatabase(path));
   if (!connection) throw 0;
+  databasePath = path;
+}
+
+bool CZEMAConfigAcsImpl::HasConnection() {
+  if (connection) return true;
+  dbaccess::NoteFailure(dbaccess::FailureKind::kOther,
+                        "The writer lost its connection when a batch could neither be committed "
+                        "nor rolled back, and could not open the database again.");
+  return false;
+}
+
+void CZEMAConfigAcsImpl::ReopenConnection() {
+  // Closing the connection ends its transaction (the engine rolls back what a closing
+  // connection leaves open) and lets go of the write lock.
+  connection.reset();
+  try {
+    connection.reset(OpenTagDatabase(databasePath.c_str()));
+  } catch (const PlatformError&) {
+    // Left without a connection: every later call fails with HasConnection's note.
+  }
 }
 
 // Closing the connection rolls back a batch still open.
 CZEMAConfigAcsImpl::~CZEMAConfigAcsImpl() = default;
 
 bool CZEMAConfigAcsImpl::BeginBatch() {
+  if (!HasConnection()) return false;
   if (batchOpen) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "A batch is already open.");
     return false;
@@ -59,20 +80,23 @@ bool CZEMAConfigAcsImpl::BeginBatch() {
 }
 
 bool CZEMAConfigAcsImpl::CommitBatch() {
+  if (!HasConnection()) return false;
   if (!batchOpen) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
   }
   // The batch is over either way: committed, or rolled back. A commit that failed before the
   // engine could act leaves the transaction open, so it is rolled back here; should even that
-  // fail, it stays with the connection until it closes, and a new batch cannot begin before.
+  // fail, the connection is closed, which ends the transaction, and opened again, so that the
+  // writer goes on as without a batch instead of holding the write lock until it is closed.
   batchOpen = false;
   if (connection->CommitTransaction()) return true;
-  connection->RollbackTransaction();
+  if (!connection->RollbackTransaction()) ReopenConnection();
   return false;
 }
 
 bool CZEMAConfigAcsImpl::RollbackBatch() {
+  if (!HasConnection()) return false;
   if (!batchOpen) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
@@ -87,6 +111,7 @@ int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The records are not readable.");
     return 0;
   }
+  if (!HasConnection()) return 0;
 
   SavedTags savedTags;
   if (InsertTagRows(records, count, savedTags)) {
@@ -219,6 +244,7 @@ int CZEMAConfigAcsImpl::DeleteTags(const char* const* names, int count) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The names are not readable.");
     return 0;
   }
+  if (!HasConnection()) return 0;
 
   int result = 1;
   ValueTableNames valueTables;
