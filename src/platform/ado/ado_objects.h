@@ -92,14 +92,14 @@ class ConnectionImpl final : public ComObject<ADOConnection> {
   HRESULT CommitTrans() override;
   HRESULT RollbackTrans() override;
 
-  sqlite3* db() const { return db_; }
+  sqlite3* db() const { return sqlite; }
   // The engine of a connection to anything but an SQLite file; null otherwise.
-  EngineConnection* engine() const { return engine_.get(); }
-  bool IsOpen() const { return db_ != nullptr || engine_ != nullptr; }
+  EngineConnection* engine() const { return engineConnection.get(); }
+  bool IsOpen() const { return sqlite != nullptr || engineConnection != nullptr; }
   // Fails (with its report) when a transaction begun by BeginTrans was ended by the engine:
   // nothing may then be written outside it. Called before every write.
   HRESULT CheckTransaction(const ErrorSite& site);
-  bool readOnly() const { return readOnly_; }
+  bool readOnly() const { return isReadOnly; }
   // Cursors open on this connection are closed with it.
   void Attach(Cursor* cursor);
   void Detach(Cursor* cursor);
@@ -121,15 +121,15 @@ class ConnectionImpl final : public ComObject<ADOConnection> {
   bool ExecuteCachedDelete(const std::string& sql, VARIANT* recordsAffected,
                            ADORecordset** recordset, HRESULT* result);
 
-  LONG mode_ = adModeUnknown;
-  LONG timeout_ = 15;
-  sqlite3* db_ = nullptr;
-  std::unique_ptr<EngineConnection> engine_;
-  bool readOnly_ = false;
-  bool transaction_ = false;  // BeginTrans ran and neither CommitTrans nor RollbackTrans since
-  std::vector<Cursor*> cursors_;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
-  std::unordered_map<std::string, sqlite3_stmt*> deletes_;  // by the text with parameters
+  LONG openMode = adModeUnknown;
+  LONG timeout = 15;
+  sqlite3* sqlite = nullptr;
+  std::unique_ptr<EngineConnection> engineConnection;
+  bool isReadOnly = false;
+  bool transaction = false;  // BeginTrans ran and neither CommitTrans nor RollbackTrans since
+  std::vector<Cursor*> openCursors;
+  std::unordered_map<std::string, sqlite3_stmt*> statements;
+  std::unordered_map<std::string, sqlite3_stmt*> deletes;  // by the text with parameters
 };
 
 // Stored rows: cells of one or more rows, text and blob bytes kept in one arena.
@@ -138,7 +138,7 @@ class RowBuffer {
   void Reset(int columns);
   void AppendRow(sqlite3_stmt* statement);
   void AppendRow(const StoredValue* values);
-  size_t rows() const { return columns_ == 0 ? 0 : cells_.size() / columns_; }
+  size_t rows() const { return columnList == 0 ? 0 : cells.size() / columnList; }
   StoredValue Get(size_t row, int column) const;
 
  private:
@@ -153,17 +153,17 @@ class RowBuffer {
   };
   void Append(const StoredValue& value);
 
-  int columns_ = 0;
-  std::vector<Cell> cells_;
-  std::string arena_;
+  int columnList = 0;
+  std::vector<Cell> cells;
+  std::string arena;
 };
 
 class Cursor {
  public:
   explicit Cursor(ConnectionImpl* connection);
-  void AddRef() { ++refs_; }
+  void AddRef() { ++refs; }
   void Release() {
-    if (--refs_ == 0) delete this;
+    if (--refs == 0) delete this;
   }
 
   // Opens a table by name (brackets and quotes accepted) or a statement; *isQuery false with
@@ -176,10 +176,10 @@ class Cursor {
   void OpenRows(std::vector<Column> columns, std::unique_ptr<EngineRows> rows);
   // Finalizes, drops the rows and detaches from the connection; idempotent.
   void Close();
-  bool open() const { return open_; }
-  bool tableMode() const { return tableMode_; }
+  bool open() const { return isOpen; }
+  bool tableMode() const { return inTableMode; }
 
-  const std::vector<Column>& columns() const { return columns_; }
+  const std::vector<Column>& columns() const { return columnList; }
   // The position of a column by name (exact, then ASCII case-insensitive); -1 when unknown.
   int FindColumn(std::u16string_view name) const;
 
@@ -196,7 +196,7 @@ class Cursor {
   HRESULT Put(int column, const VARIANT& value, const ErrorSite& site);
   HRESULT Update(const ErrorSite& site);
   void CancelUpdate();
-  bool pending() const { return pending_; }
+  bool pending() const { return hasPending; }
 
  private:
   ~Cursor();
@@ -209,40 +209,40 @@ class Cursor {
                   const ErrorSite& site);
   HRESULT NextCounter(const Column& column, int64_t* next, const ErrorSite& site);
 
-  ULONG refs_ = 1;
-  ConnectionImpl* connection_;  // one reference while open
-  bool open_ = false;
-  bool tableMode_ = false;
-  std::string table_;  // as given to OpenTable
-  std::string quotedTable_;
-  std::vector<Column> columns_;
-  std::unordered_map<std::u16string_view, int> exactNames_;
-  std::unordered_map<std::u16string, int> foldedNames_;
+  ULONG refs = 1;
+  ConnectionImpl* activeConnection;  // one reference while open
+  bool isOpen = false;
+  bool inTableMode = false;
+  std::string table;  // as given to OpenTable
+  std::string quotedTable;
+  std::vector<Column> columnList;
+  std::unordered_map<std::u16string_view, int> exactNames;
+  std::unordered_map<std::u16string, int> foldedNames;
 
-  sqlite3_stmt* statement_ = nullptr;       // owned: the rows' query
-  std::unique_ptr<EngineRows> engineRows_;  // the rows' query on an engine connection
-  bool streaming_ = false;
-  bool started_ = false;
-  bool onRow_ = false;
-  bool onInserted_ = false;
-  RowBuffer rows_;
-  size_t row_ = 0;
-  RowBuffer inserted_;
+  sqlite3_stmt* query = nullptr;           // owned: the rows' query
+  std::unique_ptr<EngineRows> engineRows;  // the rows' query on an engine connection
+  bool streaming = false;
+  bool started = false;
+  bool onCurrentRow = false;
+  bool onInserted = false;
+  RowBuffer cachedRows;
+  size_t row = 0;
+  RowBuffer inserted;
 
-  bool pending_ = false;
-  std::vector<VARIANT> pendingValues_;
-  std::vector<bool> assigned_;
-  std::vector<std::string> scratch_;  // stored text of the pending values
-  std::vector<StoredValue> values_;   // the pending row's stored form
-  // Columns the INSERT names, and those of insert_: bytes, compared whole for every row.
-  std::vector<unsigned char> included_;
-  std::vector<unsigned char> insertColumns_;
-  sqlite3_stmt* insert_ = nullptr;    // the last INSERT used (owned by the connection)
-  sqlite3_stmt* readBack_ = nullptr;  // SELECT * ... WHERE rowid = ? (owned by the connection)
+  bool hasPending = false;
+  std::vector<VARIANT> pendingValues;
+  std::vector<bool> assigned;
+  std::vector<std::string> scratch;  // stored text of the pending values
+  std::vector<StoredValue> values;   // the pending row's stored form
+  // Columns the INSERT names, and those of insert: bytes, compared whole for every row.
+  std::vector<unsigned char> included;
+  std::vector<unsigned char> insertColumns;
+  sqlite3_stmt* insert = nullptr;    // the last INSERT used (owned by the connection)
+  sqlite3_stmt* readBack = nullptr;  // SELECT * ... WHERE rowid = ? (owned by the connection)
   // The stored row is read back (so that numbering and defaults show) at the first read of one
   // of its values, not at Update: rows added one after another are seldom read.
-  bool readBackPending_ = false;
-  sqlite3_int64 insertedRowId_ = 0;
+  bool readBackPending = false;
+  sqlite3_int64 insertedRowId = 0;
   void ReadBackInserted();
 };
 
@@ -261,8 +261,8 @@ class FieldsImpl final : public ComObject<ADOFields> {
   explicit FieldsImpl(Cursor* cursor);
   ~FieldsImpl() override;
 
-  Cursor* cursor_;
-  std::vector<FieldImpl*> fields_;
+  Cursor* rowCursor;
+  std::vector<FieldImpl*> fieldsObject;
 };
 
 class FieldImpl final : public ComObject<ADOField> {
@@ -282,8 +282,8 @@ class FieldImpl final : public ComObject<ADOField> {
   ~FieldImpl() override;
   HRESULT CheckOpen(const char* call);
 
-  Cursor* cursor_;
-  int column_;
+  Cursor* rowCursor;
+  int columnIndex;
 };
 
 class RecordsetImpl final : public ComObject<ADORecordset> {
@@ -322,10 +322,10 @@ class RecordsetImpl final : public ComObject<ADORecordset> {
   void Adopt(Cursor* cursor);
   void DropCursor();
 
-  LONG cursorType_ = adOpenForwardOnly;
-  LONG cursorLocation_ = adUseServer;
-  Cursor* cursor_ = nullptr;      // while open
-  FieldsImpl* fields_ = nullptr;  // while open
+  LONG cursorType = adOpenForwardOnly;
+  LONG cursorLocation = adUseServer;
+  Cursor* rowCursor = nullptr;         // while open
+  FieldsImpl* fieldsObject = nullptr;  // while open
 };
 
 class CommandImpl final : public ComObject<ADOCommand> {
@@ -342,9 +342,9 @@ class CommandImpl final : public ComObject<ADOCommand> {
   CommandImpl();
   ~CommandImpl() override;
 
-  ConnectionImpl* connection_ = nullptr;
-  std::string text_;
-  LONG type_ = adCmdUnknown;
+  ConnectionImpl* activeConnection = nullptr;
+  std::string commandText;
+  LONG commandType = adCmdUnknown;
 };
 
 }  // namespace ado

@@ -33,9 +33,9 @@ class ComObject : public Interface, public ISupportErrorInfo {
     AddRef();
     return S_OK;
   }
-  ULONG AddRef() override { return ++references_; }
+  ULONG AddRef() override { return ++references; }
   ULONG Release() override {
-    const ULONG left = --references_;
+    const ULONG left = --references;
     if (left == 0) delete this;
     return left;
   }
@@ -45,20 +45,20 @@ class ComObject : public Interface, public ISupportErrorInfo {
 
  protected:
   // interfaces: the identifiers of the object's interface, ended by a null entry; static.
-  explicit ComObject(const IID* const* interfaces) : interfaces_(interfaces) {}
+  explicit ComObject(const IID* const* interfaces) : interfaceIds(interfaces) {}
   virtual ~ComObject() = default;
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
  private:
   bool Lists(const IID& iid) const {
-    for (const IID* const* listed = interfaces_; *listed != nullptr; ++listed)
+    for (const IID* const* listed = interfaceIds; *listed != nullptr; ++listed)
       if (**listed == iid) return true;
     return false;
   }
 
-  const IID* const* interfaces_;
-  ULONG references_ = 1;
+  const IID* const* interfaceIds;
+  ULONG references = 1;
 };
 
 }  // namespace ado

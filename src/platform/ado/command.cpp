@@ -18,7 +18,7 @@ const IID* const kCommandInterfaces[] = {&IID_Command, &IID_Command15, nullptr};
 CommandImpl::CommandImpl() : ComObject(kCommandInterfaces) {}
 
 CommandImpl::~CommandImpl() {
-  if (connection_ != nullptr) connection_->Release();
+  if (activeConnection != nullptr) activeConnection->Release();
 }
 
 HRESULT CommandImpl::putref_ActiveConnection(ADOConnection* connection) {
@@ -31,15 +31,15 @@ HRESULT CommandImpl::putref_ActiveConnection(ADOConnection* connection) {
       return Fail(adErrInvalidConnection, kCommandSite,
                   "The connection cannot be used to perform this operation.");
   }
-  if (connection_ != nullptr) connection_->Release();
-  connection_ = impl;
+  if (activeConnection != nullptr) activeConnection->Release();
+  activeConnection = impl;
   return S_OK;
 }
 
 HRESULT CommandImpl::put_CommandText(BSTR text) {
   if (HRESULT hr = FaultCheck("Command.CommandText.put"))
     return FailInjected(hr, kCommandSite, "Command.CommandText.put");
-  text_ = BstrToUtf8(text);
+  commandText = BstrToUtf8(text);
   return S_OK;
 }
 
@@ -52,7 +52,7 @@ HRESULT CommandImpl::put_CommandType(CommandTypeEnum type) {
     case adCmdStoredProc:
     case adCmdUnknown:
     case adCmdUnspecified:
-      type_ = type;
+      commandType = type;
       return S_OK;
     default:
       return Fail(E_INVALIDARG, kCommandSite, "Unknown command type.");
@@ -63,13 +63,13 @@ HRESULT CommandImpl::Execute(VARIANT* recordsAffected, VARIANT*, LONG, ADORecord
   if (recordset != nullptr) *recordset = nullptr;
   if (HRESULT hr = FaultCheck("Command.Execute"))
     return FailInjected(hr, kCommandSite, "Command.Execute");
-  if (connection_ == nullptr || !connection_->IsOpen())
+  if (activeConnection == nullptr || !activeConnection->IsOpen())
     return Fail(adErrInvalidConnection, kCommandSite,
                 "The command has no open connection to run on.");
-  if (text_.empty()) return Fail(E_FAIL, kCommandSite, "The command text is empty.");
+  if (commandText.empty()) return Fail(E_FAIL, kCommandSite, "The command text is empty.");
   RecordsetImpl* result = RecordsetImpl::New();
-  const HRESULT hr =
-      result->OpenOn(connection_, text_, type_ == adCmdUnspecified ? adCmdUnknown : type_);
+  const HRESULT hr = result->OpenOn(activeConnection, commandText,
+                                    commandType == adCmdUnspecified ? adCmdUnknown : commandType);
   if (FAILED(hr)) {
     result->Release();
     return hr;

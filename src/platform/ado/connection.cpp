@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "platform/ado/ado_objects.h"
-#include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/audit.h"
+#include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/statement_form.h"
 #include "platform/faults/faults.h"
 
@@ -111,7 +111,7 @@ HRESULT ConnectionImpl::put_Mode(ConnectModeEnum mode) {
   if (IsOpen())
     return Fail(adErrObjectOpen, kConnectionSite,
                 "The mode cannot be changed while the connection is open.");
-  mode_ = mode;
+  openMode = mode;
   return S_OK;
 }
 
@@ -119,7 +119,7 @@ HRESULT ConnectionImpl::put_ConnectionTimeout(LONG seconds) {
   if (HRESULT hr = FaultCheck("Connection.ConnectionTimeout.put"))
     return FailInjected(hr, kConnectionSite, "Connection.ConnectionTimeout.put");
   if (seconds < 0) return Fail(E_INVALIDARG, kConnectionSite, "The timeout is negative.");
-  timeout_ = seconds;
+  timeout = seconds;
   return S_OK;
 }
 
@@ -241,16 +241,16 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
   if (path.empty())
     return Fail(E_FAIL, kConnectionSite, "The connection string names no Data Source.");
 
-  const bool readOnly = (mode_ & adModeReadWrite) == adModeRead;
+  const bool readOnly = (openMode & adModeReadWrite) == adModeRead;
   if (const Engine* engine = EngineFor(path)) {
     EngineOpenRequest request;
     request.dataSource = path;
     request.readOnly = readOnly;
-    request.timeoutSeconds = timeout_;
+    request.timeoutSeconds = timeout;
     std::unique_ptr<EngineConnection> opened;
     if (HRESULT hr = engine->Open(request, &opened); FAILED(hr)) return hr;
-    engine_ = std::move(opened);
-    readOnly_ = readOnly;
+    engineConnection = std::move(opened);
+    isReadOnly = readOnly;
     return S_OK;
   }
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
@@ -324,37 +324,39 @@ HRESULT ConnectionImpl::Open(BSTR connectionString, BSTR, BSTR, LONG) {
     sqlite3_close_v2(db);
     return Fail(E_FAIL, {&IID_Connection, "SQLite"}, "'" + path + "': " + auditError);
   }
-  db_ = db;
-  readOnly_ = readOnly;
+  sqlite = db;
+  isReadOnly = readOnly;
   return S_OK;
 }
 
 void ConnectionImpl::CloseHandle() {
-  if (engine_ != nullptr) {
-    const std::vector<Cursor*> cursors = cursors_;
+  if (engineConnection != nullptr) {
+    const std::vector<Cursor*> cursors = openCursors;
     for (Cursor* cursor : cursors) cursor->Close();
-    cursors_.clear();
-    engine_.reset();  // the server rolls back what is still open
-    transaction_ = false;
+    openCursors.clear();
+    engineConnection.reset();  // the server rolls back what is still open
+    transaction = false;
     return;
   }
-  if (db_ == nullptr) return;
-  const std::vector<Cursor*> cursors = cursors_;
+  if (sqlite == nullptr) return;
+  const std::vector<Cursor*> cursors = openCursors;
   for (Cursor* cursor : cursors) cursor->Close();
-  cursors_.clear();
-  for (auto& entry : statements_) sqlite3_finalize(entry.second);
-  statements_.clear();
-  for (auto& entry : deletes_) sqlite3_finalize(entry.second);
-  deletes_.clear();
-  if (readOnly_ || transaction_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  transaction_ = false;
-  sqlite3_close_v2(db_);
-  db_ = nullptr;
+  openCursors.clear();
+  for (auto& entry : statements) sqlite3_finalize(entry.second);
+  statements.clear();
+  for (auto& entry : deletes) sqlite3_finalize(entry.second);
+  deletes.clear();
+  if (isReadOnly || transaction) sqlite3_exec(sqlite, "ROLLBACK", nullptr, nullptr, nullptr);
+  transaction = false;
+  sqlite3_close_v2(sqlite);
+  sqlite = nullptr;
 }
 
 HRESULT ConnectionImpl::CheckTransaction(const ErrorSite& site) {
-  if (!transaction_) return S_OK;
-  if (engine_ != nullptr ? engine_->InTransaction() : !sqlite3_get_autocommit(db_)) return S_OK;
+  if (!transaction) return S_OK;
+  if (engineConnection != nullptr ? engineConnection->InTransaction()
+                                  : !sqlite3_get_autocommit(sqlite))
+    return S_OK;
   return Fail(E_FAIL, site,
               "The transaction was rolled back after an earlier failure; nothing of it is kept "
               "and nothing more is written until it ends.");
@@ -366,19 +368,19 @@ HRESULT ConnectionImpl::BeginTrans(LONG* level) {
   if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
-  if (readOnly_)
+  if (isReadOnly)
     return Fail(E_FAIL, kConnectionSite, "The connection was opened for reading only.",
                 FailureKind::kReadOnly);
-  if (transaction_) return Fail(E_FAIL, kConnectionSite, "A transaction is already open.");
-  if (engine_ != nullptr) {
-    if (HRESULT hr = engine_->Begin(kConnectionSite); FAILED(hr)) return hr;
-    transaction_ = true;
+  if (transaction) return Fail(E_FAIL, kConnectionSite, "A transaction is already open.");
+  if (engineConnection != nullptr) {
+    if (HRESULT hr = engineConnection->Begin(kConnectionSite); FAILED(hr)) return hr;
+    transaction = true;
     if (level != nullptr) *level = 1;
     return S_OK;
   }
-  const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-  if (rc != SQLITE_OK) return FailEngine(db_, rc, kConnectionSite, false);
-  transaction_ = true;
+  const int rc = sqlite3_exec(sqlite, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return FailEngine(sqlite, rc, kConnectionSite, false);
+  transaction = true;
   if (level != nullptr) *level = 1;
   return S_OK;
 }
@@ -389,34 +391,34 @@ HRESULT ConnectionImpl::CommitTrans() {
   if (!IsOpen())
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
-  if (!transaction_) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
-  if (engine_ != nullptr) {
+  if (!transaction) return Fail(E_FAIL, kConnectionSite, "No transaction is open.");
+  if (engineConnection != nullptr) {
     // A transaction the server ended (or failed) is rolled back there; the commit fails.
-    const bool ended = !engine_->InTransaction();
-    transaction_ = false;
+    const bool ended = !engineConnection->InTransaction();
+    transaction = false;
     if (ended) {
-      engine_->Rollback(kConnectionSite);
-      transaction_ = true;
+      engineConnection->Rollback(kConnectionSite);
+      transaction = true;
       const HRESULT hr = CheckTransaction(kConnectionSite);
-      transaction_ = false;
+      transaction = false;
       return hr;
     }
-    return engine_->Commit(kConnectionSite);
+    return engineConnection->Commit(kConnectionSite);
   }
   if (HRESULT hr = CheckTransaction(kConnectionSite); FAILED(hr)) {
-    transaction_ = false;
+    transaction = false;
     return hr;
   }
-  const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  const int rc = sqlite3_exec(sqlite, "COMMIT", nullptr, nullptr, nullptr);
   if (rc == SQLITE_OK) {
-    transaction_ = false;
+    transaction = false;
     return S_OK;
   }
   // A commit that did not happen (readers kept the lock, the disk filled) is rolled back, so
   // that the transaction leaves nothing behind either way.
-  const HRESULT failure = FailEngine(db_, rc, kConnectionSite, false);
-  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  transaction_ = !sqlite3_get_autocommit(db_);  // only when even the rollback failed
+  const HRESULT failure = FailEngine(sqlite, rc, kConnectionSite, false);
+  if (!sqlite3_get_autocommit(sqlite)) sqlite3_exec(sqlite, "ROLLBACK", nullptr, nullptr, nullptr);
+  transaction = !sqlite3_get_autocommit(sqlite);  // only when even the rollback failed
   return failure;
 }
 
@@ -427,15 +429,15 @@ HRESULT ConnectionImpl::RollbackTrans() {
     return Fail(adErrObjectClosed, kConnectionSite,
                 "Operation is not allowed when the object is closed.");
   // Nothing open (a failed commit already rolled back): nothing to do.
-  if (!transaction_) return S_OK;
-  transaction_ = false;
-  if (engine_ != nullptr) return engine_->Rollback(kConnectionSite);
-  if (sqlite3_get_autocommit(db_)) return S_OK;  // the engine already rolled it back
-  const int rc = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!transaction) return S_OK;
+  transaction = false;
+  if (engineConnection != nullptr) return engineConnection->Rollback(kConnectionSite);
+  if (sqlite3_get_autocommit(sqlite)) return S_OK;  // the engine already rolled it back
+  const int rc = sqlite3_exec(sqlite, "ROLLBACK", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     // Still open: closing the connection rolls it back.
-    transaction_ = true;
-    return FailEngine(db_, rc, kConnectionSite, false);
+    transaction = true;
+    return FailEngine(sqlite, rc, kConnectionSite, false);
   }
   return S_OK;
 }
@@ -460,14 +462,14 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
                 "Operation is not allowed when the object is closed.");
   if (HRESULT hr = CheckTransaction(kConnectionSite); FAILED(hr)) return hr;
   const std::string sql = RewriteJetSyntax(BstrToUtf8(commandText));
-  if (engine_ != nullptr) return ExecuteOnEngine(sql, recordsAffected, options, recordset);
+  if (engineConnection != nullptr) return ExecuteOnEngine(sql, recordsAffected, options, recordset);
   HRESULT cached = S_OK;
   if (ExecuteCachedDelete(sql, recordsAffected, recordset, &cached)) return cached;
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
   int rc =
-      sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail);
-  if (rc != SQLITE_OK) return FailEngine(db_, rc, kConnectionSite, true);
+      sqlite3_prepare_v2(sqlite, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail);
+  if (rc != SQLITE_OK) return FailEngine(sqlite, rc, kConnectionSite, true);
   if (statement == nullptr)
     return Fail(DB_E_ERRORSINCOMMAND, kConnectionSite, "The command text is empty.");
   if (!IsEmptyTail(tail)) {
@@ -490,11 +492,11 @@ HRESULT ConnectionImpl::Execute(BSTR commandText, VARIANT* recordsAffected, LONG
   while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) {
-    const HRESULT failure = FailEngine(db_, rc, kConnectionSite, false);
+    const HRESULT failure = FailEngine(sqlite, rc, kConnectionSite, false);
     sqlite3_finalize(statement);
     return failure;
   }
-  const LONG affected = sqlite3_stmt_readonly(statement) ? -1 : sqlite3_changes(db_);
+  const LONG affected = sqlite3_stmt_readonly(statement) ? -1 : sqlite3_changes(sqlite);
   sqlite3_finalize(statement);
   if (recordsAffected != nullptr) {
     VariantClear(recordsAffected);
@@ -511,8 +513,8 @@ HRESULT ConnectionImpl::ExecuteOnEngine(const std::string& sql, VARIANT* records
   std::vector<Column> columns;
   std::unique_ptr<EngineRows> rows;
   LONG affected = -1;
-  if (HRESULT hr =
-          engine_->Run(sql, &columns, wantRows ? &rows : nullptr, &affected, kConnectionSite);
+  if (HRESULT hr = engineConnection->Run(sql, &columns, wantRows ? &rows : nullptr, &affected,
+                                         kConnectionSite);
       FAILED(hr))
     return hr;
   if (recordsAffected != nullptr) {
@@ -537,15 +539,15 @@ bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* record
   std::vector<int64_t> values;
   if (!DeleteParameterForm(sql, &form, &values)) return false;
   sqlite3_stmt* statement = nullptr;
-  auto found = deletes_.find(form);
-  if (found != deletes_.end()) {
+  auto found = deletes.find(form);
+  if (found != deletes.end()) {
     statement = found->second;
   } else {
     // Only a form that compiles to one statement without rows is kept; anything else (an error
     // included) is left to the path that runs the text as written and reports what it finds.
-    if (deletes_.size() >= kMaxCachedDeletes) return false;
+    if (deletes.size() >= kMaxCachedDeletes) return false;
     const char* tail = nullptr;
-    const int rc = sqlite3_prepare_v3(db_, form.c_str(), static_cast<int>(form.size()) + 1,
+    const int rc = sqlite3_prepare_v3(sqlite, form.c_str(), static_cast<int>(form.size()) + 1,
                                       SQLITE_PREPARE_PERSISTENT, &statement, &tail);
     if (rc != SQLITE_OK || statement == nullptr || !IsEmptyTail(tail) ||
         sqlite3_column_count(statement) != 0 ||
@@ -553,7 +555,7 @@ bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* record
       sqlite3_finalize(statement);
       return false;
     }
-    found = deletes_.emplace(std::move(form), statement).first;
+    found = deletes.emplace(std::move(form), statement).first;
   }
   for (size_t k = 0; k < values.size(); ++k)
     sqlite3_bind_int64(statement, static_cast<int>(k) + 1, values[k]);
@@ -565,14 +567,14 @@ bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* record
       // The statement no longer compiles (the schema changed) or failed as it ran, which undid
       // its changes: the text as written reports it the way it is reported uncompiled.
       sqlite3_finalize(statement);
-      deletes_.erase(found);
+      deletes.erase(found);
       return false;
     }
-    *result = FailEngine(db_, rc, kConnectionSite, false);
+    *result = FailEngine(sqlite, rc, kConnectionSite, false);
     sqlite3_reset(statement);
     return true;
   }
-  const LONG affected = sqlite3_stmt_readonly(statement) ? -1 : sqlite3_changes(db_);
+  const LONG affected = sqlite3_stmt_readonly(statement) ? -1 : sqlite3_changes(sqlite);
   sqlite3_reset(statement);
   if (recordsAffected != nullptr) {
     VariantClear(recordsAffected);
@@ -584,26 +586,26 @@ bool ConnectionImpl::ExecuteCachedDelete(const std::string& sql, VARIANT* record
   return true;
 }
 
-void ConnectionImpl::Attach(Cursor* cursor) { cursors_.push_back(cursor); }
+void ConnectionImpl::Attach(Cursor* cursor) { openCursors.push_back(cursor); }
 
 void ConnectionImpl::Detach(Cursor* cursor) {
-  cursors_.erase(std::remove(cursors_.begin(), cursors_.end(), cursor), cursors_.end());
+  openCursors.erase(std::remove(openCursors.begin(), openCursors.end(), cursor), openCursors.end());
 }
 
 sqlite3_stmt* ConnectionImpl::CachedStatement(const std::string& sql, int* rc) {
-  auto it = statements_.find(sql);
-  if (it != statements_.end()) {
+  auto it = statements.find(sql);
+  if (it != statements.end()) {
     *rc = SQLITE_OK;
     return it->second;
   }
   sqlite3_stmt* statement = nullptr;
-  *rc = sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+  *rc = sqlite3_prepare_v3(sqlite, sql.c_str(), static_cast<int>(sql.size()),
                            SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
   if (*rc != SQLITE_OK) {
     sqlite3_finalize(statement);
     return nullptr;
   }
-  statements_.emplace(sql, statement);
+  statements.emplace(sql, statement);
   return statement;
 }
 

@@ -68,9 +68,9 @@ bool AsciiCodePage() {
 // RowBuffer
 
 void RowBuffer::Reset(int columns) {
-  columns_ = columns;
-  cells_.clear();
-  arena_.clear();
+  columnList = columns;
+  cells.clear();
+  arena.clear();
 }
 
 void RowBuffer::Append(const StoredValue& value) {
@@ -86,26 +86,26 @@ void RowBuffer::Append(const StoredValue& value) {
       break;
     case StoredValue::kText:
     case StoredValue::kBlob:
-      cell.offset = arena_.size();
-      arena_.append(value.bytes != nullptr ? value.bytes : "", static_cast<size_t>(value.size));
+      cell.offset = arena.size();
+      arena.append(value.bytes != nullptr ? value.bytes : "", static_cast<size_t>(value.size));
       break;
     default:
       cell.integer = 0;
       break;
   }
-  cells_.push_back(cell);
+  cells.push_back(cell);
 }
 
 void RowBuffer::AppendRow(sqlite3_stmt* statement) {
-  for (int column = 0; column < columns_; ++column) Append(ReadColumn(statement, column));
+  for (int column = 0; column < columnList; ++column) Append(ReadColumn(statement, column));
 }
 
 void RowBuffer::AppendRow(const StoredValue* values) {
-  for (int column = 0; column < columns_; ++column) Append(values[column]);
+  for (int column = 0; column < columnList; ++column) Append(values[column]);
 }
 
 StoredValue RowBuffer::Get(size_t row, int column) const {
-  const Cell& cell = cells_[row * columns_ + column];
+  const Cell& cell = cells[row * columnList + column];
   StoredValue value;
   value.storage = cell.storage;
   value.size = cell.size;
@@ -118,7 +118,7 @@ StoredValue RowBuffer::Get(size_t row, int column) const {
       break;
     case StoredValue::kText:
     case StoredValue::kBlob:
-      value.bytes = arena_.data() + cell.offset;
+      value.bytes = arena.data() + cell.offset;
       break;
     default:
       break;
@@ -128,69 +128,69 @@ StoredValue RowBuffer::Get(size_t row, int column) const {
 
 // Cursor
 
-Cursor::Cursor(ConnectionImpl* connection) : connection_(connection) {}
+Cursor::Cursor(ConnectionImpl* connection) : activeConnection(connection) {}
 
 Cursor::~Cursor() { Close(); }
 
 void Cursor::Close() {
-  if (!open_) return;
-  open_ = false;
+  if (!isOpen) return;
+  isOpen = false;
   CancelUpdate();
-  sqlite3_finalize(statement_);
-  statement_ = nullptr;
-  engineRows_.reset();
-  rows_.Reset(0);
-  inserted_.Reset(0);
-  insert_ = nullptr;  // owned by the connection
-  readBack_ = nullptr;
-  readBackPending_ = false;
-  connection_->Detach(this);
-  connection_->Release();
+  sqlite3_finalize(query);
+  query = nullptr;
+  engineRows.reset();
+  cachedRows.Reset(0);
+  inserted.Reset(0);
+  insert = nullptr;  // owned by the connection
+  readBack = nullptr;
+  readBackPending = false;
+  activeConnection->Detach(this);
+  activeConnection->Release();
 }
 
 void Cursor::BuildNameIndex() {
-  exactNames_.clear();
-  foldedNames_.clear();
-  for (size_t i = 0; i < columns_.size(); ++i) {
-    exactNames_.emplace(columns_[i].wideName, static_cast<int>(i));
-    foldedNames_.emplace(FoldAscii(columns_[i].wideName), static_cast<int>(i));
+  exactNames.clear();
+  foldedNames.clear();
+  for (size_t i = 0; i < columnList.size(); ++i) {
+    exactNames.emplace(columnList[i].wideName, static_cast<int>(i));
+    foldedNames.emplace(FoldAscii(columnList[i].wideName), static_cast<int>(i));
   }
-  const int count = static_cast<int>(columns_.size());
-  rows_.Reset(count);
-  inserted_.Reset(count);
-  pendingValues_.assign(columns_.size(), VARIANT());
-  for (VARIANT& v : pendingValues_) VariantInit(&v);
-  assigned_.assign(columns_.size(), false);
-  scratch_.assign(columns_.size(), std::string());
-  values_.assign(columns_.size(), StoredValue());
-  included_.assign(columns_.size(), 0);
-  insertColumns_.clear();
-  streaming_ = connection_->readOnly();
-  open_ = true;
-  connection_->AddRef();
-  connection_->Attach(this);
+  const int count = static_cast<int>(columnList.size());
+  cachedRows.Reset(count);
+  inserted.Reset(count);
+  pendingValues.assign(columnList.size(), VARIANT());
+  for (VARIANT& v : pendingValues) VariantInit(&v);
+  assigned.assign(columnList.size(), false);
+  scratch.assign(columnList.size(), std::string());
+  values.assign(columnList.size(), StoredValue());
+  included.assign(columnList.size(), 0);
+  insertColumns.clear();
+  streaming = activeConnection->readOnly();
+  isOpen = true;
+  activeConnection->AddRef();
+  activeConnection->Attach(this);
 }
 
 int Cursor::FindColumn(std::u16string_view name) const {
-  auto exact = exactNames_.find(name);
-  if (exact != exactNames_.end()) return exact->second;
-  auto folded = foldedNames_.find(FoldAscii(name));
-  return folded != foldedNames_.end() ? folded->second : -1;
+  auto exact = exactNames.find(name);
+  if (exact != exactNames.end()) return exact->second;
+  auto folded = foldedNames.find(FoldAscii(name));
+  return folded != foldedNames.end() ? folded->second : -1;
 }
 
 HRESULT Cursor::OpenTable(const std::string& name) {
-  if (EngineConnection* engine = connection_->engine()) {
+  if (EngineConnection* engine = activeConnection->engine()) {
     std::vector<Column> columns;
     if (HRESULT hr = engine->TableColumns(name, &columns, kRecordsetSite); FAILED(hr)) return hr;
-    table_ = name;
-    columns_ = std::move(columns);
-    tableMode_ = true;
+    table = name;
+    columnList = std::move(columns);
+    inTableMode = true;
     BuildNameIndex();
     return S_OK;
   }
-  sqlite3* db = connection_->db();
-  quotedTable_ = QuoteIdentifier(name);
-  const std::string pragma = "PRAGMA table_info(" + quotedTable_ + ")";
+  sqlite3* db = activeConnection->db();
+  quotedTable = QuoteIdentifier(name);
+  const std::string pragma = "PRAGMA table_info(" + quotedTable + ")";
   sqlite3_stmt* info = nullptr;
   int rc = sqlite3_prepare_v2(db, pragma.c_str(), -1, &info, nullptr);
   if (rc != SQLITE_OK) return FailEngine(db, rc, kRecordsetSite, true);
@@ -228,14 +228,14 @@ HRESULT Cursor::OpenTable(const std::string& name) {
       column.attributes =
           (column.attributes & ~(adFldIsNullable | adFldMayBeNull)) | adFldKeyColumn | adFldRowID;
   }
-  columns_ = std::move(columns);
-  tableMode_ = true;
+  columnList = std::move(columns);
+  inTableMode = true;
   BuildNameIndex();
   return S_OK;
 }
 
 HRESULT Cursor::OpenStatement(const std::string& sql, bool* returnsRows) {
-  if (EngineConnection* engine = connection_->engine()) {
+  if (EngineConnection* engine = activeConnection->engine()) {
     std::vector<Column> columns;
     std::unique_ptr<EngineRows> rows;
     LONG affected = -1;
@@ -245,7 +245,7 @@ HRESULT Cursor::OpenStatement(const std::string& sql, bool* returnsRows) {
     if (rows != nullptr) OpenRows(std::move(columns), std::move(rows));
     return S_OK;
   }
-  sqlite3* db = connection_->db();
+  sqlite3* db = activeConnection->db();
   sqlite3_stmt* statement = nullptr;
   const char* tail = nullptr;
   int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, &tail);
@@ -273,8 +273,8 @@ HRESULT Cursor::OpenStatement(const std::string& sql, bool* returnsRows) {
 
 void Cursor::OpenPrepared(sqlite3_stmt* statement) {
   const int count = sqlite3_column_count(statement);
-  columns_.clear();
-  columns_.reserve(static_cast<size_t>(count));
+  columnList.clear();
+  columnList.reserve(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
     Column column;
     const char* name = sqlite3_column_name(statement, i);
@@ -282,123 +282,123 @@ void Cursor::OpenPrepared(sqlite3_stmt* statement) {
     column.wideName = Utf8ToUtf16(column.name);
     column.type = ColumnTypeFromDeclared(sqlite3_column_decltype(statement, i));
     column.attributes = BaseAttributes(column.type) | adFldIsNullable | adFldMayBeNull;
-    columns_.push_back(std::move(column));
+    columnList.push_back(std::move(column));
   }
-  statement_ = statement;
-  tableMode_ = false;
+  query = statement;
+  inTableMode = false;
   BuildNameIndex();
 }
 
 void Cursor::OpenRows(std::vector<Column> columns, std::unique_ptr<EngineRows> rows) {
-  columns_ = std::move(columns);
-  engineRows_ = std::move(rows);
-  tableMode_ = false;
+  columnList = std::move(columns);
+  engineRows = std::move(rows);
+  inTableMode = false;
   BuildNameIndex();
 }
 
 HRESULT Cursor::Step(const ErrorSite& site) {
-  const int rc = sqlite3_step(statement_);
+  const int rc = sqlite3_step(query);
   if (rc == SQLITE_ROW) {
-    onRow_ = true;
+    onCurrentRow = true;
     return S_OK;
   }
-  onRow_ = false;
-  sqlite3_reset(statement_);
+  onCurrentRow = false;
+  sqlite3_reset(query);
   if (rc == SQLITE_DONE) return S_OK;
-  return FailEngine(connection_->db(), rc, site, false);
+  return FailEngine(activeConnection->db(), rc, site, false);
 }
 
 HRESULT Cursor::Start(const ErrorSite& site) {
-  if (started_) return S_OK;
-  if (EngineConnection* engine = connection_->engine()) {
-    if (engineRows_ == nullptr) {
-      if (HRESULT hr = engine->TableRows(table_, &engineRows_, site); FAILED(hr)) return hr;
+  if (started) return S_OK;
+  if (EngineConnection* engine = activeConnection->engine()) {
+    if (engineRows == nullptr) {
+      if (HRESULT hr = engine->TableRows(table, &engineRows, site); FAILED(hr)) return hr;
     }
     bool onRow = false;
-    if (HRESULT hr = engineRows_->Next(&onRow, site); FAILED(hr)) return hr;
-    onRow_ = onRow;
-    started_ = true;
+    if (HRESULT hr = engineRows->Next(&onRow, site); FAILED(hr)) return hr;
+    onCurrentRow = onRow;
+    started = true;
     return S_OK;
   }
-  sqlite3* db = connection_->db();
-  if (statement_ == nullptr) {
-    const std::string sql = "SELECT * FROM " + quotedTable_;
-    const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr);
+  sqlite3* db = activeConnection->db();
+  if (query == nullptr) {
+    const std::string sql = "SELECT * FROM " + quotedTable;
+    const int rc = sqlite3_prepare_v2(db, sql.c_str(), -1, &query, nullptr);
     if (rc != SQLITE_OK) return FailEngine(db, rc, site, true);
   }
-  if (streaming_) {
+  if (streaming) {
     const HRESULT hr = Step(site);
-    if (SUCCEEDED(hr)) started_ = true;
+    if (SUCCEEDED(hr)) started = true;
     return hr;
   }
   // Read-write connection: fetch every row now and leave nothing pending.
-  rows_.Reset(static_cast<int>(columns_.size()));
+  cachedRows.Reset(static_cast<int>(columnList.size()));
   int rc;
-  while ((rc = sqlite3_step(statement_)) == SQLITE_ROW) rows_.AppendRow(statement_);
+  while ((rc = sqlite3_step(query)) == SQLITE_ROW) cachedRows.AppendRow(query);
   if (rc != SQLITE_DONE) {
     const HRESULT failure = FailEngine(db, rc, site, false);
-    sqlite3_reset(statement_);
-    rows_.Reset(static_cast<int>(columns_.size()));
+    sqlite3_reset(query);
+    cachedRows.Reset(static_cast<int>(columnList.size()));
     return failure;
   }
-  sqlite3_finalize(statement_);
-  statement_ = nullptr;
-  started_ = true;
-  row_ = 0;
-  onRow_ = rows_.rows() > 0;
+  sqlite3_finalize(query);
+  query = nullptr;
+  started = true;
+  row = 0;
+  onCurrentRow = cachedRows.rows() > 0;
   return S_OK;
 }
 
 HRESULT Cursor::Eof(bool* eof, const ErrorSite& site) {
-  if (pending_) {
+  if (hasPending) {
     *eof = false;
     return S_OK;
   }
   if (HRESULT hr = Start(site); FAILED(hr)) return hr;
-  *eof = !(onRow_ || onInserted_);
+  *eof = !(onCurrentRow || onInserted);
   return S_OK;
 }
 
 HRESULT Cursor::MoveNext(const ErrorSite& site) {
-  if (pending_) {
+  if (hasPending) {
     if (HRESULT hr = Update(site); FAILED(hr)) return hr;
   }
   if (HRESULT hr = Start(site); FAILED(hr)) return hr;
-  if (onInserted_) {
-    onInserted_ = false;
+  if (onInserted) {
+    onInserted = false;
     return S_OK;
   }
-  if (!onRow_) return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
-  if (engineRows_ != nullptr) {
+  if (!onCurrentRow) return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
+  if (engineRows != nullptr) {
     bool onRow = false;
-    const HRESULT hr = engineRows_->Next(&onRow, site);
-    onRow_ = SUCCEEDED(hr) && onRow;
+    const HRESULT hr = engineRows->Next(&onRow, site);
+    onCurrentRow = SUCCEEDED(hr) && onRow;
     return hr;
   }
-  if (streaming_) return Step(site);
-  ++row_;
-  onRow_ = row_ < rows_.rows();
+  if (streaming) return Step(site);
+  ++row;
+  onCurrentRow = row < cachedRows.rows();
   return S_OK;
 }
 
 HRESULT Cursor::CurrentValue(int column, StoredValue* value, bool* onPending,
                              const ErrorSite& site) {
-  *onPending = pending_;
-  if (pending_) return S_OK;
-  if (!started_) {
+  *onPending = hasPending;
+  if (hasPending) return S_OK;
+  if (!started) {
     if (HRESULT hr = Start(site); FAILED(hr)) return hr;
   }
-  if (onInserted_) {
-    if (readBackPending_) ReadBackInserted();
-    *value = inserted_.Get(0, column);
-  } else if (!onRow_) {
+  if (onInserted) {
+    if (readBackPending) ReadBackInserted();
+    *value = inserted.Get(0, column);
+  } else if (!onCurrentRow) {
     return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
-  } else if (engineRows_ != nullptr) {
-    *value = engineRows_->Get(column);
-  } else if (streaming_) {
-    *value = ReadColumn(statement_, column);
+  } else if (engineRows != nullptr) {
+    *value = engineRows->Get(column);
+  } else if (streaming) {
+    *value = ReadColumn(query, column);
   } else {
-    *value = rows_.Get(row_, column);
+    *value = cachedRows.Get(row, column);
   }
   return S_OK;
 }
@@ -416,7 +416,7 @@ HRESULT Cursor::ValueOrAsciiText(int column, VARIANT* value, const char** text, 
   bool onPending;
   if (HRESULT hr = CurrentValue(column, &stored, &onPending, site); FAILED(hr)) return hr;
   std::string_view ascii;
-  if (!onPending && AsciiCodePage() && StoredAsciiText(columns_[column].type, stored, &ascii)) {
+  if (!onPending && AsciiCodePage() && StoredAsciiText(columnList[column].type, stored, &ascii)) {
     *text = ascii.data();
     *size = ascii.size();
     return S_OK;
@@ -427,14 +427,14 @@ HRESULT Cursor::ValueOrAsciiText(int column, VARIANT* value, const char** text, 
 HRESULT Cursor::Deliver(int column, const StoredValue& stored, bool onPending, VARIANT* value,
                         const ErrorSite& site) {
   if (onPending) {
-    if (!assigned_[column]) {
+    if (!assigned[column]) {
       value->vt = VT_NULL;
       return S_OK;
     }
-    HRESULT hr = VariantCopy(value, &pendingValues_[column]);
+    HRESULT hr = VariantCopy(value, &pendingValues[column]);
     return FAILED(hr) ? Fail(hr, site, "The value could not be copied.") : S_OK;
   }
-  HRESULT hr = StoredToVariant(columns_[column].type, stored, value);
+  HRESULT hr = StoredToVariant(columnList[column].type, stored, value);
   return FAILED(hr) ? Fail(hr, site, "Out of memory while reading a value.") : S_OK;
 }
 
@@ -444,46 +444,46 @@ HRESULT Cursor::ActualSize(int column, LONG* size, const ErrorSite& site) {
   if (HRESULT hr = CurrentValue(column, &stored, &onPending, site); FAILED(hr)) return hr;
   if (onPending) {
     std::string buffer;
-    EncodeForStorage(columns_[column].type, pendingValues_[column], &stored, &buffer);
+    EncodeForStorage(columnList[column].type, pendingValues[column], &stored, &buffer);
   }
-  *size = StoredActualSize(columns_[column].type, stored);
+  *size = StoredActualSize(columnList[column].type, stored);
   return S_OK;
 }
 
 HRESULT Cursor::AddNew(const ErrorSite& site) {
-  if (!tableMode_)
+  if (!inTableMode)
     return Fail(adErrFeatureNotAvailable, site,
                 "Rows can be added only to a recordset opened on a table.");
-  if (pending_) {
+  if (hasPending) {
     if (HRESULT hr = Update(site); FAILED(hr)) return hr;
   }
-  pending_ = true;
+  hasPending = true;
   return S_OK;
 }
 
 HRESULT Cursor::Put(int column, const VARIANT& value, const ErrorSite& site) {
-  if (!pending_)
+  if (!hasPending)
     return Fail(adErrFeatureNotAvailable, site, "Only a new row begun by AddNew can be written.");
   VARIANT converted;
   VariantInit(&converted);
   std::string why;
-  const HRESULT hr = ConvertForColumn(columns_[column].type, value, &converted, &why);
-  if (FAILED(hr)) return Fail(hr, site, "Column '" + columns_[column].name + "': " + why);
-  VariantClear(&pendingValues_[column]);
-  pendingValues_[column] = converted;
-  assigned_[column] = true;
+  const HRESULT hr = ConvertForColumn(columnList[column].type, value, &converted, &why);
+  if (FAILED(hr)) return Fail(hr, site, "Column '" + columnList[column].name + "': " + why);
+  VariantClear(&pendingValues[column]);
+  pendingValues[column] = converted;
+  assigned[column] = true;
   return S_OK;
 }
 
 HRESULT Cursor::NextCounter(const Column& column, int64_t* next, const ErrorSite& site) {
   const std::string sql =
-      "SELECT coalesce(max(" + QuoteIdentifier(column.name) + "), 0) + 1 FROM " + quotedTable_;
+      "SELECT coalesce(max(" + QuoteIdentifier(column.name) + "), 0) + 1 FROM " + quotedTable;
   int rc;
-  sqlite3_stmt* statement = connection_->CachedStatement(sql, &rc);
-  if (statement == nullptr) return FailEngine(connection_->db(), rc, site, true);
+  sqlite3_stmt* statement = activeConnection->CachedStatement(sql, &rc);
+  if (statement == nullptr) return FailEngine(activeConnection->db(), rc, site, true);
   rc = sqlite3_step(statement);
   if (rc != SQLITE_ROW) {
-    const HRESULT failure = FailEngine(connection_->db(), rc, site, false);
+    const HRESULT failure = FailEngine(activeConnection->db(), rc, site, false);
     sqlite3_reset(statement);
     return failure;
   }
@@ -493,108 +493,108 @@ HRESULT Cursor::NextCounter(const Column& column, int64_t* next, const ErrorSite
 }
 
 HRESULT Cursor::Update(const ErrorSite& site) {
-  if (!pending_) return S_OK;
-  if (HRESULT hr = connection_->CheckTransaction(site); FAILED(hr)) return hr;
-  if (EngineConnection* engine = connection_->engine()) {
+  if (!hasPending) return S_OK;
+  if (HRESULT hr = activeConnection->CheckTransaction(site); FAILED(hr)) return hr;
+  if (EngineConnection* engine = activeConnection->engine()) {
     std::vector<StoredValue> stored;
-    if (HRESULT hr = engine->Insert(table_, columns_, pendingValues_, assigned_, &stored, site);
+    if (HRESULT hr = engine->Insert(table, columnList, pendingValues, assigned, &stored, site);
         FAILED(hr))
       return hr;
-    inserted_.Reset(static_cast<int>(columns_.size()));
-    inserted_.AppendRow(stored.data());
+    inserted.Reset(static_cast<int>(columnList.size()));
+    inserted.AppendRow(stored.data());
     CancelUpdate();
-    started_ = true;
-    onRow_ = false;
-    onInserted_ = true;
+    started = true;
+    onCurrentRow = false;
+    onInserted = true;
     return S_OK;
   }
-  sqlite3* db = connection_->db();
-  const size_t count = columns_.size();
+  sqlite3* db = activeConnection->db();
+  const size_t count = columnList.size();
   for (size_t i = 0; i < count; ++i) {
-    const Column& column = columns_[i];
-    values_[i] = StoredValue();
-    included_[i] = 0;
-    if (assigned_[i]) {
-      EncodeForStorage(column.type, pendingValues_[i], &values_[i], &scratch_[i]);
-      included_[i] = 1;
+    const Column& column = columnList[i];
+    values[i] = StoredValue();
+    included[i] = 0;
+    if (assigned[i]) {
+      EncodeForStorage(column.type, pendingValues[i], &values[i], &scratch[i]);
+      included[i] = 1;
     } else if (column.type.counter && !column.rowId) {
       int64_t next = 0;
       if (HRESULT hr = NextCounter(column, &next, site); FAILED(hr)) return hr;
-      values_[i].storage = StoredValue::kInteger;
-      values_[i].integer = next;
-      included_[i] = 1;
+      values[i].storage = StoredValue::kInteger;
+      values[i].integer = next;
+      included[i] = 1;
     }
   }
   // One prepared INSERT per set of assigned columns, kept by the connection; the last one used
   // is remembered here, since rows added one after another assign the same columns.
   int rc = SQLITE_OK;
-  if (insert_ == nullptr || included_ != insertColumns_) {
+  if (insert == nullptr || included != insertColumns) {
     std::string names, marks;
     for (size_t i = 0; i < count; ++i) {
-      if (!included_[i]) continue;
+      if (!included[i]) continue;
       if (!names.empty()) names += ", ", marks += ", ";
-      names += QuoteIdentifier(columns_[i].name);
+      names += QuoteIdentifier(columnList[i].name);
       marks += "?";
     }
     const std::string sql =
-        "INSERT INTO " + quotedTable_ +
+        "INSERT INTO " + quotedTable +
         (names.empty() ? " DEFAULT VALUES" : " (" + names + ") VALUES (" + marks + ")");
-    insert_ = connection_->CachedStatement(sql, &rc);
-    if (insert_ == nullptr) return FailEngine(db, rc, site, true);
-    insertColumns_ = included_;
+    insert = activeConnection->CachedStatement(sql, &rc);
+    if (insert == nullptr) return FailEngine(db, rc, site, true);
+    insertColumns = included;
   }
   int index = 0;
   for (size_t i = 0; i < count && rc == SQLITE_OK; ++i)
-    if (included_[i]) rc = BindStored(insert_, ++index, values_[i], SQLITE_STATIC);
-  if (rc == SQLITE_OK) rc = sqlite3_step(insert_);
+    if (included[i]) rc = BindStored(insert, ++index, values[i], SQLITE_STATIC);
+  if (rc == SQLITE_OK) rc = sqlite3_step(insert);
   if (rc != SQLITE_DONE) {
     const HRESULT failure = FailEngine(db, rc, site, false);
-    sqlite3_reset(insert_);
-    sqlite3_clear_bindings(insert_);
+    sqlite3_reset(insert);
+    sqlite3_clear_bindings(insert);
     return failure;
   }
-  sqlite3_reset(insert_);
-  sqlite3_clear_bindings(insert_);
+  sqlite3_reset(insert);
+  sqlite3_clear_bindings(insert);
 
   // The stored row becomes current: the values as written, until the first read of a value reads
   // it back by rowid (a table without rowid keeps the values as written).
-  insertedRowId_ = sqlite3_last_insert_rowid(db);
-  readBackPending_ = true;
-  inserted_.Reset(static_cast<int>(count));
-  inserted_.AppendRow(values_.data());
+  insertedRowId = sqlite3_last_insert_rowid(db);
+  readBackPending = true;
+  inserted.Reset(static_cast<int>(count));
+  inserted.AppendRow(values.data());
   CancelUpdate();
-  if (streaming_ && statement_ != nullptr) sqlite3_reset(statement_);
-  started_ = true;
-  onRow_ = false;
-  row_ = rows_.rows();
-  onInserted_ = true;
+  if (streaming && query != nullptr) sqlite3_reset(query);
+  started = true;
+  onCurrentRow = false;
+  row = cachedRows.rows();
+  onInserted = true;
   return S_OK;
 }
 
 void Cursor::ReadBackInserted() {
-  readBackPending_ = false;
-  const int count = static_cast<int>(columns_.size());
-  if (readBack_ == nullptr) {
+  readBackPending = false;
+  const int count = static_cast<int>(columnList.size());
+  if (readBack == nullptr) {
     int rc = SQLITE_OK;
-    readBack_ =
-        connection_->CachedStatement("SELECT * FROM " + quotedTable_ + " WHERE rowid = ?", &rc);
+    readBack =
+        activeConnection->CachedStatement("SELECT * FROM " + quotedTable + " WHERE rowid = ?", &rc);
   }
-  if (readBack_ == nullptr || sqlite3_column_count(readBack_) != count) return;
-  sqlite3_bind_int64(readBack_, 1, insertedRowId_);
-  if (sqlite3_step(readBack_) == SQLITE_ROW) {
-    inserted_.Reset(count);
-    inserted_.AppendRow(readBack_);
+  if (readBack == nullptr || sqlite3_column_count(readBack) != count) return;
+  sqlite3_bind_int64(readBack, 1, insertedRowId);
+  if (sqlite3_step(readBack) == SQLITE_ROW) {
+    inserted.Reset(count);
+    inserted.AppendRow(readBack);
   }
-  sqlite3_reset(readBack_);
+  sqlite3_reset(readBack);
 }
 
 void Cursor::CancelUpdate() {
-  pending_ = false;
+  hasPending = false;
   // A column that was not assigned holds VT_EMPTY: only the assigned ones have a value to clear.
-  for (size_t i = 0; i < pendingValues_.size(); ++i) {
-    if (!assigned_[i]) continue;
-    VariantClear(&pendingValues_[i]);
-    assigned_[i] = false;
+  for (size_t i = 0; i < pendingValues.size(); ++i) {
+    if (!assigned[i]) continue;
+    VariantClear(&pendingValues[i]);
+    assigned[i] = false;
   }
 }
 

@@ -42,24 +42,25 @@ long long IndexOf(const VARIANT& index) {
 
 FieldsImpl* FieldsImpl::Create(Cursor* cursor) { return new FieldsImpl(cursor); }
 
-FieldsImpl::FieldsImpl(Cursor* cursor) : ComObject(kFieldsInterfaces), cursor_(cursor) {
-  cursor_->AddRef();
-  const size_t count = cursor_->columns().size();
-  fields_.reserve(count);
-  for (size_t i = 0; i < count; ++i) fields_.push_back(new FieldImpl(cursor_, static_cast<int>(i)));
+FieldsImpl::FieldsImpl(Cursor* cursor) : ComObject(kFieldsInterfaces), rowCursor(cursor) {
+  rowCursor->AddRef();
+  const size_t count = rowCursor->columns().size();
+  fieldsObject.reserve(count);
+  for (size_t i = 0; i < count; ++i)
+    fieldsObject.push_back(new FieldImpl(rowCursor, static_cast<int>(i)));
 }
 
 FieldsImpl::~FieldsImpl() {
-  for (FieldImpl* field : fields_) field->Release();
-  cursor_->Release();
+  for (FieldImpl* field : fieldsObject) field->Release();
+  rowCursor->Release();
 }
 
 HRESULT FieldsImpl::get_Count(LONG* count) {
   if (HRESULT hr = FaultCheck("Fields.Count.get"))
     return FailInjected(hr, kFieldsSite, "Fields.Count.get");
   if (count == nullptr) return Fail(E_POINTER, kFieldsSite, "No place for the count.");
-  if (!cursor_->open()) return Fail(adErrObjectClosed, kFieldsSite, kClosed);
-  *count = static_cast<LONG>(fields_.size());
+  if (!rowCursor->open()) return Fail(adErrObjectClosed, kFieldsSite, kClosed);
+  *count = static_cast<LONG>(fieldsObject.size());
   return S_OK;
 }
 
@@ -68,14 +69,14 @@ HRESULT FieldsImpl::get_Item(VARIANT index, ADOField** field) {
     return FailInjected(hr, kFieldsSite, "Fields.Item.get");
   if (field == nullptr) return Fail(E_POINTER, kFieldsSite, "No place for the field.");
   *field = nullptr;
-  if (!cursor_->open()) return Fail(adErrObjectClosed, kFieldsSite, kClosed);
+  if (!rowCursor->open()) return Fail(adErrObjectClosed, kFieldsSite, kClosed);
   const VARIANT* key = &index;
   if (key->vt == (VT_BYREF | VT_VARIANT) && key->byref != nullptr)
     key = static_cast<const VARIANT*>(key->byref);
   long long position;
   if (key->vt == VT_BSTR) {
-    position = cursor_->FindColumn(std::u16string_view(key->bstrVal != nullptr ? key->bstrVal : u"",
-                                                       SysStringLen(key->bstrVal)));
+    position = rowCursor->FindColumn(std::u16string_view(
+        key->bstrVal != nullptr ? key->bstrVal : u"", SysStringLen(key->bstrVal)));
     if (position < 0)
       return Fail(adErrItemNotFound, kFieldsSite,
                   "Item cannot be found in the collection corresponding to the requested name "
@@ -83,12 +84,12 @@ HRESULT FieldsImpl::get_Item(VARIANT index, ADOField** field) {
                       BstrToUtf8(key->bstrVal) + "'.");
   } else {
     position = IndexOf(*key);
-    if (position < 0 || position >= static_cast<long long>(fields_.size()))
+    if (position < 0 || position >= static_cast<long long>(fieldsObject.size()))
       return Fail(adErrItemNotFound, kFieldsSite,
                   "Item cannot be found in the collection corresponding to the requested name "
                   "or ordinal.");
   }
-  FieldImpl* found = fields_[static_cast<size_t>(position)];
+  FieldImpl* found = fieldsObject[static_cast<size_t>(position)];
   found->AddRef();
   *field = found;
   return S_OK;
@@ -98,12 +99,12 @@ HRESULT FieldsImpl::GetValues(LONG first, LONG count, VARIANT* values, LONG* rea
   if (values == nullptr || read == nullptr)
     return Fail(E_POINTER, kFieldsSite, "No place for the values.");
   *read = 0;
-  if (first < 0 || count < 0 || static_cast<size_t>(first) > fields_.size() ||
-      static_cast<size_t>(count) > fields_.size() - static_cast<size_t>(first))
+  if (first < 0 || count < 0 || static_cast<size_t>(first) > fieldsObject.size() ||
+      static_cast<size_t>(count) > fieldsObject.size() - static_cast<size_t>(first))
     return Fail(E_INVALIDARG, kFieldsSite, "The columns lie outside the recordset.");
   for (LONG i = 0; i < count; ++i) {
     // The Field's own read (final, in this file: called directly), so that nothing differs.
-    const HRESULT hr = fields_[static_cast<size_t>(first + i)]->get_Value(&values[i]);
+    const HRESULT hr = fieldsObject[static_cast<size_t>(first + i)]->get_Value(&values[i]);
     if (FAILED(hr)) {
       values[i].vt = VT_EMPTY;
       return hr;
@@ -116,15 +117,15 @@ HRESULT FieldsImpl::GetValues(LONG first, LONG count, VARIANT* values, LONG* rea
 // Field
 
 FieldImpl::FieldImpl(Cursor* cursor, int column)
-    : ComObject(kFieldInterfaces), cursor_(cursor), column_(column) {
-  cursor_->AddRef();
+    : ComObject(kFieldInterfaces), rowCursor(cursor), columnIndex(column) {
+  rowCursor->AddRef();
 }
 
-FieldImpl::~FieldImpl() { cursor_->Release(); }
+FieldImpl::~FieldImpl() { rowCursor->Release(); }
 
 HRESULT FieldImpl::CheckOpen(const char* call) {
   if (HRESULT hr = FaultCheck(call)) return FailInjected(hr, kFieldSite, call);
-  if (!cursor_->open()) return Fail(adErrObjectClosed, kFieldSite, kClosed);
+  if (!rowCursor->open()) return Fail(adErrObjectClosed, kFieldSite, kClosed);
   return S_OK;
 }
 
@@ -132,7 +133,7 @@ HRESULT FieldImpl::get_Value(VARIANT* value) {
   if (HRESULT hr = CheckOpen("Field.Value.get"); FAILED(hr)) return hr;
   if (value == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the value.");
   VariantInit(value);
-  return cursor_->Value(column_, value, kFieldSite);
+  return rowCursor->Value(columnIndex, value, kFieldSite);
 }
 
 HRESULT FieldImpl::GetValueOrAsciiText(VARIANT* value, const char** text, size_t* size) {
@@ -142,18 +143,18 @@ HRESULT FieldImpl::GetValueOrAsciiText(VARIANT* value, const char** text, size_t
   VariantInit(value);
   *text = nullptr;
   *size = 0;
-  return cursor_->ValueOrAsciiText(column_, value, text, size, kFieldSite);
+  return rowCursor->ValueOrAsciiText(columnIndex, value, text, size, kFieldSite);
 }
 
 HRESULT FieldImpl::put_Value(VARIANT value) {
   if (HRESULT hr = CheckOpen("Field.Value.put"); FAILED(hr)) return hr;
-  return cursor_->Put(column_, value, kFieldSite);
+  return rowCursor->Put(columnIndex, value, kFieldSite);
 }
 
 HRESULT FieldImpl::get_Name(BSTR* name) {
   if (HRESULT hr = CheckOpen("Field.Name.get"); FAILED(hr)) return hr;
   if (name == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the name.");
-  const std::u16string& wide = cursor_->columns()[column_].wideName;
+  const std::u16string& wide = rowCursor->columns()[columnIndex].wideName;
   *name = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
   return *name != nullptr ? S_OK : Fail(E_OUTOFMEMORY, kFieldSite, "Out of memory.");
 }
@@ -161,28 +162,28 @@ HRESULT FieldImpl::get_Name(BSTR* name) {
 HRESULT FieldImpl::get_Type(DataTypeEnum* type) {
   if (HRESULT hr = CheckOpen("Field.Type.get"); FAILED(hr)) return hr;
   if (type == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the type.");
-  *type = cursor_->columns()[column_].type.adoType;
+  *type = rowCursor->columns()[columnIndex].type.adoType;
   return S_OK;
 }
 
 HRESULT FieldImpl::get_DefinedSize(LONG* size) {
   if (HRESULT hr = CheckOpen("Field.DefinedSize.get"); FAILED(hr)) return hr;
   if (size == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the size.");
-  *size = cursor_->columns()[column_].type.definedSize;
+  *size = rowCursor->columns()[columnIndex].type.definedSize;
   return S_OK;
 }
 
 HRESULT FieldImpl::get_Attributes(LONG* attributes) {
   if (HRESULT hr = CheckOpen("Field.Attributes.get"); FAILED(hr)) return hr;
   if (attributes == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the attributes.");
-  *attributes = cursor_->columns()[column_].attributes;
+  *attributes = rowCursor->columns()[columnIndex].attributes;
   return S_OK;
 }
 
 HRESULT FieldImpl::get_ActualSize(LONG* size) {
   if (HRESULT hr = CheckOpen("Field.ActualSize.get"); FAILED(hr)) return hr;
   if (size == nullptr) return Fail(E_POINTER, kFieldSite, "No place for the size.");
-  return cursor_->ActualSize(column_, size, kFieldSite);
+  return rowCursor->ActualSize(columnIndex, size, kFieldSite);
 }
 
 }  // namespace ado

@@ -32,18 +32,18 @@ RecordsetImpl::RecordsetImpl() : ComObject(kRecordsetInterfaces) {}
 RecordsetImpl::~RecordsetImpl() { DropCursor(); }
 
 void RecordsetImpl::DropCursor() {
-  if (cursor_ != nullptr) {
-    cursor_->Close();
-    cursor_->Release();
-    cursor_ = nullptr;
+  if (rowCursor != nullptr) {
+    rowCursor->Close();
+    rowCursor->Release();
+    rowCursor = nullptr;
   }
-  if (fields_ != nullptr) {
-    fields_->Release();
-    fields_ = nullptr;
+  if (fieldsObject != nullptr) {
+    fieldsObject->Release();
+    fieldsObject = nullptr;
   }
 }
 
-bool RecordsetImpl::IsOpen() const { return cursor_ != nullptr && cursor_->open(); }
+bool RecordsetImpl::IsOpen() const { return rowCursor != nullptr && rowCursor->open(); }
 
 // S_OK when the recordset is open; otherwise the failure, reported.
 HRESULT RecordsetImpl::CheckOpen(const char* call, HRESULT* failure) {
@@ -58,7 +58,7 @@ HRESULT RecordsetImpl::put_CursorType(CursorTypeEnum type) {
   if (IsOpen())
     return Fail(adErrObjectOpen, kRecordsetSite,
                 "Operation is not allowed when the object is open.");
-  cursorType_ = type;
+  cursorType = type;
   return S_OK;
 }
 
@@ -68,14 +68,14 @@ HRESULT RecordsetImpl::put_CursorLocation(CursorLocationEnum location) {
   if (IsOpen())
     return Fail(adErrObjectOpen, kRecordsetSite,
                 "Operation is not allowed when the object is open.");
-  cursorLocation_ = location;
+  cursorLocation = location;
   return S_OK;
 }
 
 void RecordsetImpl::Adopt(Cursor* cursor) {
   DropCursor();
-  cursor_ = cursor;
-  fields_ = FieldsImpl::Create(cursor);
+  rowCursor = cursor;
+  fieldsObject = FieldsImpl::Create(cursor);
 }
 
 HRESULT RecordsetImpl::OpenOn(ConnectionImpl* connection, const std::string& source,
@@ -158,7 +158,7 @@ HRESULT RecordsetImpl::get_EOF(VARIANT_BOOL* eof) {
   if (FAILED(CheckOpen("Recordset.EOF.get", &failure))) return failure;
   if (eof == nullptr) return Fail(E_POINTER, kRecordsetSite, "No place for the result.");
   bool atEnd = true;
-  if (HRESULT hr = cursor_->Eof(&atEnd, kRecordsetSite); FAILED(hr)) return hr;
+  if (HRESULT hr = rowCursor->Eof(&atEnd, kRecordsetSite); FAILED(hr)) return hr;
   *eof = atEnd ? VARIANT_TRUE : VARIANT_FALSE;
   return S_OK;
 }
@@ -166,7 +166,7 @@ HRESULT RecordsetImpl::get_EOF(VARIANT_BOOL* eof) {
 HRESULT RecordsetImpl::MoveNext() {
   HRESULT failure;
   if (FAILED(CheckOpen("Recordset.MoveNext", &failure))) return failure;
-  return cursor_->MoveNext(kRecordsetSite);
+  return rowCursor->MoveNext(kRecordsetSite);
 }
 
 HRESULT RecordsetImpl::get_Fields(ADOFields** fields) {
@@ -174,8 +174,8 @@ HRESULT RecordsetImpl::get_Fields(ADOFields** fields) {
   if (fields != nullptr) *fields = nullptr;
   if (FAILED(CheckOpen("Recordset.Fields.get", &failure))) return failure;
   if (fields == nullptr) return Fail(E_POINTER, kRecordsetSite, "No place for the fields.");
-  fields_->AddRef();
-  *fields = fields_;
+  fieldsObject->AddRef();
+  *fields = fieldsObject;
   return S_OK;
 }
 
@@ -185,7 +185,7 @@ HRESULT RecordsetImpl::AddNew(VARIANT fieldList, VARIANT values) {
   if (!IsMissing(fieldList) || !IsMissing(values))
     return Fail(adErrFeatureNotAvailable, kRecordsetSite,
                 "AddNew with a field list is not supported; assign Field.Value instead.");
-  return cursor_->AddNew(kRecordsetSite);
+  return rowCursor->AddNew(kRecordsetSite);
 }
 
 HRESULT RecordsetImpl::Update(VARIANT fields, VARIANT values) {
@@ -194,13 +194,13 @@ HRESULT RecordsetImpl::Update(VARIANT fields, VARIANT values) {
   if (!IsMissing(fields) || !IsMissing(values))
     return Fail(adErrFeatureNotAvailable, kRecordsetSite,
                 "Update with a field list is not supported; assign Field.Value instead.");
-  return cursor_->Update(kRecordsetSite);
+  return rowCursor->Update(kRecordsetSite);
 }
 
 HRESULT RecordsetImpl::CancelUpdate() {
   HRESULT failure;
   if (FAILED(CheckOpen("Recordset.CancelUpdate", &failure))) return failure;
-  cursor_->CancelUpdate();
+  rowCursor->CancelUpdate();
   return S_OK;
 }
 

@@ -49,29 +49,29 @@ thread_local int initCount = 0;
 // key when the library is unloaded leaves the values of threads still running unreleased.
 class ErrorInfoSlot {
  public:
-  ErrorInfoSlot() { valid_ = pthread_key_create(&key_, ReleaseAtThreadEnd) == 0; }
+  ErrorInfoSlot() { valid = pthread_key_create(&key, ReleaseAtThreadEnd) == 0; }
   // Exit may still set or take error information after this runs (a caller's static object
   // that closes a writer): the slot then stores nothing.
   ~ErrorInfoSlot() {
-    if (valid_) pthread_key_delete(key_);
-    valid_ = false;
+    if (valid) pthread_key_delete(key);
+    valid = false;
   }
   ErrorInfoSlot(const ErrorInfoSlot&) = delete;
   ErrorInfoSlot& operator=(const ErrorInfoSlot&) = delete;
 
   // Stores info as the calling thread's and returns the previous one (references move along).
   IErrorInfo* Exchange(IErrorInfo* info) {
-    if (!valid_) return info;  // no slot: nothing is ever stored
-    IErrorInfo* previous = static_cast<IErrorInfo*>(pthread_getspecific(key_));
-    pthread_setspecific(key_, info);
+    if (!valid) return info;  // no slot: nothing is ever stored
+    IErrorInfo* previous = static_cast<IErrorInfo*>(pthread_getspecific(key));
+    pthread_setspecific(key, info);
     return previous;
   }
 
  private:
   static void ReleaseAtThreadEnd(void* info) { static_cast<IErrorInfo*>(info)->Release(); }
 
-  pthread_key_t key_;
-  bool valid_;
+  pthread_key_t key;
+  bool valid;
 };
 
 ErrorInfoSlot& ThreadErrorInfo() {
@@ -82,9 +82,9 @@ ErrorInfoSlot& ThreadErrorInfo() {
 class ErrorInfo final : public IErrorInfo {
  public:
   ErrorInfo(const GUID& guid, const OLECHAR* source, const OLECHAR* description)
-      : guid_(guid), hasSource_(source != nullptr), hasDescription_(description != nullptr) {
-    if (source != nullptr) source_ = source;
-    if (description != nullptr) description_ = description;
+      : errorGuid(guid), hasSource(source != nullptr), hasDescription(description != nullptr) {
+    if (source != nullptr) sourceText = source;
+    if (description != nullptr) descriptionText = description;
   }
 
   HRESULT QueryInterface(const IID& iid, void** object) override {
@@ -97,21 +97,21 @@ class ErrorInfo final : public IErrorInfo {
     *object = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return ++references_; }
+  ULONG AddRef() override { return ++references; }
   ULONG Release() override {
-    const ULONG left = --references_;
+    const ULONG left = --references;
     if (left == 0) delete this;
     return left;
   }
 
   HRESULT GetGUID(GUID* guid) override {
     if (guid == nullptr) return E_POINTER;
-    *guid = guid_;
+    *guid = errorGuid;
     return S_OK;
   }
-  HRESULT GetSource(BSTR* source) override { return CopyOut(hasSource_, source_, source); }
+  HRESULT GetSource(BSTR* source) override { return CopyOut(hasSource, sourceText, source); }
   HRESULT GetDescription(BSTR* description) override {
-    return CopyOut(hasDescription_, description_, description);
+    return CopyOut(hasDescription, descriptionText, description);
   }
 
  private:
@@ -123,12 +123,12 @@ class ErrorInfo final : public IErrorInfo {
     return *out == nullptr ? E_OUTOFMEMORY : S_OK;
   }
 
-  std::atomic<ULONG> references_{1};
-  GUID guid_;
-  bool hasSource_;
-  bool hasDescription_;
-  std::u16string source_;
-  std::u16string description_;
+  std::atomic<ULONG> references{1};
+  GUID errorGuid;
+  bool hasSource;
+  bool hasDescription;
+  std::u16string sourceText;
+  std::u16string descriptionText;
 };
 
 }  // namespace

@@ -24,10 +24,10 @@ namespace platform {
 template <class T>
 class ThreadObject {
  public:
-  ThreadObject() { valid_ = pthread_key_create(&key_, &DestroyAtThreadEnd) == 0; }
+  ThreadObject() { valid = pthread_key_create(&key, &DestroyAtThreadEnd) == 0; }
   ~ThreadObject() {
-    if (valid_) pthread_key_delete(key_);
-    valid_ = false;
+    if (valid) pthread_key_delete(key);
+    valid = false;
   }
   ThreadObject(const ThreadObject&) = delete;
   ThreadObject& operator=(const ThreadObject&) = delete;
@@ -35,11 +35,11 @@ class ThreadObject {
   // The calling thread's object, value-initialised at its first use; null when there is no key
   // (it could not be made, or it is gone at exit) or no memory for the object.
   T* Get() {
-    if (!valid_) return nullptr;
-    T* object = static_cast<T*>(pthread_getspecific(key_));
+    if (!valid) return nullptr;
+    T* object = static_cast<T*>(pthread_getspecific(key));
     if (object != nullptr) return object;
     object = new (std::nothrow) T();
-    if (object != nullptr && pthread_setspecific(key_, object) != 0) {
+    if (object != nullptr && pthread_setspecific(key, object) != 0) {
       delete object;
       object = nullptr;
     }
@@ -49,8 +49,8 @@ class ThreadObject {
  private:
   static void DestroyAtThreadEnd(void* object) { delete static_cast<T*>(object); }
 
-  pthread_key_t key_;
-  bool valid_ = false;
+  pthread_key_t key;
+  bool valid = false;
 };
 
 }  // namespace platform

@@ -255,24 +255,24 @@ class Converter {
  public:
   Converter(const char* to, const std::string& from) {
     if (IconvCache* cache = ThreadIconvCache()) {
-      cd_ = cache->Get(to, from);
+      cd = cache->Get(to, from);
       return;
     }
-    cd_ = iconv_open(to, from.c_str());
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) cd_ = nullptr;
-    owned_ = cd_ != nullptr;
+    cd = iconv_open(to, from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) cd = nullptr;
+    owned = cd != nullptr;
   }
   ~Converter() {
-    if (owned_) iconv_close(cd_);
+    if (owned) iconv_close(cd);
   }
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
   // Null when iconv does not know the pair.
-  iconv_t get() const { return cd_; }
+  iconv_t get() const { return cd; }
 
  private:
-  iconv_t cd_ = nullptr;
-  bool owned_ = false;
+  iconv_t cd = nullptr;
+  bool owned = false;
 };
 
 // Decodes through iconv into units. False when iconv cannot convert from the charset.

@@ -103,7 +103,7 @@ struct Column {
   unsigned varIndex = 0;   // variable: its slot in a row's offset table
   int precision = 0, scale = 0;
   std::string declared;
-  ColumnType type_;
+  ColumnType columnType;
 };
 
 // A range of the image: a row, a value.
@@ -121,9 +121,9 @@ struct Field {
 class CImageReader {
  public:
   CImageReader(const unsigned char* bytes, size_t size, const FileFormat& format)
-      : image_(bytes), imageSize_(size), format_(format) {}
+      : image(bytes), imageSize(size), fileFormat(format) {}
   ~CImageReader() {
-    if (toUtf16_ != reinterpret_cast<iconv_t>(-1)) iconv_close(toUtf16_);
+    if (toUtf16 != reinterpret_cast<iconv_t>(-1)) iconv_close(toUtf16);
   }
 
   bool Read(sqlite3* db, const ReadProgress& progress, ReadTotals* totals, std::string* error);
@@ -140,7 +140,7 @@ class CImageReader {
   bool CrackRow(Bytes row, const std::vector<Column>& columns, std::vector<Field>* fields) const;
   bool StoreRow(const std::vector<Column>& columns, const std::vector<Field>& fields,
                 sqlite3_stmt* insert, std::string* error);
-  // The user tables, from the catalogue table, into entries_.
+  // The user tables, from the catalogue table, into entries.
   bool ReadCatalogue(MdbHandle* mdb, std::string* error);
   bool BindValue(const Column& column, Bytes value, sqlite3_stmt* insert, int index,
                  std::string* error);
@@ -148,16 +148,16 @@ class CImageReader {
   bool PageRow(uint32_t pointer, Bytes* row) const;
   void Text(Bytes bytes, std::u16string* out);
 
-  const unsigned char* image_;
-  size_t imageSize_;
-  FileFormat format_;
-  iconv_t toUtf16_ = reinterpret_cast<iconv_t>(-1);
-  bool toUtf16Tried_ = false;
-  std::vector<std::unique_ptr<MdbCatalogEntry>> entries_;
-  mutable std::vector<size_t> offsets_;
-  std::string buffer_;
-  std::string longValue_;
-  std::u16string text_;
+  const unsigned char* image;
+  size_t imageSize;
+  FileFormat fileFormat;
+  iconv_t toUtf16 = reinterpret_cast<iconv_t>(-1);
+  bool toUtf16Tried = false;
+  std::vector<std::unique_ptr<MdbCatalogEntry>> entries;
+  mutable std::vector<size_t> rowOffsets;
+  std::string buffer;
+  std::string longValue;
+  std::u16string textValue;
 };
 
 std::string Quoted(const std::string& name) {
@@ -231,7 +231,7 @@ bool CImageReader::ReadColumns(MdbTableDef* table, std::vector<Column>* columns,
     bool sound = !column.name.empty() && column.number < MDB_MAX_COLS;
     if (column.fixed)
       sound =
-          sound && column.size >= needed && column.fixedOffset + column.size <= format_.pageSize;
+          sound && column.size >= needed && column.fixedOffset + column.size <= fileFormat.pageSize;
     else
       sound = sound && column.varIndex < MDB_MAX_COLS;
     if (column.type == kNumeric)
@@ -242,9 +242,9 @@ bool CImageReader::ReadColumns(MdbTableDef* table, std::vector<Column>* columns,
                table->name + "')";
       return false;
     }
-    column.declared = DeclaredType(column, format_.version == kJet3);
+    column.declared = DeclaredType(column, fileFormat.version == kJet3);
     if (column.type == kLong && source->is_long_auto) column.declared = "COUNTER";
-    column.type_ = ColumnTypeFromDeclared(column.declared.c_str());
+    column.columnType = ColumnTypeFromDeclared(column.declared.c_str());
     columns->push_back(std::move(column));
   }
   return true;
@@ -253,17 +253,17 @@ bool CImageReader::ReadColumns(MdbTableDef* table, std::vector<Column>* columns,
 // The row that a long value pointer (row number in the low byte, page above it) names.
 bool CImageReader::PageRow(uint32_t pointer, Bytes* row) const {
   const size_t page = pointer >> 8, number = pointer & 0xFF;
-  if (page == 0 || page >= imageSize_ / format_.pageSize) return false;
-  const unsigned char* p = image_ + page * format_.pageSize;
-  const size_t countAt = format_.version == kJet3 ? 0x08 : 0x0C;
+  if (page == 0 || page >= imageSize / fileFormat.pageSize) return false;
+  const unsigned char* p = image + page * fileFormat.pageSize;
+  const size_t countAt = fileFormat.version == kJet3 ? 0x08 : 0x0C;
   if (p[0] != kDataPage) return false;
   const size_t rows = U16(p + countAt);
   const size_t table = countAt + 2;
-  if (number >= rows || table + 2 * rows > format_.pageSize) return false;
+  if (number >= rows || table + 2 * rows > fileFormat.pageSize) return false;
   const size_t start = U16(p + table + 2 * number) & kRowOffsetMask;
   const size_t end =
-      number == 0 ? format_.pageSize : U16(p + table + 2 * (number - 1)) & kRowOffsetMask;
-  if (start < table + 2 * rows || start > end || end > format_.pageSize) return false;
+      number == 0 ? fileFormat.pageSize : U16(p + table + 2 * (number - 1)) & kRowOffsetMask;
+  if (start < table + 2 * rows || start > end || end > fileFormat.pageSize) return false;
   row->data = p + start;
   row->size = end - start;
   return true;
@@ -276,7 +276,7 @@ bool CImageReader::LongValue(Bytes field, std::string* out, std::string* error) 
   if (field.size < kLongValueHeader) return false;
   const uint32_t header = U32(field.data);
   const size_t length = header & kLongValueLengthMask;
-  if (length > imageSize_) return false;
+  if (length > imageSize) return false;
   if (header & kLongValueInline) {
     if (length > field.size - kLongValueHeader) return false;
     out->assign(reinterpret_cast<const char*>(field.data + kLongValueHeader), length);
@@ -309,7 +309,7 @@ void CImageReader::Text(Bytes bytes, std::u16string* out) {
   out->clear();
   const unsigned char* p = bytes.data;
   size_t n = bytes.size;
-  if (format_.version != kJet3) {
+  if (fileFormat.version != kJet3) {
     if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
       bool compressed = true;
       for (size_t i = 2; i < n;) {
@@ -330,13 +330,13 @@ void CImageReader::Text(Bytes bytes, std::u16string* out) {
     }
     return;
   }
-  if (!toUtf16Tried_) {
-    toUtf16Tried_ = true;
-    const std::string codePage = "CP" + std::to_string(format_.codePage);
-    if (format_.codePage != 0) toUtf16_ = iconv_open("UTF-16LE", codePage.c_str());
-    if (toUtf16_ == reinterpret_cast<iconv_t>(-1)) toUtf16_ = iconv_open("UTF-16LE", "CP1252");
+  if (!toUtf16Tried) {
+    toUtf16Tried = true;
+    const std::string codePage = "CP" + std::to_string(fileFormat.codePage);
+    if (fileFormat.codePage != 0) toUtf16 = iconv_open("UTF-16LE", codePage.c_str());
+    if (toUtf16 == reinterpret_cast<iconv_t>(-1)) toUtf16 = iconv_open("UTF-16LE", "CP1252");
   }
-  if (toUtf16_ == reinterpret_cast<iconv_t>(-1)) {
+  if (toUtf16 == reinterpret_cast<iconv_t>(-1)) {
     for (size_t i = 0; i < n; ++i) out->push_back(p[i] < 0x80 ? p[i] : 0xFFFD);
     return;
   }
@@ -345,14 +345,14 @@ void CImageReader::Text(Bytes bytes, std::u16string* out) {
   char* in = reinterpret_cast<char*>(const_cast<unsigned char*>(p));
   char* to = reinterpret_cast<char*>(&(*out)[0]);
   size_t inLeft = n, room = out->size() * sizeof(char16_t);
-  iconv(toUtf16_, nullptr, nullptr, nullptr, nullptr);
-  while (inLeft > 0 && iconv(toUtf16_, &in, &inLeft, &to, &room) == static_cast<size_t>(-1)) {
+  iconv(toUtf16, nullptr, nullptr, nullptr, nullptr);
+  while (inLeft > 0 && iconv(toUtf16, &in, &inLeft, &to, &room) == static_cast<size_t>(-1)) {
     if (errno == E2BIG || room < sizeof(char16_t)) break;
     const char16_t replacement = 0xFFFD;
     memcpy(to, &replacement, sizeof replacement);
     to += sizeof replacement, room -= sizeof replacement;
     ++in, --inLeft;
-    iconv(toUtf16_, nullptr, nullptr, nullptr, nullptr);
+    iconv(toUtf16, nullptr, nullptr, nullptr, nullptr);
   }
   out->resize((to - reinterpret_cast<char*>(&(*out)[0])) / sizeof(char16_t));
 }
@@ -416,26 +416,27 @@ bool CImageReader::BindValue(const Column& column, Bytes value, sqlite3_stmt* in
       char text[40];
       snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", U32(p),
                U16(p + 4), U16(p + 6), p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
-      text_.assign(text, text + strlen(text));
+      textValue.assign(text, text + strlen(text));
       break;
     }
     case kText:
-      Text(value, &text_);
+      Text(value, &textValue);
       break;
     case kMemo:
-      if (!LongValue(value, &longValue_, error)) return false;
-      Text({reinterpret_cast<const unsigned char*>(longValue_.data()), longValue_.size()}, &text_);
+      if (!LongValue(value, &longValue, error)) return false;
+      Text({reinterpret_cast<const unsigned char*>(longValue.data()), longValue.size()},
+           &textValue);
       break;
     case kOle:
-      if (!LongValue(value, &longValue_, error)) return false;
-      return sqlite3_bind_blob(insert, index, longValue_.data(),
-                               static_cast<int>(longValue_.size()), SQLITE_TRANSIENT) == SQLITE_OK;
+      if (!LongValue(value, &longValue, error)) return false;
+      return sqlite3_bind_blob(insert, index, longValue.data(), static_cast<int>(longValue.size()),
+                               SQLITE_TRANSIENT) == SQLITE_OK;
     default:  // binary and unknown types: the bytes
       return sqlite3_bind_blob(insert, index, value.size > 0 ? value.data : p,
                                static_cast<int>(value.size), SQLITE_TRANSIENT) == SQLITE_OK;
   }
   if (column.type == kText || column.type == kMemo || column.type == kRepId) {
-    v.bstrVal = SysAllocStringLen(text_.data(), static_cast<UINT>(text_.size()));
+    v.bstrVal = SysAllocStringLen(textValue.data(), static_cast<UINT>(textValue.size()));
     if (v.bstrVal == nullptr) {
       *error = "out of memory";
       return false;
@@ -443,7 +444,7 @@ bool CImageReader::BindValue(const Column& column, Bytes value, sqlite3_stmt* in
     v.vt = VT_BSTR;
   }
   StoredValue stored;
-  EncodeForStorage(column.type_, v, &stored, &buffer_);
+  EncodeForStorage(column.columnType, v, &stored, &buffer);
   const int rc = BindStored(insert, index, stored, SQLITE_TRANSIENT);
   VariantClear(&v);
   return rc == SQLITE_OK;
@@ -451,7 +452,7 @@ bool CImageReader::BindValue(const Column& column, Bytes value, sqlite3_stmt* in
 
 bool CImageReader::CrackRow(Bytes row, const std::vector<Column>& columns,
                             std::vector<Field>* fields) const {
-  const bool jet3 = format_.version == kJet3;
+  const bool jet3 = fileFormat.version == kJet3;
   const size_t countSize = jet3 ? 1 : 2;
   const unsigned char* p = row.data;
   const size_t n = row.size;
@@ -462,7 +463,7 @@ bool CImageReader::CrackRow(Bytes row, const std::vector<Column>& columns,
   const unsigned char* nullMask = p + n - maskSize;
   // The variable-length values: the offset of each, and of the end of the last, from the row's
   // start, stored backwards before the null mask.
-  std::vector<size_t>& offsets = offsets_;
+  std::vector<size_t>& offsets = rowOffsets;
   offsets.clear();
   size_t fixedEnd = n - maskSize;  // where the fixed values must end
   bool hasVariable = false;
@@ -546,7 +547,7 @@ void CImageReader::DataPages(const MdbTableDef* table, std::vector<size_t>* page
   pages->clear();
   const unsigned char* map = table->usage_map;
   const size_t size = map != nullptr ? table->map_sz : 0;
-  const size_t pageCount = imageSize_ / format_.pageSize;
+  const size_t pageCount = imageSize / fileFormat.pageSize;
   if (size >= 5 && map[0] == 0) {
     // A bitmap of the pages from a first page on.
     const size_t first = U32(map + 1);
@@ -554,11 +555,11 @@ void CImageReader::DataPages(const MdbTableDef* table, std::vector<size_t>* page
       if (map[5 + bit / 8] >> (bit % 8) & 1) pages->push_back(first + bit);
   } else if (size >= 1 && map[0] == 1) {
     // The numbers of map pages, each a bitmap of the next run of pages after a 4-byte header.
-    const size_t bitsPerPage = (format_.pageSize - 4) * 8;
+    const size_t bitsPerPage = (fileFormat.pageSize - 4) * 8;
     for (size_t k = 0; k < (size - 1) / 4 && k * bitsPerPage < pageCount; ++k) {
       const size_t mapPage = U32(map + 1 + 4 * k);
       if (mapPage == 0 || mapPage >= pageCount) continue;
-      const unsigned char* bits = image_ + mapPage * format_.pageSize + 4;
+      const unsigned char* bits = image + mapPage * fileFormat.pageSize + 4;
       for (size_t bit = 0; bit < bitsPerPage && k * bitsPerPage + bit < pageCount; ++bit)
         if (bits[bit / 8] >> (bit % 8) & 1) pages->push_back(k * bitsPerPage + bit);
     }
@@ -570,15 +571,15 @@ void CImageReader::DataPages(const MdbTableDef* table, std::vector<size_t>* page
 
 bool CImageReader::ReadRows(MdbTableDef* table, const std::vector<Column>& columns,
                             const RowVisitor& visit, std::string* error) {
-  const size_t countAt = format_.version == kJet3 ? 0x08 : 0x0C;
-  const size_t pageSize = format_.pageSize;
+  const size_t countAt = fileFormat.version == kJet3 ? 0x08 : 0x0C;
+  const size_t pageSize = fileFormat.pageSize;
   const std::string name = table->name;
   std::vector<Field> fields;
   std::vector<size_t> pages;
   DataPages(table, &pages);
   for (size_t number : pages) {
     // The map may name pages that are not this table's: they are passed over.
-    const unsigned char* page = image_ + number * pageSize;
+    const unsigned char* page = image + number * pageSize;
     if (page[0] != kDataPage || U32(page + 4) != table->entry->table_pg) continue;
     const size_t rows = U16(page + countAt);
     const size_t offsetTable = countAt + 2;
@@ -659,16 +660,16 @@ bool CImageReader::ReadCatalogue(MdbHandle* mdb, std::string* error) {
         const uint32_t flags = fields[flagsAt].present ? U32(fields[flagsAt].value.data) : 0;
         // Local tables that are neither system tables nor hidden by the engine.
         if (type != MDB_TABLE || (flags & 0x80000002) != 0) return true;
-        Text(fields[nameAt].value, &text_);
+        Text(fields[nameAt].value, &textValue);
         utf8.clear();
-        AppendUtf8(text_.data(), text_.size(), &utf8);
+        AppendUtf8(textValue.data(), textValue.size(), &utf8);
         auto entry = std::make_unique<MdbCatalogEntry>();
         *entry = MdbCatalogEntry();
         entry->mdb = mdb;
         entry->object_type = MDB_TABLE;
         entry->table_pg = U32(fields[idAt].value.data) & 0x00FFFFFF;
         snprintf(entry->object_name, sizeof entry->object_name, "%s", utf8.c_str());
-        entries_.push_back(std::move(entry));
+        entries.push_back(std::move(entry));
         return true;
       },
       error);
@@ -677,7 +678,7 @@ bool CImageReader::ReadCatalogue(MdbHandle* mdb, std::string* error) {
 bool CImageReader::Read(sqlite3* db, const ReadProgress& progress, ReadTotals* totals,
                         std::string* error) {
   // libmdb reads from its own copy: it gets a buffer it may treat as writable.
-  std::vector<unsigned char> copy(image_, image_ + imageSize_);
+  std::vector<unsigned char> copy(image, image + imageSize);
   std::unique_ptr<MdbHandle, MdbCloser> mdb(mdb_open_buffer(copy.data(), copy.size(), MDB_NOFLAGS));
   if (mdb == nullptr) {
     *error = "libmdb does not read it";
@@ -687,10 +688,10 @@ bool CImageReader::Read(sqlite3* db, const ReadProgress& progress, ReadTotals* t
   // The tables first, so that the progress knows how many rows there are in all.
   std::vector<std::unique_ptr<MdbTableDef, TableFreer>> tables;
   long long rowsTotal = 0;
-  for (const auto& entry : entries_) {
+  for (const auto& entry : entries) {
     std::unique_ptr<MdbTableDef, TableFreer> table;
-    if (entry->table_pg != 0 && entry->table_pg < imageSize_ / format_.pageSize &&
-        image_[entry->table_pg * format_.pageSize] == kTableDefinitionPage)
+    if (entry->table_pg != 0 && entry->table_pg < imageSize / fileFormat.pageSize &&
+        image[entry->table_pg * fileFormat.pageSize] == kTableDefinitionPage)
       table.reset(ReadDefinition(entry.get()));
     if (table == nullptr) {
       *error = std::string("it is damaged (the definition of table '") + entry->object_name + "')";

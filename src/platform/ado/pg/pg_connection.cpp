@@ -169,62 +169,62 @@ using RestFetch = std::function<HRESULT(PGresult** whole, const ErrorSite& site)
 class PgRows final : public EngineRows {
  public:
   explicit PgRows(PGresult* result, RestFetch rest = nullptr)
-      : result_(result),
-        rows_(PQntuples(result)),
-        columns_(PQnfields(result)),
-        binary_(PQbinaryTuples(result) == 1),
-        rest_(std::move(rest)) {
-    decode_.reserve(static_cast<size_t>(columns_));
-    for (int c = 0; c < columns_; ++c) decode_.push_back(DecodeFor(PQftype(result, c)));
-    scratch_.resize(static_cast<size_t>(columns_));
+      : rowsResult(result),
+        rowCount(PQntuples(result)),
+        columnCount(PQnfields(result)),
+        binary(PQbinaryTuples(result) == 1),
+        fetchRest(std::move(rest)) {
+    decode.reserve(static_cast<size_t>(columnCount));
+    for (int c = 0; c < columnCount; ++c) decode.push_back(DecodeFor(PQftype(result, c)));
+    scratch.resize(static_cast<size_t>(columnCount));
   }
-  ~PgRows() override { PQclear(result_); }
+  ~PgRows() override { PQclear(rowsResult); }
 
   HRESULT Next(bool* onRow, const ErrorSite& site) override {
-    if (rest_ != nullptr && row_ + 1 >= rows_) {
+    if (fetchRest != nullptr && row + 1 >= rowCount) {
       // The first row came alone; the whole table now, in the same order, from the same
       // snapshot: its first row is the one already read.
-      const RestFetch rest = std::move(rest_);
-      rest_ = nullptr;
+      const RestFetch rest = std::move(fetchRest);
+      fetchRest = nullptr;
       PGresult* whole = nullptr;
       if (HRESULT hr = rest(&whole, site); FAILED(hr)) {
-        row_ = rows_;
+        row = rowCount;
         *onRow = false;
         return hr;
       }
-      PQclear(result_);
-      result_ = whole;
-      rows_ = PQntuples(whole);
-      binary_ = PQbinaryTuples(whole) == 1;
+      PQclear(rowsResult);
+      rowsResult = whole;
+      rowCount = PQntuples(whole);
+      binary = PQbinaryTuples(whole) == 1;
     }
-    if (row_ < rows_) ++row_;
-    *onRow = row_ < rows_;
+    if (row < rowCount) ++row;
+    *onRow = row < rowCount;
     return S_OK;
   }
 
   StoredValue Get(int column) override {
-    if (row_ < 0 || row_ >= rows_ || column < 0 || column >= columns_ ||
-        PQgetisnull(result_, row_, column))
+    if (row < 0 || row >= rowCount || column < 0 || column >= columnCount ||
+        PQgetisnull(rowsResult, row, column))
       return StoredValue();
-    const char* bytes = PQgetvalue(result_, row_, column);
-    const int length = PQgetlength(result_, row_, column);
-    if (!binary_) return DecodeValue(decode_[column], bytes, length, &scratch_[column]);
+    const char* bytes = PQgetvalue(rowsResult, row, column);
+    const int length = PQgetlength(rowsResult, row, column);
+    if (!binary) return DecodeValue(decode[column], bytes, length, &scratch[column]);
     StoredValue value;
-    if (DecodeFixed(decode_[column], bytes, length, &value)) return value;
-    return DecodeBinary(decode_[column], bytes, length, &scratch_[column]);
+    if (DecodeFixed(decode[column], bytes, length, &value)) return value;
+    return DecodeBinary(decode[column], bytes, length, &scratch[column]);
   }
 
   bool Detached() const override { return true; }
 
  private:
-  PGresult* result_;
-  int rows_;
-  int columns_;
-  int row_ = -1;
-  bool binary_;
-  RestFetch rest_;
-  std::vector<Decode> decode_;
-  std::vector<std::string> scratch_;
+  PGresult* rowsResult;
+  int rowCount;
+  int columnCount;
+  int row = -1;
+  bool binary;
+  RestFetch fetchRest;
+  std::vector<Decode> decode;
+  std::vector<std::string> scratch;
 };
 
 // A table as the connection knows it after its first open.
@@ -287,23 +287,23 @@ class PgConnection final : public EngineConnection {
  public:
   PgConnection(PGconn* conn, bool readOnly, std::string host, std::string database,
                std::vector<std::string> secrets)
-      : conn_(conn),
-        readOnly_(readOnly),
-        host_(std::move(host)),
-        database_(std::move(database)),
-        secrets_(std::move(secrets)) {}
+      : pgConn(conn),
+        isReadOnly(readOnly),
+        serverHost(std::move(host)),
+        databaseName(std::move(database)),
+        secretTexts(std::move(secrets)) {}
   ~PgConnection() override {
-    PQclear(lastInsert_);
-    PQfinish(conn_);
+    PQclear(lastInsert);
+    PQfinish(pgConn);
   }
 
   // The session settings, and in mode 1 the snapshot transaction.
   HRESULT Start(const ErrorSite& site) {
     PQsetNoticeProcessor(
-        conn_, [](void*, const char*) {}, nullptr);
+        pgConn, [](void*, const char*) {}, nullptr);
     std::string setup = kSession;
-    if (readOnly_) setup += "; BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
-    Result result(PQexec(conn_, setup.c_str()));
+    if (isReadOnly) setup += "; BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY";
+    Result result(PQexec(pgConn, setup.c_str()));
     if (!result.ok()) return FailResult(result, site);
     return S_OK;
   }
@@ -324,7 +324,7 @@ class PgConnection final : public EngineConnection {
                     const ErrorSite& site) override {
     TableInfo* info = nullptr;
     if (HRESULT hr = Table(table, &info, site); FAILED(hr)) return hr;
-    const bool firstRowAlone = readOnly_ && !info->opened;
+    const bool firstRowAlone = isReadOnly && !info->opened;
     const std::string select = firstRowAlone ? info->select + " LIMIT 1" : info->select;
     Result result;
     if (HRESULT hr = SelectRows(*info, select, &result, site); FAILED(hr)) return hr;
@@ -348,7 +348,7 @@ class PgConnection final : public EngineConnection {
   HRESULT Run(const std::string& sql, std::vector<Column>* columns,
               std::unique_ptr<EngineRows>* rows, LONG* affected, const ErrorSite& site) override {
     if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
-    if (!namesLoaded_) {
+    if (!namesLoaded) {
       if (HRESULT hr = LoadNames(site); FAILED(hr)) return hr;
     }
     const Translation translation =
@@ -378,10 +378,10 @@ class PgConnection final : public EngineConnection {
     }
     if (!result.ok()) return FailResult(result, site);
     if (translation.changesSchema) {
-      tables_.clear();
-      allTablesRead_ = false;
-      declared_.clear();
-      namesLoaded_ = false;
+      tables.clear();
+      allTablesRead = false;
+      declaredByType.clear();
+      namesLoaded = false;
     }
     if (result.status() == PGRES_TUPLES_OK) {
       *affected = -1;
@@ -409,22 +409,22 @@ class PgConnection final : public EngineConnection {
     // same columns.
     const size_t count = columns.size();
     size_t used = 0;
-    insertParamOf_.assign(count, 0);
+    insertParamOf.assign(count, 0);
     for (size_t i = 0; i < count; ++i) {
       if (!assigned[i]) continue;
-      insertParamOf_[i] = used;
-      if (insertParams_.size() <= used) insertParams_.emplace_back();
-      EncodeParam(values[i], &insertParams_[used]);
+      insertParamOf[i] = used;
+      if (insertParams.size() <= used) insertParams.emplace_back();
+      EncodeParam(values[i], &insertParams[used]);
       ++used;
     }
-    insertData_.clear();
-    insertLengths_.clear();
-    insertFormats_.clear();
+    insertData.clear();
+    insertLengths.clear();
+    insertFormats.clear();
     for (size_t p = 0; p < used; ++p) {
-      const Param& param = insertParams_[p];
-      insertData_.push_back(param.null ? nullptr : param.bytes.data());
-      insertLengths_.push_back(static_cast<int>(param.bytes.size()));
-      insertFormats_.push_back(param.binary ? 1 : 0);
+      const Param& param = insertParams[p];
+      insertData.push_back(param.null ? nullptr : param.bytes.data());
+      insertLengths.push_back(static_cast<int>(param.bytes.size()));
+      insertFormats.push_back(param.binary ? 1 : 0);
     }
     auto statement = [&] {
       std::string names, marks;
@@ -445,11 +445,11 @@ class PgConnection final : public EngineConnection {
     // The stored row comes back in binary form where the table reads so.
     const char* prepared = nullptr;
     std::string sql;
-    if (!readOnly_) {
+    if (!isReadOnly) {
       std::string& name = info->inserts[assigned];
       if (name.empty()) {
-        const std::string wanted = "zema_insert_" + std::to_string(++statementCount_);
-        Result made(PQprepare(conn_, wanted.c_str(), statement().c_str(), 0, nullptr));
+        const std::string wanted = "zema_insert_" + std::to_string(++statementCount);
+        Result made(PQprepare(pgConn, wanted.c_str(), statement().c_str(), 0, nullptr));
         if (!made.ok()) {
           info->inserts.erase(assigned);
           return FailResult(made, site);
@@ -460,58 +460,58 @@ class PgConnection final : public EngineConnection {
     } else {
       sql = statement();
     }
-    Result result(Exec(sql.c_str(), static_cast<int>(used), insertData_.data(),
-                       insertLengths_.data(), insertFormats_.data(), prepared, readOnly_,
-                       info->binary ? 1 : 0));
+    Result result(Exec(sql.c_str(), static_cast<int>(used), insertData.data(), insertLengths.data(),
+                       insertFormats.data(), prepared, isReadOnly, info->binary ? 1 : 0));
     if (result.status() != PGRES_TUPLES_OK || PQntuples(result.result) != 1 ||
         PQnfields(result.result) != static_cast<int>(count))
       return result.ok() ? Fail(E_FAIL, {site.iid, kSource}, "The row was not stored.")
                          : FailResult(result, site);
     for (size_t i = 0; i < count; ++i) {
       if (!columns[i].rowId || !assigned[i]) continue;
-      const char* args[3] = {info->quoted.c_str(), insertParams_[insertParamOf_[i]].bytes.c_str(),
+      const char* args[3] = {info->quoted.c_str(), insertParams[insertParamOf[i]].bytes.c_str(),
                              columns[i].name.c_str()};
       Result advanced(Exec(kAdvanceSequence, 3, args, nullptr, nullptr, nullptr));
       if (!advanced.ok()) return FailResult(advanced, site);
     }
-    PQclear(lastInsert_);
-    lastInsert_ = result.release();
-    const bool binary = PQbinaryTuples(lastInsert_) == 1;
-    insertScratch_.resize(count);
+    PQclear(lastInsert);
+    lastInsert = result.release();
+    const bool binary = PQbinaryTuples(lastInsert) == 1;
+    insertScratch.resize(count);
     stored->assign(count, StoredValue());
     for (size_t i = 0; i < count; ++i) {
       const int c = static_cast<int>(i);
-      if (PQgetisnull(lastInsert_, 0, c)) continue;
-      const Decode decode = DecodeFor(PQftype(lastInsert_, c));
-      const char* bytes = PQgetvalue(lastInsert_, 0, c);
-      const int length = PQgetlength(lastInsert_, 0, c);
-      (*stored)[i] = binary ? DecodeBinary(decode, bytes, length, &insertScratch_[i])
-                            : DecodeValue(decode, bytes, length, &insertScratch_[i]);
+      if (PQgetisnull(lastInsert, 0, c)) continue;
+      const Decode decode = DecodeFor(PQftype(lastInsert, c));
+      const char* bytes = PQgetvalue(lastInsert, 0, c);
+      const int length = PQgetlength(lastInsert, 0, c);
+      (*stored)[i] = binary ? DecodeBinary(decode, bytes, length, &insertScratch[i])
+                            : DecodeValue(decode, bytes, length, &insertScratch[i]);
     }
     return S_OK;
   }
 
   HRESULT Begin(const ErrorSite& site) override {
-    if (readOnly_) return Fail(E_FAIL, {site.iid, kSource}, "A read-only connection cannot write.");
-    if (inBatch_)
+    if (isReadOnly)
+      return Fail(E_FAIL, {site.iid, kSource}, "A read-only connection cannot write.");
+    if (inBatch)
       return Fail(adErrObjectOpen, {site.iid, kSource}, "A transaction is already open.");
     if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
     const std::string begin = "BEGIN; SET LOCAL lock_timeout = " + std::to_string(kLockWaitMs) +
                               "; SELECT pg_advisory_xact_lock(" + std::to_string(kBatchLock) + ")";
-    Result result(PQexec(conn_, begin.c_str()));
+    Result result(PQexec(pgConn, begin.c_str()));
     if (!result.ok()) {
-      Result undo(PQexec(conn_, "ROLLBACK"));
+      Result undo(PQexec(pgConn, "ROLLBACK"));
       return FailResult(result, site);
     }
-    inBatch_ = true;
+    inBatch = true;
     return S_OK;
   }
 
   HRESULT Commit(const ErrorSite& site) override {
-    if (!inBatch_) return Fail(E_FAIL, {site.iid, kSource}, "No transaction is open.");
-    inBatch_ = false;
-    if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
-    Result result(PQexec(conn_, "COMMIT"));
+    if (!inBatch) return Fail(E_FAIL, {site.iid, kSource}, "No transaction is open.");
+    inBatch = false;
+    if (PQstatus(pgConn) != CONNECTION_OK) return FailLost(site);
+    Result result(PQexec(pgConn, "COMMIT"));
     if (!result.ok()) return FailResult(result, site);
     // A transaction that failed ends with a ROLLBACK even when asked to commit.
     if (std::strcmp(PQcmdStatus(result.result), "COMMIT") != 0)
@@ -520,32 +520,32 @@ class PgConnection final : public EngineConnection {
   }
 
   HRESULT Rollback(const ErrorSite& site) override {
-    inBatch_ = false;
-    if (PQstatus(conn_) != CONNECTION_OK) return S_OK;  // the server ended it with the session
-    if (PQtransactionStatus(conn_) == PQTRANS_IDLE) return S_OK;
-    Result result(PQexec(conn_, "ROLLBACK"));
+    inBatch = false;
+    if (PQstatus(pgConn) != CONNECTION_OK) return S_OK;  // the server ended it with the session
+    if (PQtransactionStatus(pgConn) == PQTRANS_IDLE) return S_OK;
+    Result result(PQexec(pgConn, "ROLLBACK"));
     if (!result.ok()) return FailResult(result, site);
     return S_OK;
   }
 
   bool InTransaction() const override {
-    return inBatch_ && PQstatus(conn_) == CONNECTION_OK &&
-           PQtransactionStatus(conn_) != PQTRANS_INERROR;
+    return inBatch && PQstatus(pgConn) == CONNECTION_OK &&
+           PQtransactionStatus(pgConn) != PQTRANS_INERROR;
   }
 
   HRESULT FailResult(const Result& result, const ErrorSite& site) {
-    if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
+    if (PQstatus(pgConn) != CONNECTION_OK) return FailLost(site);
     const char* primary = result.result != nullptr
                               ? PQresultErrorField(result.result, PG_DIAG_MESSAGE_PRIMARY)
                               : nullptr;
-    const std::string message = primary != nullptr ? primary : TrimMessage(PQerrorMessage(conn_));
+    const std::string message = primary != nullptr ? primary : TrimMessage(PQerrorMessage(pgConn));
     return Fail(CodeOf(result.state()), {site.iid, kSource}, Clean(message),
                 KindOf(result.state()));
   }
 
  private:
   // Mode 1's snapshot or a batch: statements run under a savepoint.
-  bool Guarded() const { return readOnly_ || inBatch_; }
+  bool Guarded() const { return isReadOnly || inBatch; }
 
   // Runs select, which reads rows of the table of info, and checks that they have its columns.
   HRESULT SelectRows(const TableInfo& info, const std::string& select, Result* result,
@@ -555,8 +555,8 @@ class PgConnection final : public EngineConnection {
     if (result->status() != PGRES_TUPLES_OK) return FailResult(*result, site);
     if (PQnfields(result->result) != static_cast<int>(info.columns.size())) {
       const std::string quoted = info.quoted;
-      tables_.clear();
-      allTablesRead_ = false;
+      tables.clear();
+      allTablesRead = false;
       return Fail(E_FAIL, {site.iid, kSource},
                   "The table " + quoted + " changed while it was open.");
     }
@@ -564,28 +564,28 @@ class PgConnection final : public EngineConnection {
   }
 
   std::string Clean(std::string message) const {
-    for (const std::string& secret : secrets_) message = Scrub(std::move(message), secret);
+    for (const std::string& secret : secretTexts) message = Scrub(std::move(message), secret);
     return message;
   }
 
   HRESULT FailLost(const ErrorSite& site) {
-    const std::string message = TrimMessage(PQerrorMessage(conn_));
+    const std::string message = TrimMessage(PQerrorMessage(pgConn));
     return Fail(E_FAIL, {site.iid, kSource},
-                Clean("The connection to the PostgreSQL server '" + host_ + "', database '" +
-                      database_ + "' was lost" + (message.empty() ? "" : ": " + message) + "."));
+                Clean("The connection to the PostgreSQL server '" + serverHost + "', database '" +
+                      databaseName + "' was lost" + (message.empty() ? "" : ": " + message) + "."));
   }
 
   // A mode 2 connection outside a batch that lost its server connects again, so that the next
   // call after the server is back works. Within a transaction the loss is final.
   HRESULT EnsureConnected(const ErrorSite& site) {
-    if (PQstatus(conn_) == CONNECTION_OK) return S_OK;
+    if (PQstatus(pgConn) == CONNECTION_OK) return S_OK;
     if (Guarded()) {
-      inBatch_ = false;
+      inBatch = false;
       return FailLost(site);
     }
-    PQreset(conn_);
-    if (PQstatus(conn_) != CONNECTION_OK) return FailLost(site);
-    for (auto& table : tables_) table.second.inserts.clear();
+    PQreset(pgConn);
+    if (PQstatus(pgConn) != CONNECTION_OK) return FailLost(site);
+    for (auto& table : tables) table.second.inserts.clear();
     return Start(site);
   }
 
@@ -598,32 +598,32 @@ class PgConnection final : public EngineConnection {
                  int resultFormat = 0) {
     if (!guard || !Guarded()) {
       if (prepared != nullptr)
-        return PQexecPrepared(conn_, prepared, count, values, lengths, formats, resultFormat);
-      return PQexecParams(conn_, sql, count, nullptr, values, lengths, formats, resultFormat);
+        return PQexecPrepared(pgConn, prepared, count, values, lengths, formats, resultFormat);
+      return PQexecParams(pgConn, sql, count, nullptr, values, lengths, formats, resultFormat);
     }
-    if (PQenterPipelineMode(conn_) != 1) return nullptr;
-    bool sent = PQsendQueryParams(conn_, "SAVEPOINT zema_statement", 0, nullptr, nullptr, nullptr,
+    if (PQenterPipelineMode(pgConn) != 1) return nullptr;
+    bool sent = PQsendQueryParams(pgConn, "SAVEPOINT zema_statement", 0, nullptr, nullptr, nullptr,
                                   nullptr, 0) == 1;
     if (sent)
-      sent = (prepared != nullptr ? PQsendQueryPrepared(conn_, prepared, count, values, lengths,
+      sent = (prepared != nullptr ? PQsendQueryPrepared(pgConn, prepared, count, values, lengths,
                                                         formats, resultFormat)
-                                  : PQsendQueryParams(conn_, sql, count, nullptr, values, lengths,
+                                  : PQsendQueryParams(pgConn, sql, count, nullptr, values, lengths,
                                                       formats, resultFormat)) == 1;
     if (sent)
-      sent = PQsendQueryParams(conn_, "RELEASE SAVEPOINT zema_statement", 0, nullptr, nullptr,
+      sent = PQsendQueryParams(pgConn, "RELEASE SAVEPOINT zema_statement", 0, nullptr, nullptr,
                                nullptr, nullptr, 0) == 1;
-    if (sent) sent = PQpipelineSync(conn_) == 1;
+    if (sent) sent = PQpipelineSync(pgConn) == 1;
     PGresult* main = nullptr;
     bool failed = !sent;
     // Results: the savepoint's, the statement's, the release's, each ended by a null; then the
     // synchronisation point.
     int query = 0;
     for (int nulls = 0; sent && nulls < 8;) {
-      PGresult* result = PQgetResult(conn_);
+      PGresult* result = PQgetResult(pgConn);
       if (result == nullptr) {
         ++query;
         ++nulls;
-        if (PQstatus(conn_) != CONNECTION_OK) break;
+        if (PQstatus(pgConn) != CONNECTION_OK) break;
         continue;
       }
       const ExecStatusType status = PQresultStatus(result);
@@ -639,10 +639,10 @@ class PgConnection final : public EngineConnection {
       else
         PQclear(result);
     }
-    PQexitPipelineMode(conn_);
-    if (failed && PQstatus(conn_) == CONNECTION_OK) {
+    PQexitPipelineMode(pgConn);
+    if (failed && PQstatus(pgConn) == CONNECTION_OK) {
       Result undo(
-          PQexec(conn_, "ROLLBACK TO SAVEPOINT zema_statement; RELEASE SAVEPOINT zema_statement"));
+          PQexec(pgConn, "ROLLBACK TO SAVEPOINT zema_statement; RELEASE SAVEPOINT zema_statement"));
     }
     return main;
   }
@@ -650,18 +650,18 @@ class PgConnection final : public EngineConnection {
   HRESULT LoadNames(const ErrorSite& site) {
     Result result(Exec(kNamesQuery, 0, nullptr, nullptr, nullptr, nullptr));
     if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
-    names_.clear();
+    namesByTable.clear();
     for (int row = 0; row < PQntuples(result.result); ++row) {
       const std::string name = PQgetvalue(result.result, row, 0);
-      names_[LowerAscii(name)].push_back(name);
+      namesByTable[LowerAscii(name)].push_back(name);
     }
-    namesLoaded_ = true;
+    namesLoaded = true;
     return S_OK;
   }
 
   std::string LookupName(std::string_view word) const {
-    auto found = names_.find(LowerAscii(word));
-    if (found == names_.end()) return std::string();
+    auto found = namesByTable.find(LowerAscii(word));
+    if (found == namesByTable.end()) return std::string();
     for (const std::string& spelling : found->second)
       if (spelling == word) return spelling;
     return found->second.front();
@@ -669,15 +669,15 @@ class PgConnection final : public EngineConnection {
 
   HRESULT Table(const std::string& table, TableInfo** info, const ErrorSite& site) {
     const std::string plain = Unquote(table);
-    auto found = tables_.find(plain);
-    if (found != tables_.end()) {
+    auto found = tables.find(plain);
+    if (found != tables.end()) {
       *info = &found->second;
       return S_OK;
     }
     if (HRESULT hr = EnsureConnected(site); FAILED(hr)) return hr;
     // The first table opened reads the columns of every table the session sees, in one query
     // (a Load opens them all); a table not among them is looked up by its name.
-    if (!allTablesRead_) {
+    if (!allTablesRead) {
       Result all(Exec(kAllColumnsQuery, 0, nullptr, nullptr, nullptr, nullptr));
       if (all.status() != PGRES_TUPLES_OK) return FailResult(all, site);
       const int rows = PQntuples(all.result);
@@ -688,19 +688,19 @@ class PgConnection final : public EngineConnection {
           ++end;
         TableInfo made = MakeTable(all.result, begin, end);
         const std::string name = PQgetvalue(all.result, begin, 1);
-        tables_.emplace(name, std::move(made));
+        tables.emplace(name, std::move(made));
         begin = end;
       }
-      allTablesRead_ = true;
-      found = tables_.find(plain);
-      if (found == tables_.end()) {
+      allTablesRead = true;
+      found = tables.find(plain);
+      if (found == tables.end()) {
         // Jet compared names without case.
         const std::string lower = LowerAscii(plain);
-        for (auto it = tables_.begin(); it != tables_.end() && found == tables_.end(); ++it)
+        for (auto it = tables.begin(); it != tables.end() && found == tables.end(); ++it)
           if (LowerAscii(it->first) == lower) found = it;
-        if (found != tables_.end()) found = tables_.emplace(plain, found->second).first;
+        if (found != tables.end()) found = tables.emplace(plain, found->second).first;
       }
-      if (found != tables_.end()) {
+      if (found != tables.end()) {
         *info = &found->second;
         return S_OK;
       }
@@ -712,7 +712,7 @@ class PgConnection final : public EngineConnection {
     const int rows = PQntuples(result.result);
     if (rows == 0)
       return Fail(DB_E_NOTABLE, {site.iid, kSource}, "relation \"" + plain + "\" does not exist");
-    auto placed = tables_.emplace(plain, MakeTable(result.result, 0, rows)).first;
+    auto placed = tables.emplace(plain, MakeTable(result.result, 0, rows)).first;
     *info = &placed->second;
     return S_OK;
   }
@@ -751,7 +751,7 @@ class PgConnection final : public EngineConnection {
     made.select = "SELECT * FROM " + made.quoted;
     for (size_t k = 0; k < keys.size(); ++k)
       made.select += (k == 0 ? " ORDER BY " : ", ") + Quote(keys[k].second);
-    declared_[made.oid] = std::move(declared);
+    declaredByType[made.oid] = std::move(declared);
     return made;
   }
 
@@ -768,8 +768,8 @@ class PgConnection final : public EngineConnection {
       const Oid table = PQftable(result, c);
       const int position = PQftablecol(result, c);
       if (table != InvalidOid && position > 0) {
-        auto found = declared_.find(table);
-        if (found == declared_.end()) {
+        auto found = declaredByType.find(table);
+        if (found == declaredByType.end()) {
           const std::string oid = std::to_string(table);
           const char* args[1] = {oid.c_str()};
           Result types(Exec(kDeclaredQuery, 1, args, nullptr, nullptr, nullptr));
@@ -780,7 +780,7 @@ class PgConnection final : public EngineConnection {
             if (byPosition.size() < at) byPosition.resize(at);
             byPosition[at - 1] = PQgetvalue(types.result, row, 1);
           }
-          found = declared_.emplace(table, std::move(byPosition)).first;
+          found = declaredByType.emplace(table, std::move(byPosition)).first;
         }
         if (static_cast<size_t>(position) <= found->second.size() &&
             !found->second[static_cast<size_t>(position) - 1].empty())
@@ -793,23 +793,23 @@ class PgConnection final : public EngineConnection {
     return S_OK;
   }
 
-  PGconn* conn_;
-  bool readOnly_;
-  bool inBatch_ = false;
-  bool namesLoaded_ = false;
-  bool allTablesRead_ = false;
-  std::string host_, database_;
-  std::vector<std::string> secrets_;
-  std::unordered_map<std::string, TableInfo> tables_;
-  std::unordered_map<Oid, std::vector<std::string>> declared_;
-  std::unordered_map<std::string, std::vector<std::string>> names_;
-  long statementCount_ = 0;
-  PGresult* lastInsert_ = nullptr;
-  std::vector<std::string> insertScratch_;
-  std::vector<Param> insertParams_;
-  std::vector<size_t> insertParamOf_;
-  std::vector<const char*> insertData_;
-  std::vector<int> insertLengths_, insertFormats_;
+  PGconn* pgConn;
+  bool isReadOnly;
+  bool inBatch = false;
+  bool namesLoaded = false;
+  bool allTablesRead = false;
+  std::string serverHost, databaseName;
+  std::vector<std::string> secretTexts;
+  std::unordered_map<std::string, TableInfo> tables;
+  std::unordered_map<Oid, std::vector<std::string>> declaredByType;
+  std::unordered_map<std::string, std::vector<std::string>> namesByTable;
+  long statementCount = 0;
+  PGresult* lastInsert = nullptr;
+  std::vector<std::string> insertScratch;
+  std::vector<Param> insertParams;
+  std::vector<size_t> insertParamOf;
+  std::vector<const char*> insertData;
+  std::vector<int> insertLengths, insertFormats;
 };
 
 std::string OptionValue(const PQconninfoOption* options, const char* keyword) {
