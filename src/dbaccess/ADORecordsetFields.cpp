@@ -256,13 +256,23 @@ void CADORecordset::ForgetFields() {
 ADOField* CADORecordset::KeptField(const char* name) {
   if (name == nullptr) return nullptr;  // looked up as "" every time, and never kept
   const size_t count = namedFields.size();
-  size_t at = nextNamedField;
-  for (size_t tried = 0; tried < count; ++tried, ++at) {
-    if (at >= count) at = 0;
-    if (strcmp(namedFields[at].name.c_str(), name) == 0) {
-      nextNamedField = at + 1;
-      return namedFields[at].field.get();
-    }
+  if (count == 0) return nullptr;
+  // The column after the last one found, then the last one found again (a row that begins with
+  // the column the previous row ended with, as the writer's value rows do with TagID), then the
+  // others in order.
+  const size_t next = nextNamedField < count ? nextNamedField : 0;
+  const size_t last = nextNamedField > 0 ? nextNamedField - 1 : count - 1;
+  auto found = [&](size_t at) {
+    if (strcmp(namedFields[at].name.c_str(), name) != 0) return false;
+    nextNamedField = at + 1;
+    return true;
+  };
+  if (found(next)) return namedFields[next].field.get();
+  if (last != next && found(last)) return namedFields[last].field.get();
+  size_t at = next;
+  for (size_t tried = 1; tried < count; ++tried) {
+    if (++at >= count) at = 0;
+    if (at != last && found(at)) return namedFields[at].field.get();
   }
   return nullptr;
 }
