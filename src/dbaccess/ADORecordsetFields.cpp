@@ -259,22 +259,21 @@ ADOField* CADORecordset::KeptField(const char* name) {
   if (count == 0) return nullptr;
   // The column after the last one found, then the last one found again (a row that begins with
   // the column the previous row ended with, as the writer's value rows do with TagID), then the
-  // others in order.
+  // others. Each name is kept once, so the order of the search changes nothing but its length.
   const size_t next = nextNamedField < count ? nextNamedField : 0;
   const size_t last = nextNamedField > 0 ? nextNamedField - 1 : count - 1;
-  auto found = [&](size_t at) {
-    if (strcmp(namedFields[at].name.c_str(), name) != 0) return false;
-    nextNamedField = at + 1;
-    return true;
-  };
-  if (found(next)) return namedFields[next].field.get();
-  if (last != next && found(last)) return namedFields[last].field.get();
-  size_t at = next;
-  for (size_t tried = 1; tried < count; ++tried) {
-    if (++at >= count) at = 0;
-    if (at != last && found(at)) return namedFields[at].field.get();
+  size_t at = count;
+  if (strcmp(namedFields[next].name.c_str(), name) == 0) {
+    at = next;
+  } else if (strcmp(namedFields[last].name.c_str(), name) == 0) {
+    at = last;
+  } else {
+    for (size_t i = 0; i < count && at == count; ++i)
+      if (i != next && i != last && strcmp(namedFields[i].name.c_str(), name) == 0) at = i;
   }
-  return nullptr;
+  if (at == count) return nullptr;
+  nextNamedField = at + 1;
+  return namedFields[at].field.get();
 }
 
 ADOField* CADORecordset::KeptField(int index) const {

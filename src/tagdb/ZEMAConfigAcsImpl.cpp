@@ -20,6 +20,16 @@ std::string FixedText(const char (&text)[N]) {
   return std::string(text, strnlen(text, N));
 }
 
+// The same text in a buffer one byte longer than the array, zero-terminated; returns buffer.
+// For the names of a record's values, written once per value: no string is built.
+template <size_t N>
+const char* TerminatedText(const char (&text)[N], char (&buffer)[N + 1]) {
+  const size_t length = strnlen(text, N);
+  memcpy(buffer, text, length);
+  buffer[length] = '\0';
+  return buffer;
+}
+
 // Column TagType holds a 16-bit value: a type id outside that range cannot be stored as itself.
 bool IsStorableTypeId(int32_t typeId) { return typeId >= INT16_MIN && typeId <= INT16_MAX; }
 
@@ -196,7 +206,8 @@ void CZEMAConfigAcsImpl::InsertValueRows(const SavedTags& savedTags, FailedTags&
         dbaccess::CVariant copy;
         HRESULT hr = VariantCopy(&copy, &entry.Value);
         if (FAILED(hr)) dbaccess::RaiseError(hr);
-        values.WriteFieldVariant(FixedText(entry.FieldName).c_str(), copy.get());
+        char fieldName[sizeof entry.FieldName + 1];
+        values.WriteFieldVariant(TerminatedText(entry.FieldName, fieldName), copy.get());
       }
       // An entry naming the TagID column (in any case) must not file the row under another
       // tag: the tag's own id is written again after the caller's values.

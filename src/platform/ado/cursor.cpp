@@ -483,7 +483,7 @@ HRESULT Cursor::Put(int column, const VARIANT& value, const ErrorSite& site) {
   if (!hasPending)
     return Fail(adErrFeatureNotAvailable, site, "Only a new row begun by AddNew can be written.");
   VARIANT converted;
-  VariantInit(&converted);
+  converted.vt = VT_EMPTY;
   std::string why;
   const HRESULT hr = ConvertForColumn(columnList[column].type, value, &converted, &why);
   if (FAILED(hr)) return Fail(hr, site, "Column '" + columnList[column].name + "': " + why);

@@ -8,6 +8,7 @@
 #include "platform/oleaut/dates.h"
 #include "platform/oleaut/decimal.h"
 #include "platform/oleaut/exact_number.h"
+#include "platform/oleaut/internal.h"
 #include "platform/oleaut/numbers.h"
 
 namespace platform {
@@ -418,7 +419,12 @@ HRESULT ConvertForColumn(const ColumnType& type, const VARIANT& in, VARIANT* out
     if (FAILED(hr)) *why = "The value could not be copied.";
     return hr;
   }
-  HRESULT hr = VariantChangeType(out, source, 0, type.vt);
+  // A value that already has the column's type and owns nothing converts to itself: no call.
+  HRESULT hr = S_OK;
+  if (source->vt == type.vt && IsPlainValueType(type.vt))
+    *out = *source;
+  else
+    hr = VariantChangeType(out, source, 0, type.vt);
   if (FAILED(hr)) {
     *why = hr == DISP_E_OVERFLOW ? "The value is out of the range of the column's type."
                                  : "The value does not convert to the column's type.";
