@@ -14,14 +14,8 @@ using tagdb::Name;
 namespace {
 
 // The text of a fixed-size array: up to its terminating zero, or the whole array when the caller
-// left out the zero. Never reads past the array.
-template <size_t N>
-std::string FixedText(const char (&text)[N]) {
-  return std::string(text, strnlen(text, N));
-}
-
-// The same text in a buffer one byte longer than the array, zero-terminated; returns buffer.
-// For the names of a record's values, written once per value: no string is built.
+// left out the zero; never reads past the array. Copied, zero-terminated, into a buffer one byte
+// longer than the array, which it returns: the writer's texts go out without building strings.
 template <size_t N>
 const char* TerminatedText(const char (&text)[N], char (&buffer)[N + 1]) {
   const size_t length = strnlen(text, N);
@@ -141,8 +135,10 @@ bool CZEMAConfigAcsImpl::InsertTagRows(const TagRecord* records, int count, Save
   for (int i = 0; i < count; ++i) {
     const TagRecord& record = records[i];
     if (!tags->BeginNewRecord()) continue;
-    tags->WriteFieldText(Name(tagdb::TagNameColumn), FixedText(record.TagName).c_str());
-    tags->WriteFieldText(Name(tagdb::TagDescColumn), FixedText(record.TagDesc).c_str());
+    char name[sizeof record.TagName + 1];
+    char desc[sizeof record.TagDesc + 1];
+    tags->WriteFieldText(Name(tagdb::TagNameColumn), TerminatedText(record.TagName, name));
+    tags->WriteFieldText(Name(tagdb::TagDescColumn), TerminatedText(record.TagDesc, desc));
     tags->WriteFieldShort(Name(tagdb::TagTypeColumn), LowWord(record.TagType));
     tags->WriteFieldShort(Name(tagdb::TagGroupColumn), record.TagGroup);
     tags->WriteFieldShort(Name(tagdb::TagLevelColumn), record.TagLevel);
@@ -169,10 +165,13 @@ bool CZEMAConfigAcsImpl::InsertHMIInfoRows(const SavedTags& savedTags) {
       const TagHMIEntry& entry = record->HMIEntries[i];
       hmiInfo->BeginNewRecord();
       hmiInfo->WriteFieldLong(Name(tagdb::TagIDColumn), tagId);
-      hmiInfo->WriteFieldText(Name(tagdb::FieldNameColumn), FixedText(entry.FieldName).c_str());
+      char fieldName[sizeof entry.FieldName + 1];
+      char eu[sizeof entry.EU + 1];
+      hmiInfo->WriteFieldText(Name(tagdb::FieldNameColumn),
+                              TerminatedText(entry.FieldName, fieldName));
       hmiInfo->WriteFieldDouble(Name(tagdb::SCHColumn), entry.SCH);
       hmiInfo->WriteFieldDouble(Name(tagdb::SCLColumn), entry.SCL);
-      hmiInfo->WriteFieldText(Name(tagdb::EUColumn), FixedText(entry.EU).c_str());
+      hmiInfo->WriteFieldText(Name(tagdb::EUColumn), TerminatedText(entry.EU, eu));
       hmiInfo->WriteFieldLong(Name(tagdb::DecimalColumn), entry.Decimal);
       StoreRow(*hmiInfo);
     }
