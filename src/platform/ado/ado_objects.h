@@ -138,7 +138,7 @@ class RowBuffer {
   void Reset(int columns);
   void AppendRow(sqlite3_stmt* statement);
   void AppendRow(const StoredValue* values);
-  size_t rows() const { return columnList == 0 ? 0 : cells.size() / columnList; }
+  size_t rows() const { return columnCount == 0 ? 0 : cells.size() / columnCount; }
   StoredValue Get(size_t row, int column) const;
 
  private:
@@ -153,7 +153,7 @@ class RowBuffer {
   };
   void Append(const StoredValue& value);
 
-  int columnList = 0;
+  int columnCount = 0;
   std::vector<Cell> cells;
   std::string arena;
 };
@@ -269,7 +269,7 @@ class FieldsImpl final : public ComObject<ADOFields> {
   ~FieldsImpl() override;
 
   Cursor* rowCursor;
-  std::vector<FieldImpl*> fieldsObject;
+  std::vector<FieldImpl*> items;
 };
 
 class FieldImpl final : public ComObject<ADOField> {

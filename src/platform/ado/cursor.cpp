@@ -69,7 +69,7 @@ bool AsciiCodePage() {
 // RowBuffer
 
 void RowBuffer::Reset(int columns) {
-  columnList = columns;
+  columnCount = columns;
   cells.clear();
   arena.clear();
 }
@@ -98,15 +98,15 @@ void RowBuffer::Append(const StoredValue& value) {
 }
 
 void RowBuffer::AppendRow(sqlite3_stmt* statement) {
-  for (int column = 0; column < columnList; ++column) Append(ReadColumn(statement, column));
+  for (int column = 0; column < columnCount; ++column) Append(ReadColumn(statement, column));
 }
 
 void RowBuffer::AppendRow(const StoredValue* values) {
-  for (int column = 0; column < columnList; ++column) Append(values[column]);
+  for (int column = 0; column < columnCount; ++column) Append(values[column]);
 }
 
 StoredValue RowBuffer::Get(size_t row, int column) const {
-  const Cell& cell = cells[row * columnList + column];
+  const Cell& cell = cells[row * columnCount + column];
   StoredValue value;
   value.storage = cell.storage;
   value.size = cell.size;

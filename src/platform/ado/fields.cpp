@@ -45,13 +45,12 @@ FieldsImpl* FieldsImpl::Create(Cursor* cursor) { return new FieldsImpl(cursor); 
 FieldsImpl::FieldsImpl(Cursor* cursor) : ComObject(kFieldsInterfaces), rowCursor(cursor) {
   rowCursor->AddRef();
   const size_t count = rowCursor->columns().size();
-  fieldsObject.reserve(count);
-  for (size_t i = 0; i < count; ++i)
-    fieldsObject.push_back(new FieldImpl(rowCursor, static_cast<int>(i)));
+  items.reserve(count);
+  for (size_t i = 0; i < count; ++i) items.push_back(new FieldImpl(rowCursor, static_cast<int>(i)));
 }
 
 FieldsImpl::~FieldsImpl() {
-  for (FieldImpl* field : fieldsObject) field->Release();
+  for (FieldImpl* field : items) field->Release();
   rowCursor->Release();
 }
 
@@ -60,7 +59,7 @@ HRESULT FieldsImpl::get_Count(LONG* count) {
     return FailInjected(hr, kFieldsSite, "Fields.Count.get");
   if (count == nullptr) return Fail(E_POINTER, kFieldsSite, "No place for the count.");
   if (!rowCursor->open()) return Fail(adErrObjectClosed, kFieldsSite, kClosed);
-  *count = static_cast<LONG>(fieldsObject.size());
+  *count = static_cast<LONG>(items.size());
   return S_OK;
 }
 
@@ -84,12 +83,12 @@ HRESULT FieldsImpl::get_Item(VARIANT index, ADOField** field) {
                       BstrToUtf8(key->bstrVal) + "'.");
   } else {
     position = IndexOf(*key);
-    if (position < 0 || position >= static_cast<long long>(fieldsObject.size()))
+    if (position < 0 || position >= static_cast<long long>(items.size()))
       return Fail(adErrItemNotFound, kFieldsSite,
                   "Item cannot be found in the collection corresponding to the requested name "
                   "or ordinal.");
   }
-  FieldImpl* found = fieldsObject[static_cast<size_t>(position)];
+  FieldImpl* found = items[static_cast<size_t>(position)];
   found->AddRef();
   *field = found;
   return S_OK;
@@ -99,12 +98,12 @@ HRESULT FieldsImpl::GetValues(LONG first, LONG count, VARIANT* values, LONG* rea
   if (values == nullptr || read == nullptr)
     return Fail(E_POINTER, kFieldsSite, "No place for the values.");
   *read = 0;
-  if (first < 0 || count < 0 || static_cast<size_t>(first) > fieldsObject.size() ||
-      static_cast<size_t>(count) > fieldsObject.size() - static_cast<size_t>(first))
+  if (first < 0 || count < 0 || static_cast<size_t>(first) > items.size() ||
+      static_cast<size_t>(count) > items.size() - static_cast<size_t>(first))
     return Fail(E_INVALIDARG, kFieldsSite, "The columns lie outside the recordset.");
   for (LONG i = 0; i < count; ++i) {
     // The Field's own read (final, in this file: called directly), so that nothing differs.
-    const HRESULT hr = fieldsObject[static_cast<size_t>(first + i)]->get_Value(&values[i]);
+    const HRESULT hr = items[static_cast<size_t>(first + i)]->get_Value(&values[i]);
     if (FAILED(hr)) {
       values[i].vt = VT_EMPTY;
       return hr;

@@ -380,7 +380,7 @@ class PgConnection final : public EngineConnection {
     if (translation.changesSchema) {
       tables.clear();
       allTablesRead = false;
-      declaredByType.clear();
+      declaredByTable.clear();
       namesLoaded = false;
     }
     if (result.status() == PGRES_TUPLES_OK) {
@@ -650,18 +650,18 @@ class PgConnection final : public EngineConnection {
   HRESULT LoadNames(const ErrorSite& site) {
     Result result(Exec(kNamesQuery, 0, nullptr, nullptr, nullptr, nullptr));
     if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
-    namesByTable.clear();
+    tableNamesByFolded.clear();
     for (int row = 0; row < PQntuples(result.result); ++row) {
       const std::string name = PQgetvalue(result.result, row, 0);
-      namesByTable[LowerAscii(name)].push_back(name);
+      tableNamesByFolded[LowerAscii(name)].push_back(name);
     }
     namesLoaded = true;
     return S_OK;
   }
 
   std::string LookupName(std::string_view word) const {
-    auto found = namesByTable.find(LowerAscii(word));
-    if (found == namesByTable.end()) return std::string();
+    auto found = tableNamesByFolded.find(LowerAscii(word));
+    if (found == tableNamesByFolded.end()) return std::string();
     for (const std::string& spelling : found->second)
       if (spelling == word) return spelling;
     return found->second.front();
@@ -751,7 +751,7 @@ class PgConnection final : public EngineConnection {
     made.select = "SELECT * FROM " + made.quoted;
     for (size_t k = 0; k < keys.size(); ++k)
       made.select += (k == 0 ? " ORDER BY " : ", ") + Quote(keys[k].second);
-    declaredByType[made.oid] = std::move(declared);
+    declaredByTable[made.oid] = std::move(declared);
     return made;
   }
 
@@ -768,8 +768,8 @@ class PgConnection final : public EngineConnection {
       const Oid table = PQftable(result, c);
       const int position = PQftablecol(result, c);
       if (table != InvalidOid && position > 0) {
-        auto found = declaredByType.find(table);
-        if (found == declaredByType.end()) {
+        auto found = declaredByTable.find(table);
+        if (found == declaredByTable.end()) {
           const std::string oid = std::to_string(table);
           const char* args[1] = {oid.c_str()};
           Result types(Exec(kDeclaredQuery, 1, args, nullptr, nullptr, nullptr));
@@ -780,7 +780,7 @@ class PgConnection final : public EngineConnection {
             if (byPosition.size() < at) byPosition.resize(at);
             byPosition[at - 1] = PQgetvalue(types.result, row, 1);
           }
-          found = declaredByType.emplace(table, std::move(byPosition)).first;
+          found = declaredByTable.emplace(table, std::move(byPosition)).first;
         }
         if (static_cast<size_t>(position) <= found->second.size() &&
             !found->second[static_cast<size_t>(position) - 1].empty())
@@ -801,8 +801,8 @@ class PgConnection final : public EngineConnection {
   std::string serverHost, databaseName;
   std::vector<std::string> secretTexts;
   std::unordered_map<std::string, TableInfo> tables;
-  std::unordered_map<Oid, std::vector<std::string>> declaredByType;
-  std::unordered_map<std::string, std::vector<std::string>> namesByTable;
+  std::unordered_map<Oid, std::vector<std::string>> declaredByTable;
+  std::unordered_map<std::string, std::vector<std::string>> tableNamesByFolded;
   long statementCount = 0;
   PGresult* lastInsert = nullptr;
   std::vector<std::string> insertScratch;
