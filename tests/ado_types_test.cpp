@@ -458,13 +458,13 @@ TEST(AdoStoredFormTest, CurrencyIsStoredAsTheSameAmountAsADecimalWouldBe) {
                                   INT64_MAX,
                                   INT64_MIN,
                                   INT64_MIN + 1};
-  uint64_t state = 88172645463325252ull;  // xorshift: amounts of every magnitude
+  uint64_t state = 88172645463325252ull;  // xorshift: amounts of 1 to 18 digits
   for (int i = 0; i < 200000; ++i) {
     state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-    const int digits = static_cast<int>(state % 19) + 1;
-    int64_t limit = 1;
+    const int digits = static_cast<int>(state % 18) + 1;
+    uint64_t limit = 1;
     for (int d = 0; d < digits; ++d) limit *= 10;
-    const int64_t amount = static_cast<int64_t>((state >> 8) % static_cast<uint64_t>(limit));
+    const int64_t amount = static_cast<int64_t>((state >> 8) % limit);
     amounts.push_back((state & 1) != 0 ? -amount : amount);
   }
   for (const int64_t amount : amounts) {
