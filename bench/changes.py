@@ -12,7 +12,7 @@ the same without it, and one generation read against one Load. Medians of the re
 import os
 import sys
 
-from compare import Bench, fmt_ms
+from compare import Bench, fmt_ms, print_table
 
 
 def main():
@@ -22,7 +22,7 @@ def main():
     b = Bench(sys.argv[1])
     program = b.tool("zema_bench_changes")
     if not os.path.exists(program):
-        print("changes: %s was not built (fmt missing?); skipped" % program)
+        print("changes: %s was not built; skipped" % program)
         return 0
     b.prepare()
     saves = int(os.environ.get("ZEMA_BENCH_SAVES", "10000") or 10000)
@@ -63,23 +63,9 @@ def main():
     print()
     print("Knowing what changed (%d tags, %d types; medians of %d repetitions; ratio = ours /"
           " baseline; load average %.2f)" % (b.tags, b.types, b.reps, os.getloadavg()[0]))
-    header = ("comparison", "ours", "baseline", "ratio", "target", "result")
-    widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
-    line = "  ".join("%-*s" % (w, h) for w, h in zip(widths, header))
-    print(line)
-    print("-" * len(line))
-    for r in rows:
-        print("  ".join("%-*s" % (w, str(c)) for w, c in zip(widths, r)))
-    if b.tags != 100_000:
-        print("  The targets are set for 100,000 tags; with %d tags the ratios are indicative."
-              % b.tags)
-    if b.errors:
-        print()
-        print("Errors")
-        for error in b.errors:
-            print("  " + error)
-        return 1
-    return 0
+    print_table(("comparison", "ours", "baseline", "ratio", "target", "result"), rows)
+    b.print_size_note()
+    return b.print_errors()
 
 
 if __name__ == "__main__":

@@ -51,6 +51,22 @@ class Bench:
     def tool(self, name):
         return os.path.join(self.bin, name)
 
+    def print_size_note(self):
+        """Says so when the plant is not the size the targets are set for."""
+        if self.tags != BASE_TAGS:
+            print("  The targets are set for 100,000 tags; with %d tags the ratios are indicative."
+                  % self.tags)
+
+    def print_errors(self):
+        """Lists what a benchmark could not do; the exit status: 1 when there was any, else 0."""
+        if not self.errors:
+            return 0
+        print()
+        print("Errors")
+        for error in self.errors:
+            print("  " + error)
+        return 1
+
     def fresh(self, path):
         """True when path exists and is newer than the generator that wrote it."""
         return os.path.exists(path) and os.path.getmtime(path) >= os.path.getmtime(
@@ -277,6 +293,16 @@ def fmt_mb(kb):
     return "n/a" if kb is None else "%.1f MB" % (kb / 1024)
 
 
+def print_table(header, rows):
+    """Prints rows under header, each column as wide as its widest cell."""
+    widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
+    line = "  ".join("%-*s" % (w, h) for w, h in zip(widths, header))
+    print(line)
+    print("-" * len(line))
+    for r in rows:
+        print("  ".join("%-*s" % (w, str(c)) for w, c in zip(widths, r)))
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__, file=sys.stderr)
@@ -422,13 +448,7 @@ def main():
     print("  ratio: wall time (the target's measure); CPU ratio: the same on process CPU time,"
           " which a busy machine disturbs less")
     print("  the server rows' CPU ratio counts the server's processes with the client")
-    header = ("comparison", "ours", "baseline", "ratio", "CPU ratio", "target", "result")
-    widths = [max(len(str(r[i])) for r in rows + [header]) for i in range(len(header))]
-    line = "  ".join("%-*s" % (w, h) for w, h in zip(widths, header))
-    print(line)
-    print("-" * len(line))
-    for r in rows:
-        print("  ".join("%-*s" % (w, str(c)) for w, c in zip(widths, r)))
+    print_table(("comparison", "ours", "baseline", "ratio", "CPU ratio", "target", "result"), rows)
 
     print()
     print("Beside the table")
@@ -461,17 +481,9 @@ def main():
     for name in ("XmlParse/CXmlDocument_SetText", "XmlParse/pugixml", "XmlParse/expat"):
         if name in xml and xml[name]["last"].get("well_formed") != 1:
             print("  NOTE: %s did not find the document well-formed" % name)
-    if b.tags != BASE_TAGS:
-        print("  The targets are set for 100,000 tags; with %d tags the ratios are indicative."
-              % b.tags)
+    b.print_size_note()
     print("  Took %.0f s." % (time.time() - started))
-    if b.errors:
-        print()
-        print("Errors")
-        for error in b.errors:
-            print("  " + error)
-        return 1
-    return 0
+    return b.print_errors()
 
 
 if __name__ == "__main__":

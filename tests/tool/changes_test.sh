@@ -6,41 +6,10 @@ set -euo pipefail
 case_name=$1
 ZEMATAG=$2
 EXAMPLE=$3
-work=$(mktemp -d)
+source "$(dirname "${BASH_SOURCE[0]}")/tool_test_common.sh"
 background=
-trap '[ -n "$background" ] && kill "$background" 2>/dev/null; rm -rf "$work"' EXIT
-cd "$work"
-mkdir -p empty-nls
-export HVK_NLS_DIR=$work/empty-nls
+at_exit='[ -z "$background" ] || kill "$background" 2>/dev/null'
 
-fail() {
-  echo "FAILED [$case_name]: $*" >&2
-  exit 1
-}
-run_ok() {
-  "$ZEMATAG" "$@" >out.txt 2>err.txt || fail "zematag $* exited $? ($(head -3 err.txt))"
-}
-run_fails() {
-  local status=0
-  "$ZEMATAG" "$@" >out.txt 2>err.txt || status=$?
-  [ "$status" -ne 0 ] || fail "zematag $* succeeded, expected a failure"
-  [ "$status" -lt 128 ] || fail "zematag $* died with signal $((status - 128))"
-  grep -q -i -E 'terminate|abort|stack|Sanitizer' err.txt && fail "zematag $* crashed: $(cat err.txt)"
-  return 0
-}
-contains() {
-  grep -q -F -- "$2" "$1" || fail "$1 lacks '$2'; it holds:
-$(head -40 "$1")"
-}
-lacks() {
-  if grep -q -F -- "$2" "$1"; then fail "$1 holds '$2'"; fi
-}
-plant_db() {  # plant_db DB [init options]: the example plant, imported
-  local db=$1
-  shift
-  "$ZEMATAG" init "$db" --types "$EXAMPLE/types.ini" "$@" >/dev/null
-  "$ZEMATAG" import "$db" "$EXAMPLE/tags.csv" >/dev/null
-}
 q() { sqlite3 "$@"; }
 # The content of a database, committed rows included, as one hash.
 content() { sqlite3 "$1" .dump | md5sum; }

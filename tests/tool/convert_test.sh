@@ -6,27 +6,15 @@
 # (JET_DIR) are converted as the tables they are.
 set -euo pipefail
 
+case_name=convert
 ZEMATAG=$1
 EXAMPLE=$2
 JET=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-mkdir -p empty-nls
-export HVK_NLS_DIR=$work/empty-nls
-
-fail() {
-  echo "FAILED [convert]: $*" >&2
-  exit 1
-}
-
-run_ok() {
-  "$ZEMATAG" "$@" >out.txt 2>err.txt || fail "zematag $* exited $? ($(head -3 err.txt))"
-}
+source "$(dirname "${BASH_SOURCE[0]}")/tool_test_common.sh"
 
 # The command exits non-zero without crashing, its last line an error naming the file (libmdb
 # may have warned about a damaged file before it). err.txt keeps that line.
-run_fails() {  # run_fails FILE_NAMED CMD...
+fails_naming() {  # fails_naming FILE_NAMED CMD...
   local named=$1 status=0
   shift
   "$ZEMATAG" "$@" >out.txt 2>all-err.txt || status=$?
@@ -38,14 +26,8 @@ run_fails() {  # run_fails FILE_NAMED CMD...
   grep -q -F -- "$named" err.txt || fail "zematag $*: the error does not name $named: $(cat err.txt)"
 }
 
-contains() {  # contains FILE TEXT
-  grep -q -F -- "$2" "$1" || fail "$1 lacks '$2'; it holds:
-$(head -40 "$1")"
-}
-
 # A tag database: the example plant, converted as if it were a Jet file, is the same plant.
-"$ZEMATAG" init plant.db --types "$EXAMPLE/types.ini" >/dev/null
-"$ZEMATAG" import plant.db "$EXAMPLE/tags.csv" >/dev/null
+plant_db plant.db
 ZEMATAG_TEST_JET_SOURCE=plant.db run_ok convert plant.db converted.db
 contains out.txt "converted plant.db into converted.db"
 contains out.txt "0 columns widened"
@@ -77,9 +59,9 @@ run_ok delete copied.db "$(sqlite3 copied.db 'SELECT TagName FROM Tags LIMIT 1')
 
 # It never replaces a file, and leaves nothing behind when it fails.
 cp converted.db before.db
-run_fails converted.db convert "$JET/testV2000.mdb" converted.db
+fails_naming converted.db convert "$JET/testV2000.mdb" converted.db
 cmp -s converted.db before.db || fail "convert changed an existing file"
-run_fails plant.db convert plant.db other.db
+fails_naming plant.db convert plant.db other.db
 contains err.txt "not a Jet or ACE database file"
 [ ! -e other.db ] || fail "a failed convert left other.db"
 
@@ -97,11 +79,11 @@ done
 
 # Bad files: one error line naming the file and the reason; nothing made.
 head -c 100000 "$JET/testV2000.mdb" >cut.mdb
-run_fails cut.mdb convert cut.mdb cut.db
+fails_naming cut.mdb convert cut.mdb cut.db
 contains err.txt "truncated"
 { head -c 4096 "$JET/testV2000.mdb"; head -c 200000 /dev/urandom; } >noise.mdb
 truncate -s 208896 noise.mdb
-run_fails noise.mdb convert noise.mdb noise.db
+fails_naming noise.mdb convert noise.mdb noise.db
 contains err.txt "damaged"
 [ ! -e cut.db ] && [ ! -e noise.db ] || fail "a refused file left a database"
 
@@ -109,11 +91,11 @@ contains err.txt "damaged"
 for jet in "$JET/testV2000.mdb" cut.mdb; do
   reason="not a tag database (no table TagTypes)"
   [ "$jet" = cut.mdb ] && reason="truncated"
-  run_fails "$jet" list "$jet"
+  fails_naming "$jet" list "$jet"
   contains err.txt "$reason"
-  run_fails "$jet" show "$jet" TIC-101
+  fails_naming "$jet" show "$jet" TIC-101
   contains err.txt "$reason"
-  run_fails "$jet" export "$jet"
+  fails_naming "$jet" export "$jet"
   contains err.txt "$reason"
 done
 echo "convert: all passed"

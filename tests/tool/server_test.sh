@@ -9,15 +9,7 @@ case_name=$1
 ZEMATAG=$2
 EXAMPLE=$3
 STATE=$4
-work=$(mktemp -d)
-cd "$work"
-mkdir -p empty-nls
-export HVK_NLS_DIR=$work/empty-nls
-
-fail() {
-  echo "FAILED [$case_name]: $*" >&2
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/tool_test_common.sh"
 
 [ -s "$STATE/uri" ] || fail "no test server: $STATE/uri is missing (PostgresServerStart failed?)"
 base_uri=$(cat "$STATE/uri")
@@ -32,31 +24,9 @@ psql_on() {  # psql_on DB SQL
 }
 psql_on postgres "DROP DATABASE IF EXISTS $database" || fail "the test server does not answer"
 psql_on postgres "CREATE DATABASE $database"
-trap 'psql_on postgres "DROP DATABASE IF EXISTS $database" || true; rm -rf "$work"' EXIT
+at_exit='psql_on postgres "DROP DATABASE IF EXISTS $database"'
 URI=${base_uri%/*}/$database
 host_dir=${socket}
-
-run_ok() {
-  "$ZEMATAG" "$@" >out.txt 2>err.txt || fail "zematag $* exited $? ($(head -3 err.txt))"
-}
-
-run_fails() {
-  local status=0
-  "$ZEMATAG" "$@" >out.txt 2>err.txt || status=$?
-  [ "$status" -ne 0 ] || fail "zematag $* succeeded, expected a failure"
-  [ "$status" -lt 128 ] || fail "zematag $* died with signal $((status - 128))"
-  grep -q -i -E 'terminate|abort|stack|Sanitizer' err.txt && fail "zematag $* crashed: $(cat err.txt)"
-  return 0
-}
-
-contains() {  # contains FILE TEXT
-  grep -q -F -- "$2" "$1" || fail "$1 lacks '$2'; it holds:
-$(head -40 "$1")"
-}
-
-lacks() {  # lacks FILE TEXT
-  if grep -q -F -- "$2" "$1"; then fail "$1 holds '$2'"; fi
-}
 
 # A failure is one line on stderr, "zematag: ...", and nothing else.
 one_error_line() {
@@ -96,8 +66,7 @@ case "$case_name" in
 
     run_ok import "$URI" "$EXAMPLE/tags.csv"
     contains out.txt "imported 300 tag(s)"
-    "$ZEMATAG" init plant.db --types "$EXAMPLE/types.ini" >/dev/null
-    "$ZEMATAG" import plant.db "$EXAMPLE/tags.csv" >/dev/null
+    plant_db plant.db
     for format in csv json types; do
       run_ok export "$URI" --format "$format"
       mv out.txt server.$format
@@ -250,7 +219,7 @@ CSV
     second=${database}_b
     psql_on postgres "DROP DATABASE IF EXISTS $second"
     psql_on postgres "CREATE DATABASE $second"
-    trap 'psql_on postgres "DROP DATABASE IF EXISTS $database"; psql_on postgres "DROP DATABASE IF EXISTS $second" || true; rm -rf "$work"' EXIT
+    at_exit='psql_on postgres "DROP DATABASE IF EXISTS $database"; psql_on postgres "DROP DATABASE IF EXISTS $second"'
     run_ok copy plant.db "$URI"
     run_ok copy "$URI" "${URI%/*}/$second"
     contains out.txt "checked: ${URI%/*}/$second reads back the same"

@@ -5,41 +5,7 @@ set -euo pipefail
 case_name=$1
 ZEMATAG=$2
 EXAMPLE=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-# No language directory unless a test names one.
-mkdir -p empty-nls
-export HVK_NLS_DIR=$work/empty-nls
-
-fail() {
-  echo "FAILED [$case_name]: $*" >&2
-  exit 1
-}
-
-# run_ok CMD...: the command succeeds; its stdout goes to out.txt, its stderr to err.txt.
-run_ok() {
-  "$ZEMATAG" "$@" >out.txt 2>err.txt || fail "zematag $* exited $? ($(head -3 err.txt))"
-}
-
-# run_fails CMD...: the command exits non-zero without crashing; stdout out.txt, stderr err.txt.
-run_fails() {
-  local status=0
-  "$ZEMATAG" "$@" >out.txt 2>err.txt || status=$?
-  [ "$status" -ne 0 ] || fail "zematag $* succeeded, expected a failure"
-  [ "$status" -lt 128 ] || fail "zematag $* died with signal $((status - 128))"
-  grep -q -i -E 'terminate|abort|stack|Sanitizer' err.txt && fail "zematag $* crashed: $(cat err.txt)"
-  return 0
-}
-
-contains() {  # contains FILE TEXT
-  grep -q -F -- "$2" "$1" || fail "$1 lacks '$2'; it holds:
-$(head -40 "$1")"
-}
-
-lacks() {  # lacks FILE TEXT
-  if grep -q -F -- "$2" "$1"; then fail "$1 holds '$2'"; fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/tool_test_common.sh"
 
 # Every line of stderr is one error line of the tool.
 one_line_errors() {
@@ -49,11 +15,6 @@ one_line_errors() {
 
 tag_count() {  # tag_count DB [--type T]: the count from the last line of list
   "$ZEMATAG" list "$@" | tail -1 | awk '{print $1}'
-}
-
-plant_db() {  # plant_db DB: the example plant, imported
-  "$ZEMATAG" init "$1" --types "$EXAMPLE/types.ini" >/dev/null
-  "$ZEMATAG" import "$1" "$EXAMPLE/tags.csv" >/dev/null
 }
 
 motors_csv() {  # motors_csv FILE N: N motors M-000001.. with a value and display information
@@ -828,7 +789,7 @@ disk_full)
   mkdir small
   limit=""
   if [ "$(id -u)" -eq 0 ] && mount -t tmpfs -o size=1m tmpfs small 2>/dev/null; then
-    trap 'umount "$work/small"; rm -rf "$work"' EXIT
+    at_exit='umount "$work/small"'
   else
     limit=1024
   fi

@@ -1,4 +1,5 @@
-// The logical tables of a change set (see Changeset.h), shared by the writer and `apply`.
+// The logical tables of a change set (see Changeset.h; their names are in Layout.h), shared by
+// the writer and `apply`.
 #ifndef ZEMATAG_CHANGESETSCHEMA_H
 #define ZEMATAG_CHANGESETSCHEMA_H
 
@@ -8,19 +9,13 @@
 #include <utility>
 #include <vector>
 
+#include "Layout.h"
 #include "PlantSnapshot.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace changeset {
-
-inline constexpr const char kTags[] = "zema:tags";
-inline constexpr const char kHmi[] = "zema:hmi";
-inline constexpr const char kTypes[] = "zema:types";
-inline constexpr const char kTypeDefs[] = "zema:typedefs";
-inline constexpr const char kEnd[] = "zema:end";
-inline constexpr const char kValuesPrefix[] = "zema:values:";
 
 // Column counts of the fixed tables.
 inline constexpr int kTagsTableColumns = 1 + static_cast<int>(kTagColumnCount);

@@ -22,6 +22,7 @@
 #include "Tracking.h"
 #include "platform/ado/column_type.h"
 #include "platform/ado/jet/jet_reader.h"
+#include "platform/ado/stored_bind.h"
 #include "platform/ado/value_codec.h"
 #include "platform/faults/faults.h"
 
@@ -82,49 +83,6 @@ void Execute(sqlite3* db, const std::string& sql, const std::string& where) {
   }
 }
 
-ado::StoredValue Stored(sqlite3_stmt* row, int column) {
-  ado::StoredValue value;
-  switch (sqlite3_column_type(row, column)) {
-    case SQLITE_INTEGER:
-      value.storage = ado::StoredValue::kInteger;
-      value.integer = sqlite3_column_int64(row, column);
-      break;
-    case SQLITE_FLOAT:
-      value.storage = ado::StoredValue::kReal;
-      value.real = sqlite3_column_double(row, column);
-      break;
-    case SQLITE_TEXT:
-      value.storage = ado::StoredValue::kText;
-      value.bytes = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-      value.size = sqlite3_column_bytes(row, column);
-      break;
-    case SQLITE_BLOB:
-      value.storage = ado::StoredValue::kBlob;
-      value.bytes = static_cast<const char*>(sqlite3_column_blob(row, column));
-      value.size = sqlite3_column_bytes(row, column);
-      break;
-    default:
-      break;
-  }
-  return value;
-}
-
-int Bind(sqlite3_stmt* statement, int index, const ado::StoredValue& value) {
-  switch (value.storage) {
-    case ado::StoredValue::kInteger:
-      return sqlite3_bind_int64(statement, index, value.integer);
-    case ado::StoredValue::kReal:
-      return sqlite3_bind_double(statement, index, value.real);
-    case ado::StoredValue::kText:
-      return sqlite3_bind_text(statement, index, value.bytes, value.size, SQLITE_TRANSIENT);
-    case ado::StoredValue::kBlob:
-      return sqlite3_bind_blob(statement, index, value.size > 0 ? value.bytes : "", value.size,
-                               SQLITE_TRANSIENT);
-    default:
-      return sqlite3_bind_null(statement, index);
-  }
-}
-
 // Binds one value: delivered as the library delivers it from the Jet file's column, and stored
 // as the library stores that value in the new column. A value the new column cannot take as
 // its type (a date outside the calendar, kept as its number) is stored as it was.
@@ -139,9 +97,9 @@ int BindConverted(sqlite3_stmt* insert, int index, const ColumnPlan& column,
       ado::ConvertForColumn(column.targetType, delivered, &converted, &why) == S_OK) {
     ado::StoredValue stored;
     ado::EncodeForStorage(column.targetType, converted, &stored, buffer);
-    rc = Bind(insert, index, stored);
+    rc = ado::BindStored(insert, index, stored, SQLITE_TRANSIENT);
   } else {
-    rc = Bind(insert, index, value);
+    rc = ado::BindStored(insert, index, value, SQLITE_TRANSIENT);
   }
   VariantClear(&converted);
   VariantClear(&delivered);
@@ -259,16 +217,23 @@ int RunConvert(const ConvertOptions& options) {
       CStatement read(source.Handle(), fmt::format("SELECT * FROM {}", QuoteName(table)),
                       options.source);
       CStatement write(target, insert + ")", options.target);
-      while (sqlite3_step(read.get()) == SQLITE_ROW) {
+      int step;
+      while ((step = sqlite3_step(read.get())) == SQLITE_ROW) {
         for (size_t k = 0; k < columns.size(); ++k)
-          BindConverted(write.get(), static_cast<int>(k) + 1, columns[k],
-                        Stored(read.get(), static_cast<int>(k)), &buffer);
+          if (BindConverted(write.get(), static_cast<int>(k) + 1, columns[k],
+                            ado::ReadStored(read.get(), static_cast<int>(k)), &buffer) != SQLITE_OK)
+            throw ToolError(fmt::format("{}: table {}, column {}: {}", options.target, table,
+                                        columns[k].name, sqlite3_errmsg(target)));
         if (sqlite3_step(write.get()) != SQLITE_DONE)
           throw ToolError(
               fmt::format("{}: table {}: {}", options.target, table, sqlite3_errmsg(target)));
         sqlite3_reset(write.get());
         writing.Update(static_cast<long>(++rows));
       }
+      // A read that stops before the end is not a shorter table.
+      if (step != SQLITE_DONE)
+        throw ToolError(fmt::format("{}: table {}: {}", options.source, table,
+                                    sqlite3_errmsg(source.Handle())));
     }
     if (tagDatabase) {
       std::vector<std::pair<std::string, std::string>> indexes = {

@@ -12,12 +12,24 @@
 #include "ToolError.h"
 #include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/pg/pg_internal.h"
+#include "platform/ado/stored_bind.h"
 #include "platform/oleaut/dates.h"
 #include "platform/oleaut/numbers.h"
 
 namespace {
 
 namespace ado = platform::ado;
+
+// The statement that reads every column of a table in the order of Rows: the key's order where
+// it has one, else storage order. The same text on either engine.
+std::string SelectAll(const TableShape& table) {
+  std::string sql = "SELECT ";
+  for (size_t i = 0; i < table.columns.size(); ++i)
+    sql += (i == 0 ? "" : ", ") + QuoteName(table.columns[i].name);
+  sql += " FROM " + QuoteName(table.name);
+  if (const TableColumn* key = table.Key()) sql += " ORDER BY " + QuoteName(key->name);
+  return sql;
+}
 
 class CFileTables final : public CDbTables {
  public:
@@ -35,7 +47,9 @@ class CFileTables final : public CDbTables {
       throw ToolError(fmt::format("{}: {}", path, SqliteFailureText(opened, message)));
     }
     sqlite3_busy_timeout(db, 3000);
-    // One read transaction from here to the end: one snapshot of every table.
+    // One read transaction from here to the end: one snapshot of every table. Its first read
+    // takes the snapshot now, and fails here on a file that is not a database (the count itself
+    // is not needed).
     Execute("BEGIN");
     Query("SELECT count(*) FROM sqlite_master", [](sqlite3_stmt*) {});
   }
@@ -92,40 +106,10 @@ class CFileTables final : public CDbTables {
   }
 
   void Rows(const TableShape& table, const Row& row) override {
-    std::string sql = "SELECT ";
-    for (size_t i = 0; i < table.columns.size(); ++i)
-      sql += (i == 0 ? "" : ", ") + QuoteName(table.columns[i].name);
-    sql += " FROM " + QuoteName(table.name);
-    if (const TableColumn* key = table.Key()) sql += " ORDER BY " + QuoteName(key->name);
     std::vector<ado::StoredValue> values(table.columns.size());
-    Query(sql, [&](sqlite3_stmt* statement) {
-      for (size_t i = 0; i < values.size(); ++i) {
-        const int c = static_cast<int>(i);
-        ado::StoredValue& value = values[i];
-        value = ado::StoredValue();
-        switch (sqlite3_column_type(statement, c)) {
-          case SQLITE_INTEGER:
-            value.storage = ado::StoredValue::kInteger;
-            value.integer = sqlite3_column_int64(statement, c);
-            break;
-          case SQLITE_FLOAT:
-            value.storage = ado::StoredValue::kReal;
-            value.real = sqlite3_column_double(statement, c);
-            break;
-          case SQLITE_TEXT:
-            value.storage = ado::StoredValue::kText;
-            value.bytes = reinterpret_cast<const char*>(sqlite3_column_text(statement, c));
-            value.size = sqlite3_column_bytes(statement, c);
-            break;
-          case SQLITE_BLOB:
-            value.storage = ado::StoredValue::kBlob;
-            value.bytes = static_cast<const char*>(sqlite3_column_blob(statement, c));
-            value.size = sqlite3_column_bytes(statement, c);
-            break;
-          default:
-            break;
-        }
-      }
+    Query(SelectAll(table), [&](sqlite3_stmt* statement) {
+      for (size_t i = 0; i < values.size(); ++i)
+        values[i] = ado::ReadStored(statement, static_cast<int>(i));
       row(values);
     });
   }
@@ -197,12 +181,7 @@ class CServerTables final : public CDbTables {
   }
 
   void Rows(const TableShape& table, const Row& row) override {
-    std::string sql = "SELECT ";
-    for (size_t i = 0; i < table.columns.size(); ++i)
-      sql += (i == 0 ? "" : ", ") + QuoteName(table.columns[i].name);
-    sql += " FROM " + QuoteName(table.name);
-    if (const TableColumn* key = table.Key()) sql += " ORDER BY " + QuoteName(key->name);
-    const CServerRows rows = server.Query(sql);
+    const CServerRows rows = server.Query(SelectAll(table));
     std::vector<ado::pg::Decode> decode;
     for (int c = 0; c < rows.Columns(); ++c) decode.push_back(ado::pg::DecodeFor(rows.TypeOid(c)));
     std::vector<ado::StoredValue> values(table.columns.size());
@@ -224,6 +203,16 @@ class CServerTables final : public CDbTables {
   std::unique_ptr<CServerDb> owned;  // null when reading through a caller's connection
   CServerDb& server;
 };
+
+// The digits of an integer VARIANT, of any width and sign.
+std::string IntegerDigits(const VARIANT& value) {
+  if (value.vt == VT_UI8) return fmt::format("{}", value.ullVal);
+  // Every other integer fits VT_I8 exactly.
+  VARIANT wide;
+  VariantInit(&wide);
+  if (VariantChangeType(&wide, &value, 0, VT_I8) != S_OK) return "?";
+  return fmt::format("{}", wide.llVal);
+}
 
 std::string Hex(const char* bytes, int size) {
   static const char digits[] = "0123456789abcdef";
@@ -268,30 +257,16 @@ std::string DeliveredText(const ado::ColumnType& meaning, const ado::StoredValue
       text = "null";
       break;
     case VT_I1:
-      text = fmt::format("i:{}", static_cast<int>(delivered.cVal));
-      break;
     case VT_I2:
-      text = fmt::format("i:{}", delivered.iVal);
-      break;
     case VT_I4:
     case VT_INT:
-      text = fmt::format("i:{}", delivered.lVal);
-      break;
     case VT_I8:
-      text = fmt::format("i:{}", delivered.llVal);
-      break;
     case VT_UI1:
-      text = fmt::format("i:{}", delivered.bVal);
-      break;
     case VT_UI2:
-      text = fmt::format("i:{}", delivered.uiVal);
-      break;
     case VT_UI4:
     case VT_UINT:
-      text = fmt::format("i:{}", delivered.ulVal);
-      break;
     case VT_UI8:
-      text = fmt::format("i:{}", delivered.ullVal);
+      text = "i:" + IntegerDigits(delivered);
       break;
     case VT_BOOL:
       text = delivered.boolVal != 0 ? "b:true" : "b:false";

@@ -1,4 +1,5 @@
-// The names the tool shares with the tag database and with its CSV files.
+// The names the tool shares with the tag database and with its CSV files, and the names of the
+// tables of its change sets.
 #ifndef ZEMATAG_LAYOUT_H
 #define ZEMATAG_LAYOUT_H
 
@@ -39,5 +40,16 @@ constexpr size_t kMaxTypeName = 64;
 constexpr size_t kMaxFieldName = 31;
 
 }  // namespace layout
+
+// The logical tables of a change set (Changeset.h); the value table of type T is
+// kValuesPrefix + T.
+namespace changeset {
+inline constexpr const char kTags[] = "zema:tags";
+inline constexpr const char kHmi[] = "zema:hmi";
+inline constexpr const char kTypes[] = "zema:types";
+inline constexpr const char kTypeDefs[] = "zema:typedefs";
+inline constexpr const char kEnd[] = "zema:end";
+inline constexpr const char kValuesPrefix[] = "zema:values:";
+}  // namespace changeset
 
 #endif

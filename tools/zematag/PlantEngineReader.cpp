@@ -1,6 +1,6 @@
 // Reading a plant through the values the library delivers (CEnginePlantReader), and the choice
-// of reader for the two sides of a diff. Apart from the file reader, so that the file reader and
-// the diff build without the server and Jet code (the change-tracking benchmark compiles them).
+// of reader for the two sides of a diff. Apart from the file reader (PlantSnapshot.cpp), so that
+// the file reader and the diff do not depend on the server and Jet code.
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -162,16 +162,7 @@ void CEnginePlantReader::Read(CPlantSnapshot* plant) {
     plant->tags[found->second].hmi.emplace_back(field.kind == CCell::kText ? field.bytes : "",
                                                 std::move(encoded));
   });
-  for (CTagSnapshot& tag : plant->tags) {
-    if (tag.hmi.size() < 2) continue;
-    const auto byField = [](const auto& a, const auto& b) { return a.first < b.first; };
-    // Mostly in order already; stable_sort would allocate a buffer for every tag.
-    if (!std::is_sorted(tag.hmi.begin(), tag.hmi.end(), byField))
-      std::stable_sort(tag.hmi.begin(), tag.hmi.end(), byField);
-    tag.hmi.erase(std::unique(tag.hmi.begin(), tag.hmi.end(),
-                              [](const auto& a, const auto& b) { return a.first == b.first; }),
-                  tag.hmi.end());
-  }
+  KeepFirstDisplayRows(plant);
 }
 
 void ReadPlants(const std::string& fromPath, const std::string& toPath, CPlantSnapshot* from,

@@ -156,6 +156,19 @@ std::vector<CCell> DecodeCells(const std::string& encoded) {
   return cells;
 }
 
+void KeepFirstDisplayRows(CPlantSnapshot* plant) {
+  for (CTagSnapshot& tag : plant->tags) {
+    if (tag.hmi.size() < 2) continue;
+    const auto byField = [](const auto& a, const auto& b) { return a.first < b.first; };
+    // Mostly in order already; stable_sort would allocate a buffer for every tag.
+    if (!std::is_sorted(tag.hmi.begin(), tag.hmi.end(), byField))
+      std::stable_sort(tag.hmi.begin(), tag.hmi.end(), byField);
+    tag.hmi.erase(std::unique(tag.hmi.begin(), tag.hmi.end(),
+                              [](const auto& a, const auto& b) { return a.first == b.first; }),
+                  tag.hmi.end());
+  }
+}
+
 namespace {
 
 // AppendCell(encoded, CCell::FromSqlite(value)) without the cell in between: the reader encodes
@@ -327,16 +340,6 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
     if (hmi.empty()) hmi.reserve(2);  // most tags have a few display rows
     hmi.emplace_back(Text(row, 1), std::move(encoded));
   });
-  // One display row per field, the first; in field-name order, so that row order does not count.
-  for (CTagSnapshot& tag : plant->tags) {
-    if (tag.hmi.size() < 2) continue;
-    const auto byField = [](const auto& a, const auto& b) { return a.first < b.first; };
-    // Mostly in order already; stable_sort would allocate a buffer for every tag.
-    if (!std::is_sorted(tag.hmi.begin(), tag.hmi.end(), byField))
-      std::stable_sort(tag.hmi.begin(), tag.hmi.end(), byField);
-    tag.hmi.erase(std::unique(tag.hmi.begin(), tag.hmi.end(),
-                              [](const auto& a, const auto& b) { return a.first == b.first; }),
-                  tag.hmi.end());
-  }
+  KeepFirstDisplayRows(plant);
   db.Execute("COMMIT");
 }

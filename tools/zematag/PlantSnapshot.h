@@ -76,6 +76,10 @@ class CPlantSnapshot {
 void AppendCell(std::string* encoded, const CCell& cell);
 std::vector<CCell> DecodeCells(const std::string& encoded);
 
+// Leaves each tag one display row per field, the first one read, in field-name order, so that
+// the order of the rows does not count. Every reader calls it once it has read the rows.
+void KeepFirstDisplayRows(CPlantSnapshot* plant);
+
 class CPlantReader {
  public:
   virtual ~CPlantReader() = default;

@@ -14,36 +14,6 @@ namespace {
 constexpr char kNoCurrentRow[] =
     "Either BOF or EOF is True, or the current record has been deleted.";
 
-// One column of the current row. A single locked call on the statement; the value accessors
-// that follow take no lock.
-StoredValue ReadColumn(sqlite3_stmt* statement, int column) {
-  sqlite3_value* cell = sqlite3_column_value(statement, column);
-  StoredValue value;
-  switch (sqlite3_value_type(cell)) {
-    case SQLITE_INTEGER:
-      value.storage = StoredValue::kInteger;
-      value.integer = sqlite3_value_int64(cell);
-      break;
-    case SQLITE_FLOAT:
-      value.storage = StoredValue::kReal;
-      value.real = sqlite3_value_double(cell);
-      break;
-    case SQLITE_TEXT:
-      value.storage = StoredValue::kText;
-      value.bytes = reinterpret_cast<const char*>(sqlite3_value_text(cell));
-      value.size = sqlite3_value_bytes(cell);
-      break;
-    case SQLITE_BLOB:
-      value.storage = StoredValue::kBlob;
-      value.bytes = static_cast<const char*>(sqlite3_value_blob(cell));
-      value.size = sqlite3_value_bytes(cell);
-      break;
-    default:
-      break;
-  }
-  return value;
-}
-
 std::u16string FoldAscii(std::u16string_view name) {
   std::u16string folded(name);
   for (char16_t& c : folded)
@@ -98,7 +68,7 @@ void RowBuffer::Append(const StoredValue& value) {
 }
 
 void RowBuffer::AppendRow(sqlite3_stmt* statement) {
-  for (int column = 0; column < columnCount; ++column) Append(ReadColumn(statement, column));
+  for (int column = 0; column < columnCount; ++column) Append(ReadStored(statement, column));
 }
 
 void RowBuffer::AppendRow(const StoredValue* values) {
@@ -414,7 +384,7 @@ HRESULT Cursor::CurrentValue(int column, StoredValue* value, bool* onPending,
   } else if (engineRows != nullptr) {
     *value = engineRows->Get(column);
   } else if (streaming) {
-    *value = ReadColumn(query, column);
+    *value = ReadStored(query, column);
   } else {
     *value = cachedRows.Get(row, column);
   }

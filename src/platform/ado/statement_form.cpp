@@ -26,14 +26,15 @@ size_t SkipBlanks(std::string_view text, size_t at) {
   return at;
 }
 
-bool IsIdentifierByte(unsigned char c) {
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+bool IsNameByte(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
          c == '$' || c >= 0x80;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The end of the quoted text opening at `at` (a doubled closing character stays inside).
 size_t SkipQuoted(std::string_view sql, size_t at, char close) {
   size_t i = at + 1;
   for (;;) {
@@ -45,7 +46,30 @@ size_t SkipQuoted(std::string_view sql, size_t at, char close) {
   }
 }
 
-}  // namespace
+size_t NumberEnd(std::string_view sql, size_t at, bool* integer) {
+  *integer = true;
+  size_t end = at;
+  while (end < sql.size() && IsDigit(sql[end])) ++end;
+  if (end < sql.size() && sql[end] == '.') {
+    *integer = false;
+    ++end;
+    while (end < sql.size() && IsDigit(sql[end])) ++end;
+  }
+  if (end < sql.size() && (sql[end] == 'e' || sql[end] == 'E')) {
+    size_t digits = end + 1;
+    if (digits < sql.size() && (sql[digits] == '+' || sql[digits] == '-')) ++digits;
+    if (digits < sql.size() && IsDigit(sql[digits])) {
+      *integer = false;
+      end = digits;
+      while (end < sql.size() && IsDigit(sql[end])) ++end;
+    }
+  }
+  while (end < sql.size() && IsNameByte(static_cast<unsigned char>(sql[end]))) {
+    *integer = false;
+    ++end;
+  }
+  return end;
+}
 
 std::string RewriteJetSyntax(std::string sql) {
   const size_t begin = SkipBlanks(sql, 0);
@@ -66,6 +90,10 @@ std::string QuoteIdentifier(std::string_view name) {
        (name.front() == '`' && name.back() == '`'))) {
     name = name.substr(1, name.size() - 2);
   }
+  return QuoteName(name);
+}
+
+std::string QuoteName(std::string_view name) {
   std::string quoted = "\"";
   for (char c : name) {
     if (c == '"') quoted.push_back('"');
@@ -114,34 +142,12 @@ bool DeleteParameterForm(std::string_view sql, std::string* form, std::vector<in
     } else if (c == '?' || c == ':' || c == '@' || c == '$' || c == '#') {
       return false;
     } else if (IsDigit(c) || (c == '.' && i + 1 < sql.size() && IsDigit(sql[i + 1]))) {
-      // A number: digits, a fraction, an exponent; hexadecimal and reals stay as written.
-      bool integer = c != '.';
-      end = i;
-      if (c == '0' && i + 1 < sql.size() && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
-        integer = false;
-        end = i + 2;
-      }
-      while (end < sql.size() && IsDigit(sql[end])) ++end;
-      if (end < sql.size() && sql[end] == '.') {
-        integer = false;
-        ++end;
-        while (end < sql.size() && IsDigit(sql[end])) ++end;
-      }
-      if (end < sql.size() && (sql[end] == 'e' || sql[end] == 'E')) {
-        size_t digits = end + 1;
-        if (digits < sql.size() && (sql[digits] == '+' || sql[digits] == '-')) ++digits;
-        if (digits < sql.size() && IsDigit(sql[digits])) {
-          integer = false;
-          end = digits;
-          while (end < sql.size() && IsDigit(sql[end])) ++end;
-        }
-      }
-      // A number run into a name is not a token of its own: it stays as written.
-      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) {
-        integer = false;
-        ++end;
-      }
-      if (integer) {
+      // A number: hexadecimal, reals and numbers run into a name stay as written.
+      bool integer = false;
+      const bool hexadecimal =
+          c == '0' && i + 1 < sql.size() && (sql[i + 1] == 'x' || sql[i + 1] == 'X');
+      end = NumberEnd(sql, hexadecimal ? i + 2 : i, &integer);
+      if (integer && !hexadecimal) {
         size_t first = i;
         while (first + 1 < end && sql[first] == '0') ++first;
         const std::string_view digits = sql.substr(first, end - first);
@@ -155,8 +161,8 @@ bool DeleteParameterForm(std::string_view sql, std::string* form, std::vector<in
           continue;
         }
       }
-    } else if (IsIdentifierByte(static_cast<unsigned char>(c))) {
-      while (end < sql.size() && IsIdentifierByte(static_cast<unsigned char>(sql[end]))) ++end;
+    } else if (IsNameByte(static_cast<unsigned char>(c))) {
+      while (end < sql.size() && IsNameByte(static_cast<unsigned char>(sql[end]))) ++end;
       if (StartsWithWord(sql, i, "ORDER") || StartsWithWord(sql, i, "GROUP")) return false;
     }
     form->append(sql.substr(i, end - i));

@@ -26,6 +26,10 @@ std::string RewriteJetSyntax(std::string sql);
 // is doubled.
 std::string QuoteIdentifier(std::string_view name);
 
+// Quotes a name as it is, for SQLite and the server alike: in double quotes, with a double quote
+// inside doubled.
+std::string QuoteName(std::string_view name);
+
 // True for a source that is one name ("Tags", "[Tag Types]") rather than a statement: one
 // bracketed name, or letters, digits, '_' and bytes at or above 0x80 only.
 bool IsSingleName(std::string_view source);
@@ -45,6 +49,22 @@ bool IsEmptyTail(const char* tail);
 // else that a parameter cannot stand for fails to compile in this form; the caller then runs the
 // text as written.
 bool DeleteParameterForm(std::string_view sql, std::string* form, std::vector<int64_t>* values);
+
+// The tokens that these forms and the server's form of a statement (pg/) read alike.
+
+// True for a byte that may stand in a name: an ASCII letter or digit, '_', '$', or a byte at or
+// above 0x80.
+bool IsNameByte(unsigned char c);
+
+// The end of the quoted text that opens at sql[at] and closes with `close` (one past the
+// closing character). A doubled closing character stays inside, except for ']'. Text that is
+// never closed ends at the end of sql.
+size_t SkipQuoted(std::string_view sql, size_t at, char close);
+
+// The end of the number that begins at sql[at]: digits, a fraction, an exponent, and the name
+// bytes run into it (a number run into a name is not a token of its own). *integer is true when
+// the number is digits alone.
+size_t NumberEnd(std::string_view sql, size_t at, bool* integer);
 
 }  // namespace ado
 }  // namespace platform

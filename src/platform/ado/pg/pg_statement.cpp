@@ -5,16 +5,12 @@
 #include <cstdint>
 
 #include "platform/ado/pg/pg_internal.h"
+#include "platform/ado/statement_form.h"
 
 namespace platform {
 namespace ado {
 namespace pg {
 namespace {
-
-bool IsWordByte(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '$' || c >= 0x80;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -34,18 +30,6 @@ bool IsLowerCase(std::string_view name) {
   for (char c : name)
     if ((c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80) return false;
   return true;
-}
-
-// The end of the quoted text opening at `at` (a doubled closing character stays inside).
-size_t SkipQuoted(std::string_view sql, size_t at, char close) {
-  size_t i = at + 1;
-  for (;;) {
-    i = sql.find(close, i);
-    if (i == std::string_view::npos) return sql.size();
-    ++i;
-    if (close == ']' || i >= sql.size() || sql[i] != close) return i;
-    ++i;
-  }
 }
 
 size_t SkipBlanksAndComments(std::string_view sql, size_t at) {
@@ -72,15 +56,7 @@ void Emit(Translation* out, std::string_view text) {
 
 }  // namespace
 
-std::string Quote(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted.push_back('"');
-    quoted.push_back(c);
-  }
-  quoted.push_back('"');
-  return quoted;
-}
+std::string Quote(std::string_view name) { return QuoteName(name); }
 
 std::string Unquote(std::string_view name) {
   while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
@@ -117,7 +93,7 @@ Translation TranslateStatement(std::string_view sql, const NameLookup& lookup) {
       const size_t end = SkipQuoted(sql, i, '\'');
       out.literal.append(sql.substr(i, end - i));
       // A prefixed string (E'..', U&'..') keeps its literal form.
-      const bool prefixed = i > 0 && IsWordByte(static_cast<unsigned char>(sql[i - 1]));
+      const bool prefixed = i > 0 && IsNameByte(static_cast<unsigned char>(sql[i - 1]));
       if (prefixed || end > sql.size() || sql[end - 1] != '\'' || end - i < 2) {
         out.canParameterize = false;
         out.parameterized.append(sql.substr(i, end - i));
@@ -177,27 +153,8 @@ Translation TranslateStatement(std::string_view sql, const NameLookup& lookup) {
       continue;
     }
     if (IsDigit(c) || (c == '.' && i + 1 < sql.size() && IsDigit(sql[i + 1]))) {
-      bool integer = c != '.';
-      size_t end = i;
-      while (end < sql.size() && IsDigit(sql[end])) ++end;
-      if (end < sql.size() && sql[end] == '.') {
-        integer = false;
-        ++end;
-        while (end < sql.size() && IsDigit(sql[end])) ++end;
-      }
-      if (end < sql.size() && (sql[end] == 'e' || sql[end] == 'E')) {
-        size_t digits = end + 1;
-        if (digits < sql.size() && (sql[digits] == '+' || sql[digits] == '-')) ++digits;
-        if (digits < sql.size() && IsDigit(sql[digits])) {
-          integer = false;
-          end = digits;
-          while (end < sql.size() && IsDigit(sql[end])) ++end;
-        }
-      }
-      while (end < sql.size() && IsWordByte(static_cast<unsigned char>(sql[end]))) {
-        integer = false;
-        ++end;
-      }
+      bool integer = false;
+      const size_t end = NumberEnd(sql, i, &integer);
       const std::string_view number = sql.substr(i, end - i);
       out.literal.append(number);
       if (integer && number.size() <= 18) {
@@ -209,9 +166,9 @@ Translation TranslateStatement(std::string_view sql, const NameLookup& lookup) {
       i = end;
       continue;
     }
-    if (IsWordByte(static_cast<unsigned char>(c))) {
+    if (IsNameByte(static_cast<unsigned char>(c))) {
       size_t end = i;
-      while (end < sql.size() && IsWordByte(static_cast<unsigned char>(sql[end]))) ++end;
+      while (end < sql.size() && IsNameByte(static_cast<unsigned char>(sql[end]))) ++end;
       const std::string_view word = sql.substr(i, end - i);
       const size_t after = SkipBlanksAndComments(sql, end);
       if (firstWord) {
@@ -225,7 +182,7 @@ Translation TranslateStatement(std::string_view sql, const NameLookup& lookup) {
         if (SameWord(word, "DELETE") && after < sql.size() && sql[after] == '*') {
           const size_t from = SkipBlanksAndComments(sql, after + 1);
           size_t fromEnd = from;
-          while (fromEnd < sql.size() && IsWordByte(static_cast<unsigned char>(sql[fromEnd])))
+          while (fromEnd < sql.size() && IsNameByte(static_cast<unsigned char>(sql[fromEnd])))
             ++fromEnd;
           if (SameWord(sql.substr(from, fromEnd - from), "FROM")) {
             Emit(&out, " ");
