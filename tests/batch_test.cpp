@@ -14,8 +14,8 @@
 #include "support/ChildProcess.h"
 #include "support/TagDbBuilder.h"
 #include "support/TempDir.h"
-#include "support/TwoAnalogTags.h"
 #include "support/TestEngine.h"
+#include "support/TwoAnalogTags.h"
 #include "support/WriterRecords.h"
 
 namespace {
@@ -160,6 +160,43 @@ TEST_P(BatchTest, ABatchWhoseBeginOrCommitFailsKeepsNothingAndLeavesTheWriterAsW
   EXPECT_EQ(ZemaRollbackBatch(writer.get()), 0) << "the failed commit ended the batch";
   ASSERT_EQ(writer->SaveTags(&second, 1), 1);
   EXPECT_EQ(LoadedTags(), 3);
+}
+
+// A commit that fails and a rollback after it that fails too: the writer's connection is closed,
+// which ends the transaction, and opened again. Nothing of the batch stays, the write lock is
+// free for other writers at once, and the same writer goes on with a new batch.
+TEST_P(BatchTest, ABatchThatCanNeitherCommitNorRollBackEndsWithItsConnection) {
+  PlantDb().Write(path);
+  const std::string before = Rows();
+  const TestTag a = NewTag(1), b = NewTag(2), c = NewTag(3);
+  const TagRecord first = a.Record(), second = b.Record(), third = c.Record();
+  Writer writer = OpenWriter(path);
+
+  ASSERT_EQ(ZemaBeginBatch(writer.get()), 1);
+  ASSERT_EQ(writer->SaveTags(&first, 1), 1);
+  platform::FaultInject("Connection.CommitTrans", E_FAIL);
+  platform::FaultInject("Connection.RollbackTrans", E_FAIL);
+  EXPECT_EQ(ZemaCommitBatch(writer.get()), 0);
+  EXPECT_EQ(platform::FaultFiredCount(), 2);
+  platform::FaultClearAll();
+  EXPECT_EQ(Rows(), before);
+
+  // Another writer gets the lock without waiting for the first to close.
+  {
+    Writer other = OpenWriter(path);
+    ASSERT_EQ(ZemaBeginBatch(other.get()), 1);
+    ASSERT_EQ(other->SaveTags(&second, 1), 1);
+    ASSERT_EQ(ZemaCommitBatch(other.get()), 1);
+  }
+  ASSERT_EQ(ZemaBeginBatch(writer.get()), 1);
+  ASSERT_EQ(writer->SaveTags(&third, 1), 1);
+  ASSERT_EQ(ZemaCommitBatch(writer.get()), 1);
+  EXPECT_EQ(QueryText(path,
+                      "SELECT (SELECT count(*) FROM Tags WHERE TagName = 'N1') || ',' || "
+                      "(SELECT count(*) FROM Tags WHERE TagName = 'N2') || ',' || "
+                      "(SELECT count(*) FROM Tags WHERE TagName = 'N3')"),
+            "0,1,1");
+  EXPECT_EQ(LoadedTags(), 4);
 }
 
 // A child saves a batch of 1,000 tags, one call per tag; once half of them are saved it stops

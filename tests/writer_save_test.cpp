@@ -291,7 +291,7 @@ TEST_P(WriterSaveTest, TypeIdsOnTheSixteenBitLimitsAreSaved) {
   EXPECT_EQ("32767,-32768", Query("SELECT group_concat(TagType) FROM (SELECT TagType FROM Tags "
                                   "ORDER BY TagID) AS t"));
   EXPECT_EQ("7|8", Query("SELECT (SELECT group_concat(CAST(PV AS INTEGER)) FROM Top) || '|' || "
-                           "(SELECT group_concat(CAST(PV AS INTEGER)) FROM Bottom)"));
+                         "(SELECT group_concat(CAST(PV AS INTEGER)) FROM Bottom)"));
   EXPECT_EQ("2", Query("SELECT count(*) FROM HMIInfo"));
 }
 
@@ -357,6 +357,56 @@ TEST_P(WriterSaveTest, RefusedTagRowGetsNoDisplayOrValueRows) {
                          "(SELECT PV FROM Analog ORDER BY TagID) AS a"));
   EXPECT_EQ("0", Query("SELECT count(*) FROM Analog WHERE Mode IS NOT NULL"));
   EXPECT_EQ("0", StrayRows());
+}
+
+// The TagID under which a tag's display and value rows go is read from its stored Tags row. The
+// rowid the engine gave the row stands for it only when nothing but the INSERT changed a row:
+// after a trigger the row is read back (by that rowid, so a trigger that renumbers the row leaves
+// the key unread: 0, as ever), and a key that is not the rowid (INTEGER PRIMARY KEY DESC) holds
+// what was written (nothing: 0).
+TEST_P(WriterSaveSqliteTest, DisplayAndValueRowsGoUnderTheTagIdReadFromTheStoredRow) {
+  TestTag first("A", 1);
+  first.Field("PV", DoubleValue(1)).Hmi("PV", 1, 0, "a", 0);
+  TestTag second("B", 1);
+  second.Field("PV", DoubleValue(2)).Hmi("PV", 2, 0, "b", 0);
+  const std::vector<TagRecord> records = Records({&first, &second});
+  // Each tag as name:TagID:the TagID of its display row:the TagID of its value row.
+  const std::string owners =
+      "SELECT group_concat(TagName || ':' || ifnull(TagID, 'null') || ':' || "
+      "(SELECT group_concat(h.TagID) FROM HMIInfo h WHERE h.EU = lower(t.TagName)) || ':' || "
+      "(SELECT group_concat(a.TagID) FROM Analog a WHERE a.PV = "
+      "CASE t.TagName WHEN 'A' THEN 1 ELSE 2 END), ' ') FROM (SELECT * FROM Tags ORDER BY "
+      "TagName) AS t";
+
+  PlantDb()
+      .Sql("CREATE TABLE Log (What TEXT)")
+      .Sql(
+          "CREATE TRIGGER Logged AFTER INSERT ON Tags BEGIN INSERT INTO Log VALUES "
+          "(new.TagName); END")
+      .Write(path);
+  Writer writer = OpenWriter(path);
+  ASSERT_EQ(writer->SaveTags(records.data(), 2), 1);
+  writer.reset();
+  EXPECT_EQ(Query(owners), "A:1:1:1 B:2:2:2");
+
+  PlantDb()
+      .Sql(
+          "CREATE TRIGGER Renumber AFTER INSERT ON Tags BEGIN UPDATE Tags SET TagID = "
+          "new.TagID + 1000 WHERE TagID = new.TagID; END")
+      .Write(path);
+  writer = OpenWriter(path);
+  ASSERT_EQ(writer->SaveTags(records.data(), 2), 1);
+  writer.reset();
+  EXPECT_EQ(Query(owners), "A:1001:0:0 B:2002:0:0");
+
+  PlantDb(
+      "CREATE TABLE Tags (TagID INTEGER PRIMARY KEY DESC, TagName VARCHAR(31), TagDesc "
+      "VARCHAR(255), TagType LONG, TagGroup SHORT, TagLevel SHORT, AlmLevel SHORT)")
+      .Write(path);
+  writer = OpenWriter(path);
+  ASSERT_EQ(writer->SaveTags(records.data(), 2), 1);
+  writer.reset();
+  EXPECT_EQ(Query(owners), "A:null:0:0 B:null:0:0");
 }
 
 TEST_P(WriterSaveTest, UnterminatedTextsEndWithTheirArrays) {

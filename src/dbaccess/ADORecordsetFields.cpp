@@ -12,6 +12,7 @@
 #include "dbaccess/ADORecordset.h"
 #include "dbaccess/DateText.h"
 #include "platform/crt/crt.h"
+#include "platform/oleaut/internal.h"
 #include "platform/win32/win32.h"
 
 namespace {
@@ -255,15 +256,24 @@ void CADORecordset::ForgetFields() {
 ADOField* CADORecordset::KeptField(const char* name) {
   if (name == nullptr) return nullptr;  // looked up as "" every time, and never kept
   const size_t count = namedFields.size();
-  size_t at = nextNamedField;
-  for (size_t tried = 0; tried < count; ++tried, ++at) {
-    if (at >= count) at = 0;
-    if (strcmp(namedFields[at].name.c_str(), name) == 0) {
-      nextNamedField = at + 1;
-      return namedFields[at].field.get();
-    }
+  if (count == 0) return nullptr;
+  // The column after the last one found, then the last one found again (a row that begins with
+  // the column the previous row ended with, as the writer's value rows do with TagID), then the
+  // others. Each name is kept once, so the order of the search changes nothing but its length.
+  const size_t next = nextNamedField < count ? nextNamedField : 0;
+  const size_t last = nextNamedField > 0 ? nextNamedField - 1 : count - 1;
+  size_t at = count;
+  if (strcmp(namedFields[next].name.c_str(), name) == 0) {
+    at = next;
+  } else if (strcmp(namedFields[last].name.c_str(), name) == 0) {
+    at = last;
+  } else {
+    for (size_t i = 0; i < count && at == count; ++i)
+      if (i != next && i != last && strcmp(namedFields[i].name.c_str(), name) == 0) at = i;
   }
-  return nullptr;
+  if (at == count) return nullptr;
+  nextNamedField = at + 1;
+  return namedFields[at].field.get();
 }
 
 ADOField* CADORecordset::KeptField(int index) const {
@@ -521,8 +531,16 @@ BOOL CADORecordset::WriteFieldDouble(const char* name, double value) {
 }
 
 BOOL CADORecordset::WriteFieldVariant(const char* name, const VARIANT& value) {
-  return WriteFieldValue(name, [&value](VARIANT& written) {
-    const HRESULT hr = VariantCopy(&written, &value);
-    if (FAILED(hr)) RaiseError(hr);
-  });
+  // The Field takes the value by value and converts it into a copy of its own: the caller's
+  // VARIANT goes in as it is, without a copy between. A type that no VARIANT may hold is refused
+  // as copying it would refuse it.
+  if (!newRecordPending) return FALSE;
+  try {
+    if (!platform::IsValidVariantType(value.vt)) RaiseError(DISP_E_BADVARTYPE);
+    PutValueByName(name, value);
+    return TRUE;
+  } catch (const PlatformError& error) {
+    ReportRecordsetError(error);
+    return FALSE;
+  }
 }

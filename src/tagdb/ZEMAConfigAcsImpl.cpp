@@ -14,10 +14,14 @@ using tagdb::Name;
 namespace {
 
 // The text of a fixed-size array: up to its terminating zero, or the whole array when the caller
-// left out the zero. Never reads past the array.
+// left out the zero; never reads past the array. Copied, zero-terminated, into a buffer one byte
+// longer than the array, which it returns: the writer's texts go out without building strings.
 template <size_t N>
-std::string FixedText(const char (&text)[N]) {
-  return std::string(text, strnlen(text, N));
+const char* TerminatedText(const char (&text)[N], char (&buffer)[N + 1]) {
+  const size_t length = strnlen(text, N);
+  memcpy(buffer, text, length);
+  buffer[length] = '\0';
+  return buffer;
 }
 
 // Column TagType holds a 16-bit value: a type id outside that range cannot be stored as itself.
@@ -44,12 +48,33 @@ CZEMAConfigAcsImpl::CZEMAConfigAcsImpl(const char* path) {
   }
   connection.reset(OpenTagDatabase(path));
   if (!connection) throw 0;
+  databasePath = path;
+}
+
+bool CZEMAConfigAcsImpl::HasConnection() {
+  if (connection) return true;
+  dbaccess::NoteFailure(dbaccess::FailureKind::kOther,
+                        "The writer lost its connection when a batch could neither be committed "
+                        "nor rolled back, and could not open the database again.");
+  return false;
+}
+
+void CZEMAConfigAcsImpl::ReopenConnection() {
+  // Closing the connection ends its transaction (the engine rolls back what a closing
+  // connection leaves open) and lets go of the write lock.
+  connection.reset();
+  try {
+    connection.reset(OpenTagDatabase(databasePath.c_str()));
+  } catch (const PlatformError&) {
+    // Left without a connection: every later call fails with HasConnection's note.
+  }
 }
 
 // Closing the connection rolls back a batch still open.
 CZEMAConfigAcsImpl::~CZEMAConfigAcsImpl() = default;
 
 bool CZEMAConfigAcsImpl::BeginBatch() {
+  if (!HasConnection()) return false;
   if (batchOpen) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "A batch is already open.");
     return false;
@@ -59,20 +84,23 @@ bool CZEMAConfigAcsImpl::BeginBatch() {
 }
 
 bool CZEMAConfigAcsImpl::CommitBatch() {
+  if (!HasConnection()) return false;
   if (!batchOpen) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
   }
   // The batch is over either way: committed, or rolled back. A commit that failed before the
   // engine could act leaves the transaction open, so it is rolled back here; should even that
-  // fail, it stays with the connection until it closes, and a new batch cannot begin before.
+  // fail, the connection is closed, which ends the transaction, and opened again, so that the
+  // writer goes on as without a batch instead of holding the write lock until it is closed.
   batchOpen = false;
   if (connection->CommitTransaction()) return true;
-  connection->RollbackTransaction();
+  if (!connection->RollbackTransaction()) ReopenConnection();
   return false;
 }
 
 bool CZEMAConfigAcsImpl::RollbackBatch() {
+  if (!HasConnection()) return false;
   if (!batchOpen) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "No batch is open.");
     return false;
@@ -87,6 +115,7 @@ int CZEMAConfigAcsImpl::SaveTags(const TagRecord* records, int count) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The records are not readable.");
     return 0;
   }
+  if (!HasConnection()) return 0;
 
   SavedTags savedTags;
   if (InsertTagRows(records, count, savedTags)) {
@@ -106,8 +135,10 @@ bool CZEMAConfigAcsImpl::InsertTagRows(const TagRecord* records, int count, Save
   for (int i = 0; i < count; ++i) {
     const TagRecord& record = records[i];
     if (!tags->BeginNewRecord()) continue;
-    tags->WriteFieldText(Name(tagdb::TagNameColumn), FixedText(record.TagName).c_str());
-    tags->WriteFieldText(Name(tagdb::TagDescColumn), FixedText(record.TagDesc).c_str());
+    char name[sizeof record.TagName + 1];
+    char desc[sizeof record.TagDesc + 1];
+    tags->WriteFieldText(Name(tagdb::TagNameColumn), TerminatedText(record.TagName, name));
+    tags->WriteFieldText(Name(tagdb::TagDescColumn), TerminatedText(record.TagDesc, desc));
     tags->WriteFieldShort(Name(tagdb::TagTypeColumn), LowWord(record.TagType));
     tags->WriteFieldShort(Name(tagdb::TagGroupColumn), record.TagGroup);
     tags->WriteFieldShort(Name(tagdb::TagLevelColumn), record.TagLevel);
@@ -134,10 +165,13 @@ bool CZEMAConfigAcsImpl::InsertHMIInfoRows(const SavedTags& savedTags) {
       const TagHMIEntry& entry = record->HMIEntries[i];
       hmiInfo->BeginNewRecord();
       hmiInfo->WriteFieldLong(Name(tagdb::TagIDColumn), tagId);
-      hmiInfo->WriteFieldText(Name(tagdb::FieldNameColumn), FixedText(entry.FieldName).c_str());
+      char fieldName[sizeof entry.FieldName + 1];
+      char eu[sizeof entry.EU + 1];
+      hmiInfo->WriteFieldText(Name(tagdb::FieldNameColumn),
+                              TerminatedText(entry.FieldName, fieldName));
       hmiInfo->WriteFieldDouble(Name(tagdb::SCHColumn), entry.SCH);
       hmiInfo->WriteFieldDouble(Name(tagdb::SCLColumn), entry.SCL);
-      hmiInfo->WriteFieldText(Name(tagdb::EUColumn), FixedText(entry.EU).c_str());
+      hmiInfo->WriteFieldText(Name(tagdb::EUColumn), TerminatedText(entry.EU, eu));
       hmiInfo->WriteFieldLong(Name(tagdb::DecimalColumn), entry.Decimal);
       StoreRow(*hmiInfo);
     }
@@ -171,7 +205,8 @@ void CZEMAConfigAcsImpl::InsertValueRows(const SavedTags& savedTags, FailedTags&
         dbaccess::CVariant copy;
         HRESULT hr = VariantCopy(&copy, &entry.Value);
         if (FAILED(hr)) dbaccess::RaiseError(hr);
-        values.WriteFieldVariant(FixedText(entry.FieldName).c_str(), copy.get());
+        char fieldName[sizeof entry.FieldName + 1];
+        values.WriteFieldVariant(TerminatedText(entry.FieldName, fieldName), copy.get());
       }
       // An entry naming the TagID column (in any case) must not file the row under another
       // tag: the tag's own id is written again after the caller's values.
@@ -219,6 +254,7 @@ int CZEMAConfigAcsImpl::DeleteTags(const char* const* names, int count) {
     dbaccess::NoteFailure(dbaccess::FailureKind::kOther, "The names are not readable.");
     return 0;
   }
+  if (!HasConnection()) return 0;
 
   int result = 1;
   ValueTableNames valueTables;

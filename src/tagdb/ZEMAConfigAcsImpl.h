@@ -39,7 +39,9 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
   // One write transaction over the calls between BeginBatch and CommitBatch or RollbackBatch
   // (ZEMABatch.h). False, with the failure noted, when a batch is already open (Begin) or none
   // is (Commit, Rollback), or the engine refuses. A commit that fails leaves nothing of the
-  // batch; either way the batch is over.
+  // batch; either way the batch is over. When neither the commit nor the rollback after it
+  // succeeds, the connection is closed (which ends the transaction) and opened again; should that
+  // fail, every later call fails until the writer is closed.
   bool BeginBatch();
   bool CommitBatch();
   bool RollbackBatch();
@@ -87,7 +89,13 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
   bool DeleteValueRow(LONG tagId, const std::string& quotedTable);
   bool DeleteHMIInfoRows(LONG tagId);
 
+  // False, with the failure noted, when the writer has no connection (ReopenConnection failed).
+  bool HasConnection();
+  // Replaces the connection by a new one on the same path (null when that does not open).
+  void ReopenConnection();
+
   tagdb::DatabaseConnection connection;
+  std::string databasePath;  // as Open was given it, for ReopenConnection
   bool batchOpen = false;
 };
 

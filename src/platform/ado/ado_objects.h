@@ -243,7 +243,14 @@ class Cursor {
   // of its values, not at Update: rows added one after another are seldom read.
   bool readBackPending = false;
   sqlite3_int64 insertedRowId = 0;
+  // The INSERT changed no row but its own (sqlite3_total_changes64 before and after it).
+  bool insertedAlone = false;
+  // inserted has still to be filled from values (the row as written).
+  bool insertedUnfilled = false;
+  // Whether the rowId column is SQLite's rowid: -1 not asked yet, then 0 or 1.
+  int rowIdAlias = -1;
   void ReadBackInserted();
+  bool RowIdIsAlias();
 };
 
 class FieldImpl;

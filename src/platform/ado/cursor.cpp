@@ -4,6 +4,7 @@
 #include "platform/ado/ado_objects.h"
 #include "platform/ado/statement_form.h"
 #include "platform/ado/stored_bind.h"
+#include "platform/oleaut/internal.h"
 #include "platform/win32/codepage.h"
 
 namespace platform {
@@ -114,6 +115,7 @@ void Cursor::Close() {
   insert = nullptr;  // owned by the connection
   readBack = nullptr;
   readBackPending = false;
+  insertedUnfilled = false;
   activeConnection->Detach(this);
   activeConnection->Release();
 }
@@ -135,6 +137,8 @@ void Cursor::BuildNameIndex() {
   values.assign(columnList.size(), StoredValue());
   included.assign(columnList.size(), 0);
   insertColumns.clear();
+  rowIdAlias = -1;
+  insertedUnfilled = false;
   streaming = activeConnection->readOnly();
   isOpen = true;
   activeConnection->AddRef();
@@ -359,7 +363,21 @@ HRESULT Cursor::CurrentValue(int column, StoredValue* value, bool* onPending,
     if (HRESULT hr = Start(site); FAILED(hr)) return hr;
   }
   if (onInserted) {
-    if (readBackPending) ReadBackInserted();
+    if (readBackPending) {
+      // The key of a row that the INSERT alone changed (no trigger changed any row) is the
+      // rowid the engine gave it: no need to read the row back for it.
+      if (insertedAlone && columnList[column].rowId && RowIdIsAlias()) {
+        value->storage = StoredValue::kInteger;
+        value->integer = insertedRowId;
+        return S_OK;
+      }
+      ReadBackInserted();
+    }
+    if (insertedUnfilled) {
+      inserted.Reset(static_cast<int>(columnList.size()));
+      inserted.AppendRow(values.data());
+      insertedUnfilled = false;
+    }
     *value = inserted.Get(0, column);
   } else if (!onCurrentRow) {
     return Fail(adErrNoCurrentRecord, site, kNoCurrentRow);
@@ -435,11 +453,12 @@ HRESULT Cursor::Put(int column, const VARIANT& value, const ErrorSite& site) {
   if (!hasPending)
     return Fail(adErrFeatureNotAvailable, site, "Only a new row begun by AddNew can be written.");
   VARIANT converted;
-  VariantInit(&converted);
+  converted.vt = VT_EMPTY;
   std::string why;
   const HRESULT hr = ConvertForColumn(columnList[column].type, value, &converted, &why);
   if (FAILED(hr)) return Fail(hr, site, "Column '" + columnList[column].name + "': " + why);
-  VariantClear(&pendingValues[column]);
+  // A value that owns nothing (the column's first value of the row, a number) is overwritten.
+  if (!IsPlainValueType(pendingValues[column].vt)) VariantClear(&pendingValues[column]);
   pendingValues[column] = converted;
   assigned[column] = true;
   return S_OK;
@@ -472,6 +491,7 @@ HRESULT Cursor::Update(const ErrorSite& site) {
       return hr;
     inserted.Reset(static_cast<int>(columnList.size()));
     inserted.AppendRow(stored.data());
+    insertedUnfilled = false;
     CancelUpdate();
     started = true;
     onCurrentRow = false;
@@ -480,12 +500,14 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   }
   sqlite3* db = activeConnection->db();
   const size_t count = columnList.size();
+  bool borrowsArrays = false;  // a blob's bytes stay in its VARIANT, cleared below
   for (size_t i = 0; i < count; ++i) {
     const Column& column = columnList[i];
     values[i] = StoredValue();
     included[i] = 0;
     if (assigned[i]) {
       EncodeForStorage(column.type, pendingValues[i], &values[i], &scratch[i]);
+      borrowsArrays = borrowsArrays || values[i].storage == StoredValue::kBlob;
       included[i] = 1;
     } else if (column.type.counter && !column.rowId) {
       int64_t next = 0;
@@ -516,6 +538,7 @@ HRESULT Cursor::Update(const ErrorSite& site) {
   int index = 0;
   for (size_t i = 0; i < count && rc == SQLITE_OK; ++i)
     if (included[i]) rc = BindStored(insert, ++index, values[i], SQLITE_STATIC);
+  const sqlite3_int64 changesBefore = sqlite3_total_changes64(db);
   if (rc == SQLITE_OK) rc = sqlite3_step(insert);
   if (rc != SQLITE_DONE) {
     const HRESULT failure = FailEngine(db, rc, site, false);
@@ -523,15 +546,21 @@ HRESULT Cursor::Update(const ErrorSite& site) {
     sqlite3_clear_bindings(insert);
     return failure;
   }
+  // Every parameter is bound again before the statement next runs: the bindings may stay.
   sqlite3_reset(insert);
-  sqlite3_clear_bindings(insert);
 
   // The stored row becomes current: the values as written, until the first read of a value reads
-  // it back by rowid (a table without rowid keeps the values as written).
+  // it back by rowid (a table without rowid keeps the values as written). The values are copied
+  // at that first read too: they stay in values and scratch until the next row, except the
+  // bytes of a blob, which go with the pending VARIANT.
   insertedRowId = sqlite3_last_insert_rowid(db);
+  insertedAlone = sqlite3_total_changes64(db) - changesBefore == 1;
   readBackPending = true;
-  inserted.Reset(static_cast<int>(count));
-  inserted.AppendRow(values.data());
+  insertedUnfilled = !borrowsArrays;
+  if (borrowsArrays) {
+    inserted.Reset(static_cast<int>(count));
+    inserted.AppendRow(values.data());
+  }
   CancelUpdate();
   if (streaming && query != nullptr) sqlite3_reset(query);
   started = true;
@@ -554,16 +583,43 @@ void Cursor::ReadBackInserted() {
   if (sqlite3_step(readBack) == SQLITE_ROW) {
     inserted.Reset(count);
     inserted.AppendRow(readBack);
+    insertedUnfilled = false;
   }
   sqlite3_reset(readBack);
 }
 
+bool Cursor::RowIdIsAlias() {
+  if (rowIdAlias < 0) {
+    // An INTEGER PRIMARY KEY is the rowid unless the key has an index of its own: declared
+    // DESC, or in a table WITHOUT ROWID.
+    rowIdAlias = 0;
+    sqlite3_stmt* list = nullptr;
+    const std::string sql = "PRAGMA index_list(" + quotedTable + ")";
+    if (sqlite3_prepare_v2(activeConnection->db(), sql.c_str(), -1, &list, nullptr) == SQLITE_OK) {
+      bool keyIndex = false;
+      int rc;
+      while ((rc = sqlite3_step(list)) == SQLITE_ROW) {
+        const unsigned char* origin = sqlite3_column_text(list, 3);
+        if (origin != nullptr && strcmp(reinterpret_cast<const char*>(origin), "pk") == 0)
+          keyIndex = true;
+      }
+      rowIdAlias = rc == SQLITE_DONE && !keyIndex ? 1 : 0;
+    }
+    sqlite3_finalize(list);
+  }
+  return rowIdAlias == 1;
+}
+
 void Cursor::CancelUpdate() {
   hasPending = false;
-  // A column that was not assigned holds VT_EMPTY: only the assigned ones have a value to clear.
+  // A column that was not assigned holds VT_EMPTY: only the assigned ones have a value to clear,
+  // and of those only text and arrays own something.
   for (size_t i = 0; i < pendingValues.size(); ++i) {
     if (!assigned[i]) continue;
-    VariantClear(&pendingValues[i]);
+    if (IsPlainValueType(pendingValues[i].vt))
+      pendingValues[i].vt = VT_EMPTY;
+    else
+      VariantClear(&pendingValues[i]);
     assigned[i] = false;
   }
 }

@@ -8,6 +8,7 @@
 #include "platform/oleaut/dates.h"
 #include "platform/oleaut/decimal.h"
 #include "platform/oleaut/exact_number.h"
+#include "platform/oleaut/internal.h"
 #include "platform/oleaut/numbers.h"
 
 namespace platform {
@@ -176,6 +177,9 @@ HRESULT DeliverStorage(const ColumnType& type, const StoredValue& value, VARIANT
   }
   return E_UNEXPECTED;
 }
+
+// 10^15: integers below it in magnitude have at most 15 decimal digits.
+constexpr int64_t kFifteenDigits = INT64_C(1000000000000000);
 
 size_t Utf16Length(const char* text, size_t size) {
   return utf::Utf16Length(std::string_view(text, size), utf::Malformed::kOnePerByte);
@@ -415,7 +419,12 @@ HRESULT ConvertForColumn(const ColumnType& type, const VARIANT& in, VARIANT* out
     if (FAILED(hr)) *why = "The value could not be copied.";
     return hr;
   }
-  HRESULT hr = VariantChangeType(out, source, 0, type.vt);
+  // A value that already has the column's type and owns nothing converts to itself: no call.
+  HRESULT hr = S_OK;
+  if (source->vt == type.vt && IsPlainValueType(type.vt))
+    *out = *source;
+  else
+    hr = VariantChangeType(out, source, 0, type.vt);
   if (FAILED(hr)) {
     *why = hr == DISP_E_OVERFLOW ? "The value is out of the range of the column's type."
                                  : "The value does not convert to the column's type.";
@@ -513,7 +522,22 @@ void EncodeForStorage(const ColumnType& type, const VARIANT& converted, StoredVa
     case VT_DATE:
       *buffer = DateToText(converted.date);
       break;
-    case VT_CY:
+    case VT_CY: {
+      // The common amounts without the exact decimal road, to the same stored form: a whole
+      // amount is its integer; an amount of at most 15 significant digits (below 10^11) reads
+      // back from the nearest double as itself, since two decimals of 15 digits never share a
+      // double, so it is stored as that double (ten-thousandths divided exactly rounded).
+      const int64_t units = converted.cyVal.int64;
+      if (units % 10000 == 0) {
+        out->storage = StoredValue::kInteger, out->integer = units / 10000;
+        return;
+      }
+      if (units > -kFifteenDigits && units < kFifteenDigits) {
+        out->storage = StoredValue::kReal, out->real = static_cast<double>(units) / 10000.0;
+        return;
+      }
+    }
+      [[fallthrough]];
     case VT_DECIMAL: {
       const ExactNumber exact =
           converted.vt == VT_CY ? CyToExact(converted.cyVal) : DecimalToExact(converted.decVal);

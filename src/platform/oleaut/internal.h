@@ -28,6 +28,36 @@ BSTR AllocBstrFromAscii(std::string_view text);
 // outside ASCII or a zero character, which no number or date text contains.
 bool BstrToAscii(BSTR text, std::string* ascii);
 
+// True for the types whose value is all a VARIANT holds: nothing to release when it is cleared,
+// nothing to duplicate when it is copied (VT_EMPTY and VT_NULL included; not text, interfaces,
+// arrays or references).
+inline bool IsPlainValueType(VARTYPE vt) {
+  switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_DECIMAL:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Releases what v owns and sets VT_EMPTY. DISP_E_BADVARTYPE (v unchanged) for an unknown type.
 HRESULT ClearVariant(VARIANT* v);
 // Copies *src into *dest without looking at what *dest held: text and arrays duplicated,

@@ -103,6 +103,10 @@ void VariantInit(VARIANTARG* v) {
 HRESULT VariantClear(VARIANTARG* v) {
   if (HRESULT hr = platform::FaultCheck("VariantClear")) return hr;
   if (v == nullptr) return E_INVALIDARG;
+  if (platform::IsPlainValueType(v->vt)) {  // owns nothing
+    v->vt = VT_EMPTY;
+    return S_OK;
+  }
   return platform::ClearVariant(v);
 }
 
@@ -110,6 +114,11 @@ HRESULT VariantCopy(VARIANTARG* dest, const VARIANTARG* src) {
   if (HRESULT hr = platform::FaultCheck("VariantCopy")) return hr;
   if (dest == nullptr || src == nullptr) return E_INVALIDARG;
   if (dest == src) return platform::IsValidVariantType(src->vt) ? S_OK : DISP_E_BADVARTYPE;
+  // A value that owns nothing over a destination that owns nothing: the 16 bytes.
+  if (platform::IsPlainValueType(src->vt) && platform::IsPlainValueType(dest->vt)) {
+    memcpy(dest, src, sizeof *dest);
+    return S_OK;
+  }
   if (HRESULT hr = platform::ClearVariant(dest); FAILED(hr)) return hr;
   return platform::CopyVariant(dest, src);
 }

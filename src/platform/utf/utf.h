@@ -180,7 +180,13 @@ inline void AppendUtf8(const char16_t* text, size_t length, std::string* out) {
   size_t i = 0;
   while (i < length) {
     if (text[i] < 0x80) {
-      out->push_back(static_cast<char>(text[i++]));
+      // A run of ASCII goes in whole, a byte per unit.
+      size_t end = i + 1;
+      while (end < length && text[end] < 0x80) ++end;
+      const size_t at = out->size();
+      out->resize(at + (end - i));
+      char* bytes = &(*out)[at];
+      while (i < end) *bytes++ = static_cast<char>(text[i++]);
       continue;
     }
     char32_t codePoint;
