@@ -13,8 +13,6 @@
 
 namespace platform {
 
-// True for the types a VARIANT holds by value: the scalars, text, interfaces and decimals.
-bool IsScalarVariantType(VARTYPE vt);
 // True for every type code VariantClear and VariantCopy accept: the scalars, byte arrays, and a
 // reference to a scalar, a VARIANT or a byte array. VT_RECORD is not supported.
 bool IsValidVariantType(VARTYPE vt);
@@ -56,6 +54,11 @@ inline bool IsPlainValueType(VARTYPE vt) {
     default:
       return false;
   }
+}
+
+// True for the types a VARIANT holds by value: the plain values above, text and interfaces.
+inline bool IsScalarVariantType(VARTYPE vt) {
+  return IsPlainValueType(vt) || vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN;
 }
 
 // Releases what v owns and sets VT_EMPTY. DISP_E_BADVARTYPE (v unchanged) for an unknown type.

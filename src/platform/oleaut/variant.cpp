@@ -7,36 +7,6 @@
 
 namespace platform {
 
-bool IsScalarVariantType(VARTYPE vt) {
-  switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I2:
-    case VT_I4:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BSTR:
-    case VT_DISPATCH:
-    case VT_ERROR:
-    case VT_BOOL:
-    case VT_UNKNOWN:
-    case VT_DECIMAL:
-    case VT_I1:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool IsValidVariantType(VARTYPE vt) {
   if (vt & VT_BYREF) {
     const VARTYPE base = vt & ~VT_BYREF;
