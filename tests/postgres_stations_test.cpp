@@ -12,22 +12,11 @@
 #include "ZEMABatch.h"
 #include "ZEMATagAcs.h"
 #include "support/ChildProcess.h"
-#include "support/TagDbBuilder.h"
+#include "support/TwoAnalogTags.h"
 #include "support/TestEngine.h"
 #include "support/WriterRecords.h"
 
 namespace {
-
-TagDbBuilder PlantDb() {
-  TagDbBuilder db;
-  db.Type(1, "Analog", 10, 100, {{"PV", "DOUBLE"}, {"Mode", "LONG"}})
-      .Tag(1, "TIC-101", "first", 1)
-      .Tag(2, "TIC-102", "second", 1)
-      .Values("Analog", 1, {"1.5", "2"})
-      .Values("Analog", 2, {"2.5", "3"})
-      .Hmi(1, "PV", 100, 0, "degC", 1);
-  return db;
-}
 
 TestTag NewTag(const std::string& name, int n) {
   TestTag tag(name, 1, "new");
@@ -103,7 +92,7 @@ TEST_F(PostgresStationsTest, AServerThatIsNotThereFailsLoadAndOpenAndSaysWhich) 
 }
 
 TEST_F(PostgresStationsTest, ASessionEndedInTheMiddleOfALoadOrASaveLosesNothingOfABatch) {
-  PlantDb().Write(uri);
+  TwoAnalogTagsDb().Write(uri);
   ExecSql(uri, kDeathTraps);
   ExecSql(uri, "INSERT INTO TagTypes VALUES (2, 'Dying', 10, 101)");
   ExecSql(uri, "CREATE VIEW \"Dying\" AS SELECT 1 AS \"TagID\" WHERE zema_die()");
@@ -151,7 +140,7 @@ TEST_F(PostgresStationsTest, ASessionEndedInTheMiddleOfALoadOrASaveLosesNothingO
 TEST_F(PostgresStationsTest, StationsLoadingDuringBatchesSeeWholeBatchesAndTwoWritersLoseNothing) {
   // Scaled down from 20,000 tags to keep the suite short on a small machine.
   constexpr int kStations = 20, kBatches = 10, kBatchSize = 100;
-  PlantDb().Write(uri);
+  TwoAnalogTagsDb().Write(uri);
   int stop[2];
   ASSERT_EQ(pipe(stop), 0);
   std::vector<pid_t> stations;
