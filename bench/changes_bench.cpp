@@ -4,6 +4,10 @@
 // call per iteration, except the generation reads (many calls, their mean); repetitions and
 // random interleaving come from Google Benchmark's flags.
 //
+// Changes/save_floor is SaveTags into a trail whose triggers write constants: what any trail
+// that adds a row to each of SaveTags' commits costs at the least. The *_batch pair saves the
+// same tags in one batch, with the trail and without.
+//
 //   zema_bench_changes --data=DIR --tags=N --types=T [--saves=N] [benchmark flags]
 //
 // DIR holds plant-N.db, empty.db and nls/ as zema_bench_gen writes them.
@@ -23,6 +27,7 @@
 #include "Sqlite.h"
 #include "TagRecords.h"
 #include "Tracking.h"
+#include "ZEMABatch.h"
 #include "ZEMAGeneration.h"
 #include "ZEMATagAcs.h"
 
@@ -106,19 +111,54 @@ void LoadPlant(benchmark::State& state) {
   CZEMATagAcs::Release();
 }
 
-void Save(benchmark::State& state, bool audit) {
+enum class Trail { kNone, kAudit, kConstants };
+
+// Replaces the audit triggers of the tracked tables by triggers that add a row of constants to
+// the trail, so that only the row itself and its page in each commit are left to pay for.
+void WriteConstantsToTrail(tracking::CTrackedDb& db) {
+  std::vector<std::string> triggers;
+  db.Query(
+      "SELECT name FROM sqlite_master WHERE type = 'trigger' AND sql LIKE '%INSERT INTO "
+      "\"AuditLog\"%'",
+      [&](sqlite3_stmt* row) {
+        triggers.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(row, 0)));
+      });
+  if (triggers.empty()) throw std::runtime_error("no audit trigger to replace");
+  std::string sql;
+  for (const std::string& trigger : triggers)
+    sql += "DROP TRIGGER " + tracking::Quoted(trigger) + ";\n";
+  for (const std::string& table : tracking::TrackedTables(db)) {
+    bool hasTagId = false;
+    for (const auto& column : db.Columns(table)) hasTagId = hasTagId || column.first == "TagID";
+    sql += "CREATE TRIGGER " + tracking::Quoted("constants " + table) + " AFTER INSERT ON " +
+           tracking::Quoted(table) +
+           " BEGIN INSERT INTO AuditLog (Time, OsUser, Host, Program, Operation, TableName, "
+           "TagID, TagName, Before, After) VALUES ('2026-01-01T00:00:00.000Z', 'user', 'host', "
+           "'program', 'insert', 'table', " +
+           std::string(hasTagId ? "NEW.TagID" : "NULL") + ", NULL, NULL, NULL); END;\n";
+  }
+  db.Execute(sql);
+}
+
+void Save(benchmark::State& state, Trail trail, bool batch) {
   static const bench::TagRecords records(setup.saves, setup.types);
   CZEMAConfigAcs* writer = nullptr;
+  const bool audit = trail != Trail::kNone;
   try {
     bench::CopyDatabase(setup.Empty(), setup.Work());
     if (audit) {
       tracking::CTrackedDb db = tracking::CTrackedDb::Open(setup.Work(), true);
       db.Execute("BEGIN IMMEDIATE");
       tracking::InstallAudit(db);
+      if (trail == Trail::kConstants) WriteConstantsToTrail(db);
       db.Execute("COMMIT");
     }
     writer = CZEMAConfigAcs::Open(setup.Work().c_str());
-    for (auto _ : state) writer->SaveTags(records.Records(), records.Count());
+    for (auto _ : state) {
+      if (batch && ZemaBeginBatch(writer) != 1) throw std::runtime_error("no batch");
+      writer->SaveTags(records.Records(), records.Count());
+      if (batch && ZemaCommitBatch(writer) != 1) throw std::runtime_error("the batch failed");
+    }
   } catch (const std::exception& error) {
     state.SkipWithError(error.what());
   } catch (...) {
@@ -162,8 +202,11 @@ int main(int argc, char** argv) {
   };
   once(benchmark::RegisterBenchmark("Changes/diff", Diff));
   once(benchmark::RegisterBenchmark("Changes/load", LoadPlant));
-  once(benchmark::RegisterBenchmark("Changes/save_audit", Save, true));
-  once(benchmark::RegisterBenchmark("Changes/save_plain", Save, false));
+  once(benchmark::RegisterBenchmark("Changes/save_audit", Save, Trail::kAudit, false));
+  once(benchmark::RegisterBenchmark("Changes/save_floor", Save, Trail::kConstants, false));
+  once(benchmark::RegisterBenchmark("Changes/save_plain", Save, Trail::kNone, false));
+  once(benchmark::RegisterBenchmark("Changes/save_audit_batch", Save, Trail::kAudit, true));
+  once(benchmark::RegisterBenchmark("Changes/save_plain_batch", Save, Trail::kNone, true));
   benchmark::RegisterBenchmark("Changes/generation", Generation, false)
       ->Iterations(2000)
       ->UseRealTime()
