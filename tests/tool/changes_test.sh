@@ -6,7 +6,8 @@ set -euo pipefail
 case_name=$1
 ZEMATAG=$2
 EXAMPLE=$3
-source "$(dirname "${BASH_SOURCE[0]}")/tool_test_common.sh"
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$here/tool_test_common.sh"
 background=
 at_exit='[ -z "$background" ] || kill "$background" 2>/dev/null'
 
@@ -337,12 +338,72 @@ apply_types)
   for force in "" --force; do
     run_fails apply v.cs t.db $force
     contains err.txt "type Valve has fields (Open BIT) there, (Open BIT, Travel DOUBLE) in the change set"
-    contains err.txt "does not change a type in place"
+    contains err.txt "not its id or fields"
     [ "$(content t.db)" = "$before" ] || fail "a refused apply changed the file"
   done
   # Where the type is already as in the later database, the tags apply.
   run_ok apply v.cs v3.db
   run_ok diff v3.db v2.db
+  ;;
+
+apply_type_ids)
+  # A type whose library or module id alone changed travels as an update of those ids.
+  plant_db a.db
+  copy_db a.db b.db
+  q b.db "UPDATE TagTypes SET TypeModuleID = 9 WHERE TypeName = 'AnalogInput';
+    UPDATE TagTypes SET TypeLibID = 4, TypeModuleID = 6 WHERE TypeName = 'PIDController';
+    UPDATE Tags SET TagDesc = 'changed' WHERE TagName = 'TT-101';"
+  run_fails diff a.db b.db --changeset ab.cs
+  contains out.txt "~ type AnalogInput: library/module 1/2 → 1/9"
+  contains out.txt "~ type PIDController: library/module 1/1 → 4/6"
+  lacks err.txt "changed in place"
+  plant_db c.db --audit
+  generation=$("$ZEMATAG" watch c.db --once)
+  run_ok apply ab.cs c.db
+  contains out.txt "applied 1 changes of 1 tags (2 types changed)"
+  run_ok diff c.db b.db
+  [ "$("$ZEMATAG" watch c.db --once)" != "$generation" ] || fail "apply did not move the generation"
+  [ "$(q c.db "SELECT group_concat(json_extract(After, '$.TypeLibID') || '/' || json_extract(After, '$.TypeModuleID'), ' ')
+      FROM AuditLog WHERE TableName = 'TagTypes' AND Operation = 'update'")" = "1/9 4/6" ] ||
+    fail "the trail lacks the type updates: $(q c.db "SELECT After FROM AuditLog WHERE TableName = 'TagTypes'")"
+
+  # Applied twice, or to a target whose ids differ: refused naming type, column and both values.
+  before=$(content c.db)
+  run_fails apply ab.cs c.db
+  contains err.txt "type AnalogInput: TagTypes.TypeModuleID is 9 in the target, the change set expects 2"
+  contains err.txt "type PIDController: TagTypes.TypeLibID is 4 in the target, the change set expects 1"
+  [ "$(content c.db)" = "$before" ] || fail "a refused apply changed the file"
+  copy_db a.db d.db
+  q d.db "UPDATE TagTypes SET TypeModuleID = 7 WHERE TypeName = 'AnalogInput'"
+  before=$(content d.db)
+  run_fails apply ab.cs d.db
+  contains err.txt "type AnalogInput: TagTypes.TypeModuleID is 7 in the target, the change set expects 2"
+  [ "$(grep -c '^zematag: type' err.txt)" -eq 1 ] || fail "only one conflict expected: $(cat err.txt)"
+  [ "$(content d.db)" = "$before" ] || fail "a refused apply changed the file"
+  run_ok apply ab.cs d.db --force
+  contains out.txt "forced: type AnalogInput"
+  run_ok diff d.db b.db
+  # A target without the type.
+  copy_db a.db e.db
+  q e.db "DELETE FROM TagTypes WHERE TypeName = 'PIDController'"
+  before=$(content e.db)
+  run_fails apply ab.cs e.db --force
+  contains err.txt "is a change set for another schema than e.db: it has no type PIDController"
+  [ "$(content e.db)" = "$before" ] || fail "a refused apply changed the file"
+  for cut in 1 $(($(stat -c %s ab.cs) / 2)) $(($(stat -c %s ab.cs) - 1)); do
+    head -c "$cut" ab.cs >cut.cs
+    run_fails apply cut.cs e.db
+    contains err.txt "not a complete change set"
+  done
+
+  # A change set written before types were updated in place (it adds type Valve2 and its tag
+  # V-1, and describes TT-101 anew) applies as it did.
+  plant_db f.db
+  run_ok apply "$here/../data/changesets/types-added-no-updates.cs" f.db
+  contains out.txt "applied 3 changes of 2 tags (1 types added, 0 removed)"
+  [ "$(q f.db "SELECT TypeID, TypeLibID, TypeModuleID FROM TagTypes WHERE TypeName = 'Valve2'")" = "40|3|4" ] ||
+    fail "type Valve2 not added"
+  [ "$(q f.db "SELECT TagDesc FROM Tags WHERE TagName = 'TT-101'")" = changed ] || fail "TT-101 not changed"
   ;;
 
 apply_killed)

@@ -290,8 +290,11 @@ void WriteChangeset(const CPlantSnapshot& from, const CPlantSnapshot& to, const 
     if (shape.hasTable) sqlite3_bind_text(typeDef, 5, fields.c_str(), -1, SQLITE_TRANSIENT);
     scratch.Run(typeDef);
   };
+  // A type removed, and one whose library or module id changes in place (the session then
+  // records an update of just those ids), is there before the session starts.
   for (const CTypeChange& change : diff.types)
-    if (change.kind == CTypeChange::kRemoved) insertTypeDef(*change.from);
+    if (change.kind == CTypeChange::kRemoved || change.OnlyLibraryModule())
+      insertTypeDef(*change.from);
 
   CRows rows(scratch, layouts);
   // The earlier plant's rows of every changed tag, then the session records the way to the
@@ -314,6 +317,16 @@ void WriteChangeset(const CPlantSnapshot& from, const CPlantSnapshot& to, const 
   }
   for (const CTypeChange& change : diff.types) {
     if (change.kind == CTypeChange::kAdded) insertTypeDef(*change.to);
+    if (change.OnlyLibraryModule()) {
+      sqlite3_stmt* update = scratch.Prepare(
+          fmt::format("UPDATE {} SET TypeLibID = ?1, TypeModuleID = ?2 WHERE TypeName = ?3",
+                      QuoteName(changeset::kTypeDefs)));
+      sqlite3_bind_int64(update, 1, change.to->libId);
+      sqlite3_bind_int64(update, 2, change.to->moduleId);
+      sqlite3_bind_text(update, 3, change.from->name.c_str(), -1, SQLITE_TRANSIENT);
+      scratch.Run(update);
+      continue;
+    }
     if (change.kind != CTypeChange::kRemoved) continue;
     sqlite3_stmt* remove = scratch.Prepare(
         fmt::format("DELETE FROM {} WHERE TypeName = ?1", QuoteName(changeset::kTypeDefs)));

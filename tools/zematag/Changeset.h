@@ -9,11 +9,15 @@
 //   "zema:values:TYPE"  TagName | the fields of TYPE, in its column order
 //   "zema:types"        TypeName | TypeID, Fields: the types the other tables rely on
 //   "zema:typedefs"     TypeName | TypeID, TypeLibID, TypeModuleID, Fields (JSON): a type
-//                       added (insert) or removed (delete) as a whole, with its value table
+//                       added (insert) or removed (delete) as a whole, with its value table,
+//                       or one whose library and/or module id changed in place (update: the
+//                       old and new ids of what changed; its id and fields stay as they are)
 //   "zema:end"          one row: how many changes come before it, their length and digest
 // Apply refuses a file whose types do not match the target ("a change set for another schema"),
 // a file cut short (the end row is missing or does not match), and every change whose old
-// values are not what the target holds, naming the tag and column (unless forced).
+// values are not what the target holds, naming the tag (or type) and column (unless forced).
+// Files written before types were updated in place hold no update of "zema:typedefs" and
+// apply as they always did.
 #ifndef ZEMATAG_CHANGESET_H
 #define ZEMATAG_CHANGESET_H
 

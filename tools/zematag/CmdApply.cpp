@@ -68,11 +68,23 @@ struct TypeDefinition {
   }
 };
 
+// A type whose library and/or module id the change set changes in place: the ids it changes,
+// old and new (an id it leaves as it is is not there).
+struct TypeUpdate {
+  std::string name;
+  struct Id {
+    const char* column;  // "TypeLibID", "TypeModuleID"
+    int64_t before = 0, after = 0;
+  };
+  std::vector<Id> ids;
+};
+
 // What the pre-pass learns from the file.
 struct ChangesetContents {
   std::vector<TableShape> tables;                                  // in file order, end excluded
   std::map<std::string, ExpectedType> types;                       // by lower-case name
   std::map<std::string, TypeDefinition> addedTypes, removedTypes;  // by lower-case name
+  std::map<std::string, TypeUpdate> updatedTypes;                  // by lower-case name
   size_t typeChanges = 0;                                          // types and typedefs records
   std::set<std::string> tagNames;
   size_t changes = 0;
@@ -147,6 +159,34 @@ bool WholeRecords(const std::string& bytes) {
   return columns != 0;
 }
 
+// An update of a typedefs row: only the library and module ids change, from one whole number to
+// another, and at least one of them does.
+TypeUpdate ReadTypeUpdate(sqlite3_changeset_iter* iterator, const std::string& name,
+                          const std::string& damaged) {
+  TypeUpdate update;
+  update.name = name;
+  for (int i : {1, 4}) {  // TypeID and Fields change only with a type removed and added
+    sqlite3_value* value = nullptr;
+    if (sqlite3changeset_new(iterator, i, &value) != SQLITE_OK || value != nullptr)
+      throw ToolError(damaged);
+  }
+  const char* const columns[] = {"TypeLibID", "TypeModuleID"};
+  for (int i : {2, 3}) {
+    sqlite3_value* before = nullptr;
+    sqlite3_value* after = nullptr;
+    if (sqlite3changeset_old(iterator, i, &before) != SQLITE_OK ||
+        sqlite3changeset_new(iterator, i, &after) != SQLITE_OK)
+      throw ToolError(damaged);
+    if (before == nullptr && after == nullptr) continue;
+    if (before == nullptr || after == nullptr || sqlite3_value_type(before) != SQLITE_INTEGER ||
+        sqlite3_value_type(after) != SQLITE_INTEGER)
+      throw ToolError(damaged);
+    update.ids.push_back({columns[i - 2], sqlite3_value_int64(before), sqlite3_value_int64(after)});
+  }
+  if (update.ids.empty()) throw ToolError(damaged);
+  return update;
+}
+
 ChangesetContents ReadContents(const std::string& file, std::string& bytes) {
   const std::string damaged = fmt::format(
       "{}: not a complete change set of zematag diff (cut short, damaged or made otherwise)", file);
@@ -185,8 +225,16 @@ ChangesetContents ReadContents(const std::string& file, std::string& bytes) {
       sqlite3changeset_old(iterator, 0, &key);
     if (name == changeset::kTypeDefs) {
       ++contents.typeChanges;
-      if ((operation != SQLITE_INSERT && operation != SQLITE_DELETE) || columns != 5)
-        throw ToolError(damaged);
+      if (columns != 5) throw ToolError(damaged);
+      const std::string typeKey = Lower(ValueText(key));
+      if (typeKey.empty() || contents.addedTypes.count(typeKey) != 0 ||
+          contents.removedTypes.count(typeKey) != 0 || contents.updatedTypes.count(typeKey) != 0)
+        throw ToolError(damaged);  // one record per type
+      if (operation == SQLITE_UPDATE) {
+        contents.updatedTypes[typeKey] = ReadTypeUpdate(iterator, ValueText(key), damaged);
+        continue;
+      }
+      if (operation != SQLITE_INSERT && operation != SQLITE_DELETE) throw ToolError(damaged);
       const auto value = [&](int i) {
         sqlite3_value* found = nullptr;
         if (operation == SQLITE_INSERT)
@@ -282,10 +330,16 @@ TargetTables CheckSchema(const std::string& file, const std::string& database,
   *counted = db.HasTable(tracking::kGenerationTable);
   const std::string other =
       fmt::format("{} is a change set for another schema than {}: ", file, database);
-  // A type changed in place between the two databases of the diff ends up here too.
+  // A type whose id or fields changed in place between the two databases of the diff ends up
+  // here too.
   static const char kNotCarried[] =
-      " (a change set does not change a type in place: give the target's type the id and "
-      "fields of the database the diff was made to first)";
+      " (a change set changes a type's library and module ids in place, not its id or fields: "
+      "give the target's type the id and fields of the database the diff was made to first)";
+  for (const auto& [key, update] : contents.updatedTypes) {
+    ExpectedType target;
+    if (!TargetType(db, update.name, &target))
+      throw ToolError(other + fmt::format("it has no type {}", update.name));
+  }
   for (const auto& [key, expected] : contents.types) {
     ExpectedType target;
     const auto added = contents.addedTypes.find(key);
@@ -436,7 +490,8 @@ int SkipDescriptions(void*, const char* table) {
 // Reads the target through the scratch connection (the target attached as "target").
 class CTargetQuery {
  public:
-  CTargetQuery(CScratch& scratch, const std::string& sql) : statement(scratch.Prepare(sql)) {}
+  CTargetQuery(CScratch& scratch, const std::string& sql)
+      : db(scratch.get()), statement(scratch.Prepare(sql)) {}
   CTargetQuery& Bind(int index, const std::string& text) {
     sqlite3_bind_text(statement, index, text.data(), static_cast<int>(text.size()),
                       SQLITE_TRANSIENT);
@@ -452,8 +507,17 @@ class CTargetQuery {
     sqlite3_reset(statement);
     sqlite3_clear_bindings(statement);
   }
+  // A write: throws ToolError with the engine's message when it fails (the caller's
+  // transaction is then rolled back).
+  void Write(const std::string& what) {
+    const int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    if (rc != SQLITE_DONE) throw ToolError(fmt::format("{}: {}", what, sqlite3_errmsg(db)));
+  }
 
  private:
+  sqlite3* db;
   sqlite3_stmt* statement;
 };
 
@@ -553,7 +617,7 @@ void AddTypes(CScratch& scratch, const ChangesetContents& contents, bool audited
         .Bind(2, type.name)
         .Bind(3, type.libId)
         .Bind(4, type.moduleId)
-        .Rows([](sqlite3_stmt*) {});
+        .Write("type " + type.name);
     if (!type.hasTable) continue;
     std::vector<std::pair<std::string, std::string>> columns = {{"TagID", "LONG"}};
     std::string sql = fmt::format("CREATE TABLE target.{} (\"TagID\" LONG", QuoteName(type.name));
@@ -597,10 +661,54 @@ void RemoveTypes(CScratch& scratch, const ChangesetContents& contents, ApplyCont
     }
     CTargetQuery(scratch, "DELETE FROM target.\"TagTypes\" WHERE TypeName = ?1 COLLATE NOCASE")
         .Bind(1, there.name)
-        .Rows([](sqlite3_stmt*) {});
+        .Write("type " + type.name);
     if (there.hasTable)
       scratch.Execute(fmt::format("DROP TABLE target.{}", QuoteName(there.name)),
                       "type " + type.name);
+  }
+}
+
+// Changes the library and module ids of the types the change set changes in place, where the
+// target's ids are the old ones (forced: whatever they are). The target's own triggers on
+// TagTypes keep its generation and audit trail.
+void UpdateTypes(CScratch& scratch, const ChangesetContents& contents, ApplyContext& apply) {
+  for (const auto& [key, update] : contents.updatedTypes) {
+    int64_t row = 0;
+    std::map<std::string, int64_t> there;
+    CTargetQuery(scratch,
+                 "SELECT rowid, TypeLibID, TypeModuleID FROM target.\"TagTypes\" WHERE TypeName "
+                 "= ?1 COLLATE NOCASE ORDER BY rowid LIMIT 1")
+        .Bind(1, update.name)
+        .Rows([&](sqlite3_stmt* found) {
+          row = sqlite3_column_int64(found, 0);
+          there["TypeLibID"] = sqlite3_column_int64(found, 1);
+          there["TypeModuleID"] = sqlite3_column_int64(found, 2);
+        });
+    if (there.empty()) {
+      Report(apply, fmt::format("type {}: the target has no such type to change", update.name),
+             false);
+      continue;
+    }
+    bool conflict = false;
+    for (const TypeUpdate::Id& id : update.ids) {
+      if (there[id.column] == id.before) continue;
+      conflict = true;
+      Report(apply,
+             fmt::format("type {}: TagTypes.{} is {} in the target, the change set expects {}",
+                         update.name, id.column, there[id.column], id.before),
+             true);
+    }
+    if (conflict && !apply.force) continue;
+    // One statement: one row in the trail for the type.
+    std::string assignments;
+    for (size_t i = 0; i < update.ids.size(); ++i)
+      assignments +=
+          fmt::format("{}{} = ?{}", i == 0 ? "" : ", ", QuoteName(update.ids[i].column), i + 1);
+    CTargetQuery write(scratch, fmt::format("UPDATE target.\"TagTypes\" SET {} WHERE rowid = ?{}",
+                                            assignments, update.ids.size() + 1));
+    for (size_t i = 0; i < update.ids.size(); ++i)
+      write.Bind(static_cast<int>(i) + 1, update.ids[i].after);
+    write.Bind(static_cast<int>(update.ids.size()) + 1, row).Write("type " + update.name);
   }
 }
 
@@ -793,6 +901,7 @@ int RunApply(const ApplyOptions& options) {
                                           bytes.data(), SkipDescriptions, OnConflict, &context);
     if (rc != SQLITE_OK && !context.aborted)
       throw ToolError(fmt::format("{}: {}", options.database, sqlite3_errmsg(scratch.get())));
+    UpdateTypes(scratch, contents, context);
     RemoveTypes(scratch, contents, context);
     if (!context.problems.empty() && (!options.force || context.aborted || context.refused))
       return refuse();
@@ -802,8 +911,12 @@ int RunApply(const ApplyOptions& options) {
       std::printf("%s", fmt::format("forced: {}\n", problem).c_str());
     std::string typesText;
     if (!contents.addedTypes.empty() || !contents.removedTypes.empty())
-      typesText = fmt::format(" ({} types added, {} removed)", contents.addedTypes.size(),
+      typesText = fmt::format(" ({} types added, {} removed", contents.addedTypes.size(),
                               contents.removedTypes.size());
+    if (!contents.updatedTypes.empty())
+      typesText += fmt::format("{}{} types changed", typesText.empty() ? " (" : ", ",
+                               contents.updatedTypes.size());
+    if (!typesText.empty()) typesText += ")";
     std::printf("%s", fmt::format("applied {} changes of {} tags{} to {}\n",
                                   contents.changes - contents.typeChanges, contents.tagNames.size(),
                                   typesText, options.database)

@@ -176,10 +176,10 @@ int RunDiff(const DiffOptions& options) {
     PrintText(from, to, diff);
   if (!options.changeset.empty()) {
     WriteChangeset(from, to, diff, options.changeset);
-    // A change set carries tags and whole types, not a type changed in place: say so now
-    // rather than when `apply` refuses it.
+    // A change set carries tags, whole types and a type's new library and module ids, not a
+    // type whose id or fields changed in place: say so now rather than when `apply` refuses it.
     for (const CTypeChange& type : diff.types)
-      if (type.kind == CTypeChange::kChanged)
+      if (type.kind == CTypeChange::kChanged && !type.OnlyLibraryModule())
         ReportError(fmt::format(
             "{}: type {} changed in place ({}); the change set does not carry that: it applies "
             "only to a database whose type {} is already as in {}",

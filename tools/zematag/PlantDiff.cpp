@@ -152,6 +152,12 @@ std::string DescribeTypeChange(const CTypeShape& a, const CTypeShape& b) {
 
 }  // namespace
 
+bool CTypeChange::OnlyLibraryModule() const {
+  return kind == kChanged && from != nullptr && to != nullptr && from->id == to->id &&
+         from->hasTable == to->hasTable && from->FieldsText() == to->FieldsText() &&
+         (from->libId != to->libId || from->moduleId != to->moduleId);
+}
+
 std::vector<CColumnChange> TagColumns(const CPlantSnapshot& plant, const CTagSnapshot& tag) {
   std::vector<CColumnChange> columns;
   const std::vector<CCell> head = DecodeCells(tag.head);

@@ -34,6 +34,9 @@ struct CTypeChange {
   const CTypeShape* from = nullptr;
   const CTypeShape* to = nullptr;
   std::string what;  // for kChanged: "id 5 → 6, fields ..."
+  // For kChanged: whether only the library and/or module id changed (same id, same value
+  // table). A change set carries such a change; it carries no other change in place.
+  bool OnlyLibraryModule() const;
 };
 
 struct CPlantDiff {
