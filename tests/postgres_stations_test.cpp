@@ -12,8 +12,8 @@
 #include "ZEMABatch.h"
 #include "ZEMATagAcs.h"
 #include "support/ChildProcess.h"
-#include "support/TwoAnalogTags.h"
 #include "support/TestEngine.h"
+#include "support/TwoAnalogTags.h"
 #include "support/WriterRecords.h"
 
 namespace {

@@ -84,8 +84,8 @@ enum class AuditState { kNone, kEnabled, kWrongColumns };
 // Whether the database has an audit trail; *found gets the columns of a wrong one.
 AuditState AuditStateOf(CTrackedDb& db, std::string* found = nullptr);
 // Adds AuditLog and its guards where missing, and the generation; (re)makes the audit triggers
-// of every tracked table. Throws ToolError when an AuditLog with other columns exists. REQUIRES: inside a
-// transaction.
+// of every tracked table. Throws ToolError when an AuditLog with other columns exists. REQUIRES:
+// inside a transaction.
 void InstallAudit(CTrackedDb& db);
 
 // After the library refused to open a writer on path: throws a ToolError that says why when the
