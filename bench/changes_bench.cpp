@@ -30,6 +30,7 @@
 #include "ZEMABatch.h"
 #include "ZEMAGeneration.h"
 #include "ZEMATagAcs.h"
+#include "platform/sql/quote.h"
 
 namespace {
 
@@ -126,12 +127,12 @@ void WriteConstantsToTrail(tracking::CTrackedDb& db) {
   if (triggers.empty()) throw std::runtime_error("no audit trigger to replace");
   std::string sql;
   for (const std::string& trigger : triggers)
-    sql += "DROP TRIGGER " + tracking::Quoted(trigger) + ";\n";
+    sql += "DROP TRIGGER " + platform::sql::QuoteName(trigger) + ";\n";
   for (const std::string& table : tracking::TrackedTables(db)) {
     bool hasTagId = false;
     for (const auto& column : db.Columns(table)) hasTagId = hasTagId || column.first == "TagID";
-    sql += "CREATE TRIGGER " + tracking::Quoted("constants " + table) + " AFTER INSERT ON " +
-           tracking::Quoted(table) +
+    sql += "CREATE TRIGGER " + platform::sql::QuoteName("constants " + table) +
+           " AFTER INSERT ON " + platform::sql::QuoteName(table) +
            " BEGIN INSERT INTO AuditLog (Time, OsUser, Host, Program, Operation, TableName, "
            "TagID, TagName, Before, After) VALUES ('2026-01-01T00:00:00.000Z', 'user', 'host', "
            "'program', 'insert', 'table', " +

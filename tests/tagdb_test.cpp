@@ -6,6 +6,7 @@
 #include "dbaccess/ADORecordset.h"
 #include "platform/com/com.h"
 #include "platform/faults/faults.h"
+#include "platform/sql/quote.h"
 #include "support/SqliteFile.h"
 #include "support/TempDir.h"
 #include "tagdb/TagDatabase.h"
@@ -61,9 +62,11 @@ TEST(StatementTest, QuotingDoublesTheQuoteCharacter) {
   EXPECT_EQ(QuoteSqlText(""), "");
   EXPECT_EQ(QuoteSqlText(nullptr), "");
 
-  EXPECT_EQ(tagdb::QuoteSqlIdentifier("Tags"), "\"Tags\"");
-  EXPECT_EQ(tagdb::QuoteSqlIdentifier("a\"b"), "\"a\"\"b\"");
-  EXPECT_EQ(tagdb::QuoteSqlIdentifier(""), "\"\"");
+  EXPECT_EQ(platform::sql::QuoteName("Tags"), "\"Tags\"");
+  EXPECT_EQ(platform::sql::QuoteName("a\"b"), "\"a\"\"b\"");
+  EXPECT_EQ(platform::sql::QuoteName(""), "\"\"");
+  EXPECT_EQ(platform::sql::QuoteName("\"\""), "\"\"\"\"\"\"");
+  EXPECT_EQ(platform::sql::QuoteName(std::string("a\0b", 3)), std::string("\"a\0b\"", 5));
 }
 
 TEST_F(TagDatabaseTest, WriterOpensTheFileForWritingUntilClosed) {

@@ -80,14 +80,4 @@ std::string QuoteSqlText(const char* text) {
   return quoted;
 }
 
-std::string QuoteSqlIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted.push_back(c);
-    if (c == '"') quoted.push_back('"');
-  }
-  quoted.push_back('"');
-  return quoted;
-}
-
 }  // namespace tagdb

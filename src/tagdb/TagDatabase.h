@@ -37,9 +37,6 @@ std::unique_ptr<CADORecordset> OpenTable(CADODataBase& database, const char* tab
 std::string FormatStatement(const char* templateText, ...) __attribute__((format(printf, 1, 2)));
 // text with every single quote doubled, for a name placed between single quotes.
 std::string QuoteSqlText(const char* text);
-// name as an SQL identifier: in double quotes, every double quote inside doubled, so that any
-// name (a table name read from the database, say) stands for itself and nothing more.
-std::string QuoteSqlIdentifier(const std::string& name);
 }  // namespace tagdb
 
 #endif

@@ -6,6 +6,7 @@
 #include "dbaccess/Failures.h"
 #include "dbaccess/PlatformError.h"
 #include "platform/afx/afx.h"
+#include "platform/sql/quote.h"
 #include "tagdb/TagDatabase.h"
 #include "tagdb/TagDbNames.h"
 
@@ -310,7 +311,7 @@ void CZEMAConfigAcsImpl::DeleteValueRows(LONG tagId, ValueTableNames& valueTable
     types->ReadFieldText(Name(tagdb::TypeNameColumn), name);
     // The table name comes from the database: it goes in as a quoted identifier, whatever it
     // holds.
-    valueTables.quoted.push_back(tagdb::QuoteSqlIdentifier(name));
+    valueTables.quoted.push_back(platform::sql::QuoteName(name));
     DeleteValueRow(tagId, valueTables.quoted.back());
     types->MoveToNextRecord();
   }

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "platform/ado/pg/pg_internal.h"
+#include "platform/sql/quote.h"
 #include "tools/zematag/JetDomains.h"
 
 namespace {
@@ -167,7 +168,7 @@ std::string CreateTable(const std::string& statement) {
   name = name.substr(name.find_first_not_of(" \t\n"));
   name = name.substr(0, name.find_last_not_of(" \t\n") + 1);
   std::string out =
-      "CREATE TABLE " + platform::ado::pg::Quote(platform::ado::pg::Unquote(name)) + " (";
+      "CREATE TABLE " + platform::sql::QuoteName(platform::ado::pg::Unquote(name)) + " (";
   std::vector<std::string> items;
   std::string current;
   int depth = 0;
@@ -208,7 +209,7 @@ std::string CreateTable(const std::string& statement) {
           const size_t b = keyName.find_first_not_of(" \t"), e = keyName.find_last_not_of(" \t");
           names +=
               (names.empty() ? "" : ", ") +
-              platform::ado::pg::Quote(platform::ado::pg::Unquote(keyName.substr(b, e - b + 1)));
+              platform::sql::QuoteName(platform::ado::pg::Unquote(keyName.substr(b, e - b + 1)));
           keyName.clear();
         } else {
           keyName.push_back(c);
@@ -233,7 +234,7 @@ std::string CreateTable(const std::string& statement) {
       const std::string declared = Upper(rest.substr(word, wordEnd - word));
       if (declared == "BIT") rest.replace(word, wordEnd - word, "yesno");
     }
-    out += (k ? ", " : "") + platform::ado::pg::Quote(column) + rest;
+    out += (k ? ", " : "") + platform::sql::QuoteName(column) + rest;
   }
   return out + ")";
 }

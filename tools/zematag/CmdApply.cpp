@@ -31,6 +31,9 @@
 #include "ToolError.h"
 #include "Tracking.h"
 #include "platform/ado/audit.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 namespace {
 

@@ -16,6 +16,9 @@
 #include "SchemaStore.h"
 #include "Text.h"
 #include "ToolError.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 namespace {
 

@@ -25,6 +25,9 @@
 #include "platform/ado/stored_bind.h"
 #include "platform/ado/value_codec.h"
 #include "platform/faults/faults.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 namespace {
 
@@ -263,8 +266,7 @@ int RunConvert(const ConvertOptions& options) {
     try {
       tracking::CTrackedDb db = tracking::CTrackedDb::Open(building, true);
       db.Execute("BEGIN IMMEDIATE");
-      db.Execute(
-          fmt::format("DROP TABLE IF EXISTS {}", tracking::Quoted(tracking::kGenerationTable)));
+      db.Execute(fmt::format("DROP TABLE IF EXISTS {}", QuoteName(tracking::kGenerationTable)));
       tracking::InstallGeneration(db);
       db.Execute("COMMIT");
     } catch (...) {

@@ -24,6 +24,9 @@
 #include "ToolError.h"
 #include "Tracking.h"
 #include "platform/ado/pg/pg_internal.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 namespace {
 

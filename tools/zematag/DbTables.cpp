@@ -15,6 +15,9 @@
 #include "platform/ado/stored_bind.h"
 #include "platform/oleaut/dates.h"
 #include "platform/oleaut/numbers.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 namespace {
 

@@ -10,6 +10,9 @@
 #include "Text.h"
 #include "ToolError.h"
 #include "Tracking.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 CCell CCell::FromSqlite(sqlite3_value* value) {
   CCell cell;
@@ -214,7 +217,7 @@ std::string Text(sqlite3_stmt* row, int i) {
 std::string ColumnOrNull(const std::vector<std::pair<std::string, std::string>>& columns,
                          const char* name) {
   for (const auto& column : columns)
-    if (EqualsNoCase(column.first, name)) return tracking::Quoted(column.first);
+    if (EqualsNoCase(column.first, name)) return QuoteName(column.first);
   return "NULL";
 }
 
@@ -310,9 +313,9 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
   for (const CTypeShape& type : plant->types) {
     if (!type.hasTable || plant->TypeById(type.id) != &type) continue;
     std::string select = "SELECT \"TagID\"";
-    for (const auto& field : type.fields) select += ", " + tracking::Quoted(field.first);
+    for (const auto& field : type.fields) select += ", " + QuoteName(field.first);
     size_t rowSize = 16;  // the last row's encoded size: rows of one table are much alike
-    db.Query(select + " FROM " + tracking::Quoted(type.name), [&](sqlite3_stmt* row) {
+    db.Query(select + " FROM " + QuoteName(type.name), [&](sqlite3_stmt* row) {
       const size_t found = byId.Find(sqlite3_column_int64(row, 0));
       if (found == CIdIndex::kNone) return;
       CTagSnapshot& tag = plant->tags[found];

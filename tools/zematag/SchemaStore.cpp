@@ -17,6 +17,9 @@
 #include "Text.h"
 #include "ToolError.h"
 #include "platform/ado/jet/jet_reader.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 namespace {
 
@@ -40,15 +43,6 @@ std::string IndexSql(const std::string& table, const std::string& column) {
   // Index names hold blanks, so no type (an identifier) can clash with them.
   return fmt::format("CREATE INDEX {} ON {} ({});\n", QuoteName("ix " + table + " " + column),
                      QuoteName(table), QuoteName(column));
-}
-
-std::string QuoteName(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
 }
 
 std::string TagIndexesSql(const std::vector<std::string>& valueTables) {

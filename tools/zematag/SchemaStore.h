@@ -96,8 +96,6 @@ class CSchemaStore {
   sqlite3_stmt* nameLookup = nullptr;
 };
 
-// A name quoted for SQL.
-std::string QuoteName(const std::string& name);
 // The statement that indexes column of table, as every tag database made by the tool has.
 std::string IndexSql(const std::string& table, const std::string& column);
 // The indexes of every tag database made by the tool: TypeID, TagName, TagType, the TagID of

@@ -9,6 +9,9 @@
 #include "Text.h"
 #include "ToolError.h"
 #include "platform/ado/audit.h"
+#include "platform/sql/quote.h"
+
+using platform::sql::QuoteName;
 
 namespace tracking {
 namespace {
@@ -36,7 +39,7 @@ std::string RowJson(const std::vector<std::pair<std::string, std::string>>& colu
     std::string values;
     for (size_t i = first; i < columns.size() && i < first + perCall; ++i) {
       names.push_back(columns[i].first);
-      values += fmt::format(", {}.{}", row, Quoted(columns[i].first));
+      values += fmt::format(", {}.{}", row, QuoteName(columns[i].first));
     }
     calls.push_back(Literal(platform::ado::AuditJsonNames(names)) + values);
   }
@@ -57,19 +60,10 @@ bool HasColumn(const std::vector<std::pair<std::string, std::string>>& columns, 
 
 std::string TriggerName(const char* kind, const std::string& table, const char* operation) {
   // Blanks in the name: no trigger of anyone else's can be called the same.
-  return Quoted(fmt::format("zema {} {} {}", kind, table, operation));
+  return QuoteName(fmt::format("zema {} {} {}", kind, table, operation));
 }
 
 }  // namespace
-
-std::string Quoted(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  return quoted + "\"";
-}
 
 CTrackedDb CTrackedDb::Open(const std::string& path, bool write) {
   std::error_code error;
@@ -154,7 +148,7 @@ std::vector<std::string> TrackedTables(CTrackedDb& db) {
                   "sqlite_master m WHERE m.type = 'table' AND (lower(m.name) IN ('tags', "
                   "'hmiinfo', 'tagtypes') OR lower(m.name) IN (SELECT lower(TypeName) FROM {})) "
                   "ORDER BY m.rowid",
-                  Quoted(layout::kTagTypes)),
+                  QuoteName(layout::kTagTypes)),
       [&](sqlite3_stmt* row) {
         const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(row, 0));
         if (EqualsNoCase(name, kAuditLog) || EqualsNoCase(name, kGenerationTable)) return;
@@ -167,25 +161,25 @@ std::vector<std::string> TrackedTables(CTrackedDb& db) {
 std::string TableTriggersSql(const std::string& schema, const std::string& table,
                              const std::vector<std::pair<std::string, std::string>>& columns,
                              bool audited) {
-  const std::string prefix = schema.empty() ? "" : Quoted(schema) + ".";
+  const std::string prefix = schema.empty() ? "" : QuoteName(schema) + ".";
   std::string sql;
   if (!audited) {
     for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
       sql += fmt::format(
           "CREATE TRIGGER IF NOT EXISTS {}{} AFTER {} ON {} BEGIN UPDATE {} SET {} = {} + 1; "
           "END;\n",
-          prefix, TriggerName("generation", table, operation), operation, Quoted(table),
-          Quoted(kGenerationTable), Quoted("Generation"), Quoted("Generation"));
+          prefix, TriggerName("generation", table, operation), operation, QuoteName(table),
+          QuoteName(kGenerationTable), QuoteName("Generation"), QuoteName("Generation"));
     return sql;
   }
-  const std::string log = Quoted(kAuditLog);
+  const std::string log = QuoteName(kAuditLog);
   const bool hasTagId = HasColumn(columns, layout::kTagID);
   const bool isTags = EqualsNoCase(table, layout::kTags);
   for (const char* operation : {"INSERT", "UPDATE", "DELETE"}) {
     const char* row = operation[0] == 'D' ? "OLD" : "NEW";
     std::string name = "NULL";
     if (isTags && HasColumn(columns, layout::kTagName)) {
-      name = fmt::format("{}.{}", row, Quoted(layout::kTagName));
+      name = fmt::format("{}.{}", row, QuoteName(layout::kTagName));
     } else if (hasTagId) {
       // The tag's row is gone when the writer deletes its value and display rows: then the
       // name comes from the trail's latest few rows, where its deletion was just recorded.
@@ -193,19 +187,19 @@ std::string TableTriggersSql(const std::string& schema, const std::string& table
           "COALESCE((SELECT {0} FROM {1} WHERE {2} = {3}.{2}), (SELECT {0} FROM {4} WHERE "
           "{5} > (SELECT max({5}) FROM {4}) - 64 AND {2} = {3}.{2} AND {6} = {7} ORDER BY {5} "
           "DESC LIMIT 1))",
-          Quoted(layout::kTagName), Quoted(layout::kTags), Quoted(layout::kTagID), row, log,
-          Quoted("AuditID"), Quoted("TableName"), Literal(layout::kTags));
+          QuoteName(layout::kTagName), QuoteName(layout::kTags), QuoteName(layout::kTagID), row,
+          log, QuoteName("AuditID"), QuoteName("TableName"), Literal(layout::kTags));
     }
     sql += fmt::format(
         "CREATE TRIGGER IF NOT EXISTS {}{} AFTER {} ON {} BEGIN INSERT INTO {} ({}, {}, {}, {}, "
         "{}, {}, {}, {}, {}, {}) VALUES (zema_audit_time(), "
         "zema_audit_user(), zema_audit_host(), zema_audit_program(), {}, {}, {}, {}, {}, {}); "
         "END;\n",
-        prefix, TriggerName("audit", table, operation), operation, Quoted(table), log,
-        Quoted("Time"), Quoted("OsUser"), Quoted("Host"), Quoted("Program"), Quoted("Operation"),
-        Quoted("TableName"), Quoted("TagID"), Quoted("TagName"), Quoted("Before"), Quoted("After"),
-        Literal(Lower(operation)), Literal(table),
-        hasTagId ? fmt::format("{}.{}", row, Quoted(layout::kTagID)) : "NULL", name,
+        prefix, TriggerName("audit", table, operation), operation, QuoteName(table), log,
+        QuoteName("Time"), QuoteName("OsUser"), QuoteName("Host"), QuoteName("Program"),
+        QuoteName("Operation"), QuoteName("TableName"), QuoteName("TagID"), QuoteName("TagName"),
+        QuoteName("Before"), QuoteName("After"), Literal(Lower(operation)), Literal(table),
+        hasTagId ? fmt::format("{}.{}", row, QuoteName(layout::kTagID)) : "NULL", name,
         operation[0] == 'I' ? "NULL" : RowJson(columns, "OLD"),
         operation[0] == 'D' ? "NULL" : RowJson(columns, "NEW"));
   }
@@ -221,7 +215,7 @@ void InstallGeneration(CTrackedDb& db) {
       // A random start, so that two databases hardly ever show the same number.
       "INSERT INTO {0} SELECT (abs(random()) % 2147483647) * 4294967296 WHERE NOT EXISTS "
       "(SELECT 1 FROM {0});\n",
-      Quoted(kGenerationTable), Quoted("Generation"));
+      QuoteName(kGenerationTable), QuoteName("Generation"));
   for (const std::string& table : TrackedTables(db)) {
     if (!audited) {
       sql += TableTriggersSql("", table, {}, false);
@@ -254,14 +248,14 @@ void InstallAudit(CTrackedDb& db) {
     throw ToolError(
         fmt::format("{}: table AuditLog has the wrong columns ({}); rename or remove it first",
                     db.Path(), found));
-  const std::string log = Quoted(kAuditLog);
+  const std::string log = QuoteName(kAuditLog);
   std::string sql = fmt::format(
       "CREATE TABLE IF NOT EXISTS {} ({} INTEGER PRIMARY KEY, {} TEXT NOT NULL, {} TEXT, {} "
       "TEXT, {} TEXT, {} TEXT NOT NULL, {} TEXT NOT NULL, {} INTEGER, {} TEXT, {} TEXT, {} "
       "TEXT);\n",
-      log, Quoted("AuditID"), Quoted("Time"), Quoted("OsUser"), Quoted("Host"), Quoted("Program"),
-      Quoted("Operation"), Quoted("TableName"), Quoted("TagID"), Quoted("TagName"),
-      Quoted("Before"), Quoted("After"));
+      log, QuoteName("AuditID"), QuoteName("Time"), QuoteName("OsUser"), QuoteName("Host"),
+      QuoteName("Program"), QuoteName("Operation"), QuoteName("TableName"), QuoteName("TagID"),
+      QuoteName("TagName"), QuoteName("Before"), QuoteName("After"));
   for (const char* operation : {"UPDATE", "DELETE"})
     sql += fmt::format(
         "CREATE TRIGGER IF NOT EXISTS {} BEFORE {} ON {} BEGIN SELECT RAISE(ABORT, 'the audit "
@@ -271,8 +265,8 @@ void InstallAudit(CTrackedDb& db) {
   sql.clear();
   InstallGeneration(db);
   // The triggers of the tracked tables are made anew: a trail enabled by an earlier version
-  // gets the current ones (same rows in the trail, written for less), and a table's trigger
-  // follows its columns.
+  // gets the current ones (same rows in the trail, written for less), and a table's
+  // trigger follows its columns.
   for (const std::string& table : TrackedTables(db)) {
     for (const char* operation : {"INSERT", "UPDATE", "DELETE"})
       sql += fmt::format("DROP TRIGGER IF EXISTS {};\n", TriggerName("audit", table, operation));

@@ -64,9 +64,6 @@ class CTrackedDb {
   std::string path;
 };
 
-// A name quoted as an SQL identifier ("a""b").
-std::string Quoted(const std::string& name);
-
 // Tags, HMIInfo, TagTypes and every value table that exists, as the database spells them.
 std::vector<std::string> TrackedTables(CTrackedDb& db);
 

@@ -1,6 +1,8 @@
 // Statement forms: the Jet dialect as SQLite text and the parameter form of a DELETE.
 #include "platform/ado/statement_form.h"
 
+#include "platform/sql/quote.h"
+
 namespace platform {
 namespace ado {
 namespace {
@@ -90,17 +92,7 @@ std::string QuoteIdentifier(std::string_view name) {
        (name.front() == '`' && name.back() == '`'))) {
     name = name.substr(1, name.size() - 2);
   }
-  return QuoteName(name);
-}
-
-std::string QuoteName(std::string_view name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    if (c == '"') quoted.push_back('"');
-    quoted.push_back(c);
-  }
-  quoted.push_back('"');
-  return quoted;
+  return sql::QuoteName(name);
 }
 
 bool IsSingleName(std::string_view source) {

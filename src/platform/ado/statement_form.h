@@ -22,13 +22,9 @@ namespace ado {
 std::string RewriteJetSyntax(std::string sql);
 
 // Quotes an identifier for SQLite; blanks around it, and brackets, double quotes or back quotes
-// around it, are taken off first ("[Tag Types]" gives "\"Tag Types\""). A double quote inside
-// is doubled.
+// around it, are taken off first ("[Tag Types]" gives "\"Tag Types\""); the rest is quoted as
+// platform::sql::QuoteName quotes it (a double quote inside is doubled).
 std::string QuoteIdentifier(std::string_view name);
-
-// Quotes a name as it is, for SQLite and the server alike: in double quotes, with a double quote
-// inside doubled.
-std::string QuoteName(std::string_view name);
 
 // True for a source that is one name ("Tags", "[Tag Types]") rather than a statement: one
 // bracketed name, or letters, digits, '_' and bytes at or above 0x80 only.

@@ -24,6 +24,7 @@
 #include "platform/ado/value_codec.h"
 #include "platform/oleaut/dates.h"
 #include "platform/oleaut/decimal.h"
+#include "platform/sql/quote.h"
 
 namespace platform {
 namespace ado {
@@ -159,16 +160,6 @@ class CImageReader {
   std::string longValue;
   std::u16string textValue;
 };
-
-std::string Quoted(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) {
-    quoted.push_back(c);
-    if (c == '"') quoted.push_back('"');
-  }
-  quoted.push_back('"');
-  return quoted;
-}
 
 // The Jet type name a column is declared with.
 std::string DeclaredType(const Column& column, bool jet3) {
@@ -712,10 +703,10 @@ bool CImageReader::Read(sqlite3* db, const ReadProgress& progress, ReadTotals* t
       read = false;
       break;
     }
-    std::string create = "CREATE TABLE " + Quoted(table->name) + " (";
-    std::string insertSql = "INSERT INTO " + Quoted(table->name) + " VALUES (";
+    std::string create = "CREATE TABLE " + sql::QuoteName(table->name) + " (";
+    std::string insertSql = "INSERT INTO " + sql::QuoteName(table->name) + " VALUES (";
     for (size_t k = 0; k < columns.size(); ++k) {
-      create += (k > 0 ? ", " : "") + Quoted(columns[k].name) + " " + columns[k].declared;
+      create += (k > 0 ? ", " : "") + sql::QuoteName(columns[k].name) + " " + columns[k].declared;
       insertSql += k > 0 ? ", ?" : "?";
     }
     create += ")";

@@ -17,6 +17,7 @@
 #include "platform/ado/ado_objects.h"
 #include "platform/ado/pg/pg_engine.h"
 #include "platform/ado/pg/pg_internal.h"
+#include "platform/sql/quote.h"
 
 namespace platform {
 namespace ado {
@@ -432,7 +433,7 @@ class PgConnection final : public EngineConnection {
       for (size_t i = 0; i < count; ++i) {
         if (!assigned[i]) continue;
         if (!names.empty()) names += ", ", marks += ", ";
-        names += Quote(columns[i].name);
+        names += sql::QuoteName(columns[i].name);
         marks += "$" + std::to_string(++mark);
       }
       return "INSERT INTO " + info->quoted +
@@ -705,7 +706,7 @@ class PgConnection final : public EngineConnection {
         return S_OK;
       }
     }
-    const std::string quoted = Quote(plain);
+    const std::string quoted = sql::QuoteName(plain);
     const char* args[2] = {quoted.c_str(), plain.c_str()};
     Result result(Exec(kColumnsQuery, 2, args, nullptr, nullptr, nullptr));
     if (result.status() != PGRES_TUPLES_OK) return FailResult(result, site);
@@ -721,7 +722,7 @@ class PgConnection final : public EngineConnection {
   TableInfo MakeTable(const PGresult* result, int begin, int end) {
     TableInfo made;
     made.oid = static_cast<Oid>(strtoul(PQgetvalue(result, begin, 0), nullptr, 10));
-    made.quoted = Quote(PQgetvalue(result, begin, 1));
+    made.quoted = sql::QuoteName(PQgetvalue(result, begin, 1));
     std::vector<std::pair<int, std::string>> keys;
     std::vector<std::string> declared;
     bool binary = true;
@@ -750,7 +751,7 @@ class PgConnection final : public EngineConnection {
     std::sort(keys.begin(), keys.end());
     made.select = "SELECT * FROM " + made.quoted;
     for (size_t k = 0; k < keys.size(); ++k)
-      made.select += (k == 0 ? " ORDER BY " : ", ") + Quote(keys[k].second);
+      made.select += (k == 0 ? " ORDER BY " : ", ") + sql::QuoteName(keys[k].second);
     declaredByTable[made.oid] = std::move(declared);
     return made;
   }

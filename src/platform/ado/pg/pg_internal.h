@@ -140,8 +140,6 @@ using NameLookup = std::function<std::string(std::string_view word)>;
 // case, so that names keep their case as Jet's did.
 Translation TranslateStatement(std::string_view sql, const NameLookup& lookup);
 
-// A name quoted for the server ("Tag Types" -> "\"Tag Types\"").
-std::string Quote(std::string_view name);
 // A table name as given (brackets, double or back quotes around it taken off).
 std::string Unquote(std::string_view name);
 

@@ -6,6 +6,7 @@
 
 #include "platform/ado/pg/pg_internal.h"
 #include "platform/ado/statement_form.h"
+#include "platform/sql/quote.h"
 
 namespace platform {
 namespace ado {
@@ -55,8 +56,6 @@ void Emit(Translation* out, std::string_view text) {
 }
 
 }  // namespace
-
-std::string Quote(std::string_view name) { return QuoteName(name); }
 
 std::string Unquote(std::string_view name) {
   while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
@@ -117,7 +116,7 @@ Translation TranslateStatement(std::string_view sql, const NameLookup& lookup) {
     }
     if (c == '[' || c == '`') {
       const size_t end = SkipQuoted(sql, i, c == '[' ? ']' : '`');
-      Emit(&out, Quote(Unquote(sql.substr(i, end - i))));
+      Emit(&out, platform::sql::QuoteName(Unquote(sql.substr(i, end - i))));
       i = end;
       continue;
     }
@@ -204,7 +203,7 @@ Translation TranslateStatement(std::string_view sql, const NameLookup& lookup) {
       std::string spelling;
       if (!call && lookup) spelling = lookup(word);
       if (!spelling.empty() && !IsLowerCase(spelling))
-        Emit(&out, Quote(spelling));
+        Emit(&out, platform::sql::QuoteName(spelling));
       else
         Emit(&out, word);
       i = end;
