@@ -108,9 +108,9 @@ class CZEMATagAcsImpl::CTagFinder {
                  ? byId[static_cast<size_t>(offset)]
                  : nullptr;
     }
-    // Rows come mostly in ascending TagID, the tags of one type a few apart: the search gallops
-    // forward from the previous row's tag, and covers the whole array only for a row out of
-    // order.
+    // Rows come mostly in ascending TagID, the tags of one type a few apart: the search steps
+    // forward from the previous row's tag in strides that double (1, 2, 4, ...), then bisects the
+    // last stride; it searches the whole array only for a row out of order.
     const size_t count = bySearch.size();
     size_t low = 0, high = count;
     if (previous < count && bySearch[previous].first <= tagId) {

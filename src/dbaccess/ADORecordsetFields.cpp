@@ -286,7 +286,7 @@ ADOField* CADORecordset::KeptField(int index) const {
 // Calls call on the kept Field of a column, or else on the Field that find looks up through the
 // recordset (and keeps). A kept Field whose recordset was closed underneath (its connection
 // closed) fails with adErrObjectClosed; the Fields are then forgotten and the lookup through the
-// recordset reports the failure as it always has.
+// recordset reports the failure, as it does for any closed recordset.
 template <class Find, class Call>
 void CADORecordset::CallField(ADOField* kept, Find find, Call call) {
   if (kept != nullptr) {

@@ -185,7 +185,7 @@ bool CZEMAConfigAcsImpl::InsertHMIInfoRows(const SavedTags& savedTags) {
 void CZEMAConfigAcsImpl::InsertValueRows(const SavedTags& savedTags, FailedTags& failedTags) {
   ValueTables valueTables;
   for (const auto& [record, tagId] : savedTags) {
-    // Its Tags row holds another type id than the record asked for: take the tag back.
+    // Its Tags row holds another type id than the record asked for: delete the tag again.
     if (!IsStorableTypeId(record->TagType)) {
       failedTags.insert(tagId);
       continue;

@@ -1,7 +1,7 @@
 // CZEMAConfigAcsImpl: the configuration writer behind CZEMAConfigAcs::Open.
 //
 // Owns one connection, opened for writing, from construction to destruction. SaveTags inserts
-// new tags (Tags row, HMIInfo rows, one row of the type's value table) and takes back the tags
+// new tags (Tags row, HMIInfo rows, one row of the type's value table) and deletes again the tags
 // whose type has no usable value table; DeleteTags removes tags by name from every table. No
 // transaction spans a call: each stored or deleted row is final at once, unless the caller
 // opened a batch (BeginBatch), which holds every row of the calls that follow until it is
@@ -50,7 +50,7 @@ class CZEMAConfigAcsImpl : public CZEMAConfigAcs {
   // The TagID the store assigned to each saved record, keyed by the record's address (so
   // iteration follows array order). A record whose Tags row was refused has no entry.
   using SavedTags = std::map<const TagRecord*, LONG>;
-  // Tags to take back at the end of a SaveTags call, ascending.
+  // Tags to delete again at the end of a SaveTags call, ascending.
   using FailedTags = std::set<LONG>;
   // The value tables open during one SaveTags call, by type id.
   using ValueTables = std::map<int, std::unique_ptr<CADORecordset>>;

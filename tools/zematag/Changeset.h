@@ -16,8 +16,8 @@
 // Apply refuses a file whose types do not match the target ("a change set for another schema"),
 // a file cut short (the end row is missing or does not match), and every change whose old
 // values are not what the target holds, naming the tag (or type) and column (unless forced).
-// Files written before types were updated in place hold no update of "zema:typedefs" and
-// apply as they always did.
+// Updates of "zema:typedefs" are optional: a file without any (such as one written by an earlier
+// version of the tool) applies all the same.
 #ifndef ZEMATAG_CHANGESET_H
 #define ZEMATAG_CHANGESET_H
 

@@ -5,7 +5,7 @@
 // that a crash, a full disk or a lock leaves whole batches or nothing of them. Only the names
 // read so far stay in memory, for the duplicate check. The names of a batch are checked against
 // the database while its write lock is held, so two imports at once cannot store one name
-// twice. A tag the store keeps only in part (a value the database refuses) is taken back inside
+// twice. A tag the store keeps only in part (a value the database refuses) is deleted again inside
 // the same transaction and reported, so that no half-written tag is ever visible.
 #include <fmt/format.h>
 
@@ -51,7 +51,7 @@ enum class TagState {
   kReplacing,  // stored in place of a tag of the same name, deleted in the same batch
   kSkipped,    // its name is in the database already (--skip-existing)
   kExists,     // its name is in the database already: reported
-  kFailed,     // the store kept it only in part, so it was taken back: reported
+  kFailed,     // the store kept it only in part, so it was deleted again: reported
 };
 
 // One checked tag, ready for SaveTags. Owns the VARIANTs of its field entries.
@@ -120,7 +120,7 @@ class CImporter {
   // Checks the names of the pending tags and stores them in one batch; clears the batch.
   void Flush();
   // One attempt at the pending batch: begin, check the names under the write lock, delete the
-  // tags to replace, store, commit. oneByOne stores the tags one at a time and takes back, by
+  // tags to replace, store, commit. oneByOne stores the tags one at a time and deletes again, by
   // name inside the same transaction, each tag the store kept only in part; a name checked
   // under that lock to be free before the store belongs to this import alone.
   Outcome StoreBatch(bool oneByOne);

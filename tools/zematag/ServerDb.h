@@ -6,7 +6,7 @@
 // A column keeps the Jet type name it was declared with: the server declares it with the
 // nearest Jet domain (JetDomains.h) or type of its own, and the column's comment holds the
 // declared text ("VARCHAR(31)", "CURRENCY"), so that a database copied to a server and back
-// declares every column as before.
+// declares every column as the original did.
 #ifndef ZEMATAG_SERVERDB_H
 #define ZEMATAG_SERVERDB_H
 

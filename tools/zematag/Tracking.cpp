@@ -265,7 +265,7 @@ void InstallAudit(CTrackedDb& db) {
   sql.clear();
   InstallGeneration(db);
   // The triggers of the tracked tables are made anew: a trail enabled by an earlier version
-  // gets the current ones (same rows in the trail, written for less), and a table's
+  // of the tool gets the current ones (same rows in the trail, written for less), and a table's
   // trigger follows its columns.
   for (const std::string& table : TrackedTables(db)) {
     for (const char* operation : {"INSERT", "UPDATE", "DELETE"})

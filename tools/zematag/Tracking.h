@@ -12,8 +12,9 @@
 //   connection of the library and of this tool answers (platform/ado/audit.h).
 //   Triggers refuse every UPDATE and DELETE of AuditLog itself.
 //
-// The tool writes through its own SQLite connections only in `init`, `audit enable` and
-// `apply`; CTrackedDb is that connection.
+// CTrackedDb is the tool's own SQLite connection to a file (beside the library's), with the audit
+// functions registered: the commands that install the tracking (`init`, `convert`, `copy`,
+// `audit enable`) write through it, and `log`, `diff` and `apply` read through it.
 #ifndef ZEMATAG_TRACKING_H
 #define ZEMATAG_TRACKING_H
 

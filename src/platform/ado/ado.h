@@ -1,5 +1,6 @@
-// Data-access stand-in: Connection, Recordset, Command, Fields and Field over SQLite, with the
-// class and interface identifiers, enumerations and result codes of ADO.
+// Data-access stand-in: Connection, Recordset, Command, Fields and Field over an SQLite file, a
+// Jet or ACE file (read-only) or a PostgreSQL server (engine.h), with the class and interface
+// identifiers, enumerations and result codes of ADO.
 //
 // Objects are created through CoCreateInstance (com.h) with the CLSID_ identifiers once the
 // classes are in the COM class registry: whoever creates them calls RegisterAdoClasses first
@@ -192,9 +193,10 @@ struct ADOConnection : IDispatch {
   virtual HRESULT put_Mode(ConnectModeEnum mode) = 0;
   virtual HRESULT put_ConnectionTimeout(LONG seconds) = 0;
   // "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=<path or URI>" (keys case-insensitive). The
-  // Data Source picks the engine: a postgresql:// or postgres:// URI a PostgreSQL server, else an
-  // SQLite file, which must exist. Mode 1 opens read-only, holding one read snapshot until
-  // Close; mode 2 or 3 read-write. userId and password are ignored.
+  // Data Source picks the engine: a postgresql:// or postgres:// URI a PostgreSQL server, else a
+  // file, which must exist: a Jet or ACE file (known by its header; read-only) or an SQLite
+  // file. Mode 1 opens read-only, holding one read snapshot until Close; mode 2 or 3 read-write.
+  // userId and password are ignored.
   virtual HRESULT Open(BSTR connectionString, BSTR userId, BSTR password, LONG options) = 0;
   virtual HRESULT get_State(LONG* state) = 0;
   virtual HRESULT Close() = 0;

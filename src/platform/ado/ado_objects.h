@@ -1,9 +1,10 @@
 // The classes behind the data-access interfaces of ado.h and what they share.
 //
-// A Connection owns one SQLite handle. A Recordset keeps, while it is open, one Cursor: the
-// columns of its source and the way to its rows. The Fields collection and its Field objects
-// hold a reference to that Cursor, so a Field handed out earlier stays safe to call after the
-// Recordset has closed (it then reports adErrObjectClosed).
+// A Connection owns one SQLite handle, or one engine connection for a Data Source that an engine
+// serves (engine.h). A Recordset keeps, while it is open, one Cursor: the columns of its source
+// and the way to its rows. The Fields collection and its Field objects hold a reference to that
+// Cursor, so a Field handed out earlier stays safe to call after the Recordset has closed (it
+// then reports adErrObjectClosed).
 //
 // Rows: on a read-only connection a Cursor steps one prepared statement inside the connection's
 // snapshot. On a read-write connection nothing may stay pending between calls, so a Cursor
@@ -166,8 +167,8 @@ class Cursor {
     if (--refs == 0) delete this;
   }
 
-  // Opens a table by name (brackets and quotes accepted) or a statement; *isQuery false with
-  // S_OK for a statement that returns no rows (it has been run).
+  // Opens a table by name (brackets and quotes accepted) or a statement; *returnsRows false
+  // with S_OK for a statement that returns no rows (it has been run).
   HRESULT OpenTable(const std::string& name);
   HRESULT OpenStatement(const std::string& sql, bool* returnsRows);
   // Takes over a compiled statement that returns rows.

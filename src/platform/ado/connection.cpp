@@ -1,4 +1,5 @@
-// Connection: one SQLite handle, opened from a Jet-style connection string.
+// Connection: one SQLite handle (an SQLite file, or a Jet or ACE file read into memory) or one
+// engine connection (a server), opened from a Jet-style connection string.
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,10 +142,11 @@ HRESULT ConnectionImpl::get_State(LONG* state) {
 
 namespace {
 
-// A writer that died inside a transaction leaves a hot journal, which only a connection allowed
-// to write may roll back: a read-only one fails with SQLITE_READONLY_ROLLBACK until then. Rolls
-// it back through a short read-write connection, as any writer opening the file would; false
-// when that cannot be done (the file is not writable, or a writer holds it past the timeout).
+// A writer that died inside a transaction leaves a hot journal (SQLite's rollback journal of the
+// unfinished transaction), which only a connection allowed to write may roll back: a read-only one
+// fails with SQLITE_READONLY_ROLLBACK until then. Rolls it back through a short read-write
+// connection, as any writer opening the file would; false when that cannot be done (the file is not
+// writable, or a writer holds it past the timeout).
 bool RollBackHotJournal(const std::string& path) {
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);

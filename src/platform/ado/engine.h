@@ -115,8 +115,8 @@ struct Engine {
   HRESULT (*Open)(const EngineOpenRequest& request, std::unique_ptr<EngineConnection>* connection);
 };
 
-// The engine for a Data Source; null for the SQLite engine, which the objects still serve
-// themselves.
+// The engine for a Data Source; null for an SQLite file, which the objects serve themselves
+// (SQLite has no Engine of its own).
 const Engine* EngineFor(std::string_view dataSource);
 
 // The Data Source with the password of a server URI replaced by "***" (user:password@ and

@@ -9,8 +9,8 @@ namespace platform {
 namespace ado {
 namespace {
 
-// Every engine the objects can open, asked in order; a Data Source no engine serves is an SQLite
-// file path.
+// Every engine the objects can open, asked in order; a Data Source no engine serves is the path
+// of a file that the objects open themselves: a Jet or ACE file (jet/) or an SQLite file.
 const Engine kEngines[] = {
     {"PostgreSQL", &pg::ServesDataSource, &pg::OpenConnection},
 };

@@ -523,7 +523,7 @@ void EncodeForStorage(const ColumnType& type, const VARIANT& converted, StoredVa
       *buffer = DateToText(converted.date);
       break;
     case VT_CY: {
-      // The common amounts without the exact decimal road, to the same stored form: a whole
+      // The common amounts without the exact decimal conversion, to the same stored form: a whole
       // amount is its integer; an amount of at most 15 significant digits (below 10^11) reads
       // back from the nearest double as itself, since two decimals of 15 digits never share a
       // double, so it is stored as that double (ten-thousandths divided exactly rounded).

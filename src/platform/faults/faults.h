@@ -1,16 +1,17 @@
 // Fault injection: a seam through which tests make chosen platform calls fail.
 //
-// Every platform call that a road of the library passes through (each method of the data-access
-// objects, the VARIANT functions, the code-page conversions, the file read, the address check)
-// begins with FaultCheck("Component.Call"). Normally that is one relaxed atomic load and returns
-// S_OK. A test arms a fault for a call name; the call then fails with the armed code instead of
-// doing its work, as the real component would when it failed there.
+// Every platform call that the library's operations (Load, SaveTags, DeleteTags, ...) make on
+// their way (each method of the data-access objects, the VARIANT functions, the code-page
+// conversions, the file read, the address check) begins with FaultCheck("Component.Call"). Normally
+// that is one relaxed atomic load and returns S_OK. A test arms a fault for a call name; the call
+// then fails with the armed code instead of doing its work, as the real component would when it
+// failed there.
 //
 // Call names: "Connection.Open", "Recordset.MoveNext", "Field.Value.get", "VariantCopy",
 // "MultiByteToWideChar", "File.Open", ... (each component's README lists its names).
 //
 // The seam is also the one way a test changes the platform in other respects, each by a name:
-// - faults outside the roads (the creation of one COM class, the registration of an extension
+// - faults outside those calls (the creation of one COM class, the registration of an extension
 //   module), armed with FaultInject like the others but never recorded in a trace;
 // - settings that replace what the platform reads from the system (the process code page, the
 //   file the Jet reader reads), set with FaultSet.
@@ -59,8 +60,9 @@ int FaultFiredCount();
 // Disarms the fault of one call name.
 void FaultClear(const std::string& callName);
 
-// Faults outside the roads of the library. Like FaultCheck, but the name is never recorded in a
-// trace, so that a road's trace lists only the calls the fault-road tests fail one by one. Names:
+// Faults outside the calls of the library's operations. Like FaultCheck, but the name is never
+// recorded in a trace, so that the trace of an operation lists only the calls that the tests of
+// tests/faults_roads_test.cpp make fail one by one. Names:
 // FaultNameCreateInstance(clsid) (CoCreateInstance of that class fails with the armed code) and
 // "AfxInitExtensionModule" (the registration is refused).
 HRESULT FaultCheckUntraced(const std::string& name);
@@ -74,8 +76,9 @@ std::string FaultNameCreateInstance(const CLSID& clsid);
 //                      ("936"); a number that is no code page here leaves it as it was. Not
 //                      thread-safe: set it while no other thread converts text.
 //   "Jet.SqliteFile"   an SQLite file that the Jet reader takes for a Jet file: IsJetFile, the
-//                      read and so Connection.Open see its tables, copied as they are (no Jet
-//                      file holds a tag database; this is how that road is tested whole).
+//                      read and so Connection.Open see its tables, copied as they are (the Jet
+//                      files the tests have hold no tag database; this is how a tag database
+//                      behind the Jet engine is tested from end to end).
 void FaultSet(const std::string& name, const std::string& value);
 // The value of a setting ("" when not set). Thread-safe.
 std::string FaultSetting(const std::string& name);

@@ -38,9 +38,9 @@ constexpr long long kBatchLock = 0x5A454D4154414753LL;
 
 // The columns of a table by its name (exact, else the first one equal without case), its
 // primary key positions, which columns the server numbers and the base type of each (the type
-// under a domain). The key position comes from the
-// index's key array directly, not from a subquery per column: a new session reads the catalogue
-// cold, and every Load asks this once.
+// under a domain). The key position comes from the index's key array directly, not from a
+// subquery per column: a new session has none of the server's catalogue cached yet, and every
+// Load asks this once.
 constexpr char kColumnsQuery[] =
     "SELECT c.oid::int8, c.relname, a.attnum, a.attname, format_type(a.atttypid, a.atttypmod), "
     "a.attnotnull, a.attidentity <> '' OR (a.atthasdef AND coalesce(pg_get_expr(d.adbin, "

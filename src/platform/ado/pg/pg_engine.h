@@ -19,7 +19,8 @@ namespace pg {
 // True for a postgresql:// or postgres:// URI (scheme case-insensitive).
 bool ServesDataSource(std::string_view dataSource);
 
-// Connects to the server: mode 1 begins the snapshot transaction, mode 2 commits every call.
+// Connects to the server: mode 1 (read-only) begins the snapshot transaction, mode 2 (read-write)
+// commits every call.
 // E_FAIL naming host and database when the server cannot be reached or refuses the login, or
 // when the URI does not parse.
 HRESULT OpenConnection(const EngineOpenRequest& request,
