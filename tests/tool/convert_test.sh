@@ -87,7 +87,8 @@ fails_naming noise.mdb convert noise.mdb noise.db
 contains err.txt "damaged"
 [ ! -e cut.db ] && [ ! -e noise.db ] || fail "a refused file left a database"
 
-# list, show and export take a Jet file directly, and say what it lacks or why it cannot be read.
+# list, show, export and diff take a Jet file directly, and say what it lacks or why it cannot be
+# read.
 for jet in "$JET/testV2000.mdb" cut.mdb; do
   reason="not a tag database (no table TagTypes)"
   [ "$jet" = cut.mdb ] && reason="truncated"
@@ -97,5 +98,30 @@ for jet in "$JET/testV2000.mdb" cut.mdb; do
   contains err.txt "$reason"
   fails_naming "$jet" export "$jet"
   contains err.txt "$reason"
+  fails_naming "$jet" diff plant.db "$jet"
+  contains err.txt "$reason"
 done
+
+# diff compares a Jet tag database (read whole, as convert reads it) with a file; apply, watch and
+# audit enable, which write to it or need what only an SQLite file keeps, refuse it by name.
+sqlite3 plant.db "PRAGMA wal_checkpoint(TRUNCATE)" >/dev/null
+cp plant.db jet-plant.db
+cp plant.db jet-before.db
+cp plant.db changed.db
+sqlite3 changed.db "UPDATE Tags SET TagDesc = 'moved' WHERE TagName = 'TIC-101'"
+export ZEMATAG_TEST_JET_SOURCE=jet-plant.db
+run_ok diff jet-plant.db plant.db
+contains out.txt "0 added, 0 removed, 0 changed"
+run_fails diff jet-plant.db changed.db --changeset jet.cs
+contains out.txt "1 changed"
+contains out.txt '"moved"'
+ZEMATAG_TEST_JET_SOURCE= run_ok apply jet.cs plant.db
+ZEMATAG_TEST_JET_SOURCE= run_ok diff plant.db changed.db
+for command in "apply jet.cs jet-plant.db" "watch jet-plant.db --once" "audit enable jet-plant.db"; do
+  # shellcheck disable=SC2086
+  fails_naming jet-plant.db $command
+  contains err.txt "is a Jet or ACE file"
+done
+cmp -s jet-plant.db jet-before.db || fail "a command wrote to the Jet file"
+unset ZEMATAG_TEST_JET_SOURCE
 echo "convert: all passed"

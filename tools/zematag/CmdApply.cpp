@@ -814,8 +814,9 @@ std::string WriteThroughSql(const TargetTables& layouts,
 }  // namespace
 
 int RunApply(const ApplyOptions& options) {
-  RequireFile(options.database, "apply",
-              "a change set is SQLite's own; copy the database to a file, apply, copy it back");
+  RequireSqliteFile(
+      options.database, "apply",
+      "a change set is SQLite's own; copy the database to a file, apply, copy it back");
   std::ifstream in(options.changeset, std::ios::binary);
   if (!in) throw ToolError(fmt::format("{}: cannot be read", options.changeset));
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

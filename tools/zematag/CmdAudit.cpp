@@ -73,8 +73,8 @@ std::string NormalisedTime(const std::string& text) {
 }  // namespace
 
 int RunAuditEnable(const std::string& database) {
-  RequireFile(database, "audit enable",
-              "the generation and the audit trail are kept by triggers of an SQLite file");
+  RequireSqliteFile(database, "audit enable",
+                    "the generation and the audit trail are kept by triggers of an SQLite file");
   CTrackedDb db = CTrackedDb::Open(database, true);
   db.Execute("BEGIN IMMEDIATE");
   try {

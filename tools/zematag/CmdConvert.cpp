@@ -24,7 +24,6 @@
 #include "platform/ado/jet/jet_reader.h"
 #include "platform/ado/stored_bind.h"
 #include "platform/ado/value_codec.h"
-#include "platform/faults/faults.h"
 #include "platform/sql/quote.h"
 
 using platform::sql::QuoteName;
@@ -140,10 +139,6 @@ int RunConvert(const ConvertOptions& options) {
   RequireFile(options.target, "convert",
               "convert writes a new SQLite file; copy that to the server with zematag copy");
   namespace fs = std::filesystem;
-  // Test seam: no Jet file holding a tag database can be made, so the tool's tests let an SQLite
-  // tag database stand in for one.
-  if (const char* standIn = std::getenv("ZEMATAG_TEST_JET_SOURCE"))
-    platform::FaultSet("Jet.SqliteFile", standIn);
   std::error_code error;
   if (fs::exists(options.target, error) || fs::is_symlink(options.target, error))
     throw ToolError(

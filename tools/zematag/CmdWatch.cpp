@@ -39,8 +39,8 @@ unsigned long long Generation(const std::string& database) {
 }  // namespace
 
 int RunWatch(const WatchOptions& options) {
-  RequireFile(options.database, "watch",
-              "the generation and the audit trail are kept by triggers of an SQLite file");
+  RequireSqliteFile(options.database, "watch",
+                    "the generation and the audit trail are kept by triggers of an SQLite file");
   unsigned long long seen = Generation(options.database);
   if (options.once) {
     std::printf("%llu\n", seen);

@@ -218,8 +218,8 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
   }
 
   for (const CTagSnapshot& tag : from.tags) {
-    const auto found = to.byName.find(tag.name);
-    if (found == to.byName.end()) {
+    const CTagSnapshot* found = to.FindTag(tag.name);
+    if (found == nullptr) {
       CTagChange change;
       change.kind = CTagChange::kRemoved;
       change.name = tag.name;
@@ -228,7 +228,7 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
       ++diff.removed;
       continue;
     }
-    const CTagSnapshot& other = to.tags[found->second];
+    const CTagSnapshot& other = *found;
     CTagChange change;
     change.name = tag.name;
     change.from = &tag;
@@ -246,7 +246,7 @@ CPlantDiff DiffPlants(const CPlantSnapshot& from, const CPlantSnapshot& to) {
     ++diff.changed;
   }
   for (const CTagSnapshot& tag : to.tags) {
-    if (from.byName.count(tag.name) != 0) continue;
+    if (from.FindTag(tag.name) != nullptr) continue;
     CTagChange change;
     change.kind = CTagChange::kAdded;
     change.name = tag.name;

@@ -126,12 +126,8 @@ void CEnginePlantReader::Read(CPlantSnapshot* plant) {
     const CCell type = CellAt(*tagTable, row, tagColumns[1]);
     tag.typeId = type.kind == CCell::kInteger ? type.integer : 0;
     for (int at : tagColumns) AppendCell(&tag.head, CellAt(*tagTable, row, at));
-    if (!plant->byName.emplace(tag.name, plant->tags.size()).second) {
-      ++plant->duplicateNames;
-      return;
-    }
-    byId.emplace(tag.tagId, plant->tags.size());
-    plant->tags.push_back(std::move(tag));
+    if (plant->AddTag(std::move(tag)))
+      byId.emplace(plant->tags.back().tagId, plant->tags.size() - 1);
   });
 
   for (const CTypeShape& type : plant->types) {

@@ -98,6 +98,28 @@ std::string CTypeShape::FieldsText() const {
   return text;
 }
 
+void CPlantSnapshot::ReserveTags(size_t count) {
+  if (count <= tags.capacity()) return;
+  tags.reserve(count);
+  byName.clear();
+  byName.reserve(count);
+  for (size_t i = 0; i < tags.size(); ++i) byName.emplace(tags[i].name, i);
+}
+
+bool CPlantSnapshot::AddTag(CTagSnapshot&& tag) {
+  if (tags.size() == tags.capacity()) ReserveTags(std::max<size_t>(64, 2 * tags.capacity()));
+  tags.push_back(std::move(tag));
+  if (byName.emplace(tags.back().name, tags.size() - 1).second) return true;
+  tags.pop_back();
+  ++duplicateNames;
+  return false;
+}
+
+const CTagSnapshot* CPlantSnapshot::FindTag(std::string_view name) const {
+  const auto found = byName.find(name);
+  return found != byName.end() ? &tags[found->second] : nullptr;
+}
+
 const CTypeShape* CPlantSnapshot::TypeById(int64_t id) const {
   for (const CTypeShape& type : types)
     if (type.id == id) return &type;
@@ -286,7 +308,13 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
   }
 
   // Tags: the first row of a TagID wins, and the first tag of a name.
+  db.Query("SELECT count(*) FROM \"Tags\"", [&](sqlite3_stmt* row) {
+    plant->ReserveTags(static_cast<size_t>(std::max<int64_t>(0, sqlite3_column_int64(row, 0))));
+  });
   CIdIndex byId;
+  // Each row's bytes are gathered here and copied into a string of just their size: two plants
+  // of a million tags are held at once.
+  std::string scratch;
   const auto tagColumns = db.Columns("Tags");
   std::string sql = fmt::format("SELECT {}, {}", ColumnOrNull(tagColumns, "TagID"),
                                 ColumnOrNull(tagColumns, "TagName"));
@@ -298,15 +326,11 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
     tag.tagId = tagId;
     tag.name = Text(row, 1);
     tag.typeId = sqlite3_column_int64(row, 3);
-    tag.head.reserve(64);
+    scratch.clear();
     for (size_t i = 0; i < kTagColumnCount; ++i)
-      AppendValue(&tag.head, sqlite3_column_value(row, static_cast<int>(i) + 2));
-    if (!plant->byName.emplace(tag.name, plant->tags.size()).second) {
-      ++plant->duplicateNames;  // a later tag of the same name is not the one callers find
-      return;
-    }
-    byId.Insert(tagId, plant->tags.size());
-    plant->tags.push_back(std::move(tag));
+      AppendValue(&scratch, sqlite3_column_value(row, static_cast<int>(i) + 2));
+    tag.head = scratch;
+    if (plant->AddTag(std::move(tag))) byId.Insert(tagId, plant->tags.size() - 1);
   });
 
   // Value rows: the first row of each tag in its own type's table.
@@ -314,17 +338,16 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
     if (!type.hasTable || plant->TypeById(type.id) != &type) continue;
     std::string select = "SELECT \"TagID\"";
     for (const auto& field : type.fields) select += ", " + QuoteName(field.first);
-    size_t rowSize = 16;  // the last row's encoded size: rows of one table are much alike
     db.Query(select + " FROM " + QuoteName(type.name), [&](sqlite3_stmt* row) {
       const size_t found = byId.Find(sqlite3_column_int64(row, 0));
       if (found == CIdIndex::kNone) return;
       CTagSnapshot& tag = plant->tags[found];
       if (tag.typeId != type.id || tag.hasValues) return;
       tag.hasValues = true;
-      tag.values.reserve(rowSize + rowSize / 4);
+      scratch.clear();
       for (size_t i = 0; i < type.fields.size(); ++i)
-        AppendValue(&tag.values, sqlite3_column_value(row, static_cast<int>(i) + 1));
-      rowSize = tag.values.size();
+        AppendValue(&scratch, sqlite3_column_value(row, static_cast<int>(i) + 1));
+      tag.values = scratch;
     });
   }
 
@@ -335,13 +358,12 @@ void CSqlitePlantReader::Read(CPlantSnapshot* plant) {
   db.Query(sql + " FROM \"HMIInfo\"", [&](sqlite3_stmt* row) {
     const size_t found = byId.Find(sqlite3_column_int64(row, 0));
     if (found == CIdIndex::kNone) return;
-    std::string encoded;
-    encoded.reserve(64);
+    scratch.clear();
     for (size_t i = 0; i < kHmiColumnCount; ++i)
-      AppendValue(&encoded, sqlite3_column_value(row, static_cast<int>(i) + 2));
+      AppendValue(&scratch, sqlite3_column_value(row, static_cast<int>(i) + 2));
     auto& hmi = plant->tags[found].hmi;
     if (hmi.empty()) hmi.reserve(2);  // most tags have a few display rows
-    hmi.emplace_back(Text(row, 1), std::move(encoded));
+    hmi.emplace_back(Text(row, 1), scratch);
   });
   KeepFirstDisplayRows(plant);
   db.Execute("COMMIT");

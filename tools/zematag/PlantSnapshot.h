@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -62,14 +63,33 @@ struct CTagSnapshot {
 
 class CPlantSnapshot {
  public:
+  CPlantSnapshot() = default;
+  // Moves keep the tags where they are; a copy would leave its names index on the original's.
+  CPlantSnapshot(CPlantSnapshot&&) = default;
+  CPlantSnapshot& operator=(CPlantSnapshot&&) = default;
+  CPlantSnapshot(const CPlantSnapshot&) = delete;
+  CPlantSnapshot& operator=(const CPlantSnapshot&) = delete;
+
   std::string source;  // what it was read from, for messages
   std::vector<CTypeShape> types;
-  std::vector<CTagSnapshot> tags;
-  std::unordered_map<std::string, size_t> byName;  // first tag of each name
+  std::vector<CTagSnapshot> tags;  // in the order read; added through AddTag only
   size_t duplicateNames = 0;
+
+  // Room for count tags: a reader that knows how many come saves the moves of a growing list.
+  void ReserveTags(size_t count);
+  // Appends tag unless a tag of its name is there already: the first tag of a name is the one
+  // callers find, and a later one only counts in duplicateNames (false).
+  bool AddTag(CTagSnapshot&& tag);
+  // The tag of that name, or null.
+  const CTagSnapshot* FindTag(std::string_view name) const;
 
   const CTypeShape* TypeById(int64_t id) const;
   const CTypeShape* TypeByName(const std::string& name) const;  // ignoring ASCII case
+
+ private:
+  // Index into tags by name; the keys are views of the tags' own names, made anew whenever the
+  // list grows into new memory.
+  std::unordered_map<std::string_view, size_t> byName;
 };
 
 // Encoded cells: append one, read them all back.

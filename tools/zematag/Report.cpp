@@ -11,6 +11,7 @@
 #include "ToolError.h"
 #include "ZEMABatch.h"
 #include "halvkit.h"
+#include "platform/ado/jet/jet_reader.h"
 
 // Every message is masked: no password given in a URI ever reaches the terminal or a log.
 void ReportError(const std::string& message) {
@@ -21,6 +22,16 @@ void RequireFile(const std::string& database, const std::string& command, const 
   if (IsServerUri(database))
     throw ToolError(fmt::format("{} needs an SQLite file: {} is a PostgreSQL database ({})",
                                 command, Shown(database), why));
+}
+
+void RequireSqliteFile(const std::string& database, const std::string& command,
+                       const std::string& why) {
+  RequireFile(database, command, why);
+  if (platform::ado::jet::IsJetFile(database))
+    throw ToolError(fmt::format(
+        "{} needs an SQLite file: {} is a Jet or ACE file, which opens read-only (make an SQLite "
+        "file of it with zematag convert first)",
+        command, database));
 }
 
 std::string NlsDir() { return hvk_GetNlsDir(); }

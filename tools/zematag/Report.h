@@ -19,6 +19,10 @@ void CheckDatabaseFile(const std::string& path);
 // Throws ToolError when database is a server URI, for the commands that work on SQLite files
 // only: "COMMAND needs an SQLite file: URI is a PostgreSQL database (why)".
 void RequireFile(const std::string& database, const std::string& command, const std::string& why);
+// RequireFile, and throws ToolError for a Jet or ACE file too, for the commands that write to the
+// file or rely on what only an SQLite file keeps (its generation, its trail).
+void RequireSqliteFile(const std::string& database, const std::string& command,
+                       const std::string& why);
 
 // Why an SQLite call failed, in words, from its (extended) result code and message: locked by
 // another program, read-only, disk full, damaged, not an SQLite database file, ...

@@ -9,6 +9,7 @@
 #include "Text.h"
 #include "ToolError.h"
 #include "platform/ado/audit.h"
+#include "platform/ado/jet/jet_reader.h"
 #include "platform/sql/quote.h"
 
 using platform::sql::QuoteName;
@@ -69,6 +70,7 @@ CTrackedDb CTrackedDb::Open(const std::string& path, bool write) {
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error))
     throw ToolError(fmt::format("{}: no such database file", path));
+  if (platform::ado::jet::IsJetFile(path)) return OpenJet(path, write);
   sqlite3* db = nullptr;
   // A connection serves one thread: no lock around every call (reading a plant makes millions).
   const int flags = (write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
@@ -84,6 +86,26 @@ CTrackedDb CTrackedDb::Open(const std::string& path, bool write) {
       SQLITE_OK)
     throw ToolError(fmt::format("{}: not a tag database ({})", path, sqlite3_errmsg(db)));
   if (write) opened.Execute("PRAGMA synchronous=NORMAL");
+  return opened;
+}
+
+CTrackedDb CTrackedDb::OpenJet(const std::string& path, bool write) {
+  // A Jet file keeps neither a generation nor a trail, and nothing writes to it.
+  if (write)
+    throw ToolError(fmt::format(
+        "{}: a Jet or ACE file opens read-only; make an SQLite file of it with zematag convert "
+        "first",
+        path));
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db);
+    throw ToolError(fmt::format("{}: out of memory", path));
+  }
+  CTrackedDb opened(db, path);
+  std::string why;
+  if (!platform::ado::jet::ReadJetFile(path, db, &why)) throw ToolError(why);
+  opened.Execute("PRAGMA query_only=ON");
   return opened;
 }
 

@@ -40,7 +40,8 @@ inline constexpr const char* kAuditColumns[] = {"AuditID", "Time",      "OsUser"
 // A direct connection to a database file, with the audit functions registered.
 class CTrackedDb {
  public:
-  // Opens an existing file; throws ToolError naming it when it is missing or does not open.
+  // Opens an existing file; throws ToolError naming it when it is missing or does not open. A
+  // Jet or ACE file is read whole into memory for reading, and refused for writing.
   static CTrackedDb Open(const std::string& path, bool write);
   CTrackedDb(CTrackedDb&& other) noexcept : db(other.db), path(std::move(other.path)) {
     other.db = nullptr;
@@ -61,6 +62,7 @@ class CTrackedDb {
 
  private:
   CTrackedDb(sqlite3* handle, std::string file) : db(handle), path(std::move(file)) {}
+  static CTrackedDb OpenJet(const std::string& path, bool write);
   sqlite3* db;
   std::string path;
 };

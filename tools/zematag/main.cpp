@@ -11,6 +11,7 @@
 #include "Report.h"
 #include "ToolError.h"
 #include "ZEMATagAcs.h"
+#include "platform/faults/faults.h"
 
 namespace {
 
@@ -176,6 +177,10 @@ int main(int argc, char** argv) {
         throw ToolError(fmt::format("{}: no such language directory", nls));
       setenv("HVK_NLS_DIR", nls.c_str(), 1);
     }
+    // Test seam: no Jet file holding a tag database can be made, so the tool's tests let an
+    // SQLite tag database stand in for one.
+    if (const char* standIn = std::getenv("ZEMATAG_TEST_JET_SOURCE"))
+      platform::FaultSet("Jet.SqliteFile", standIn);
     return action ? action() : 2;
   } catch (const ToolError& e) {
     ReportError(e.what());
