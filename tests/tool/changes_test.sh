@@ -72,6 +72,14 @@ audit)
   run_ok delete late.db FIC-102
   [ "$(q late.db "SELECT count(*) FROM AuditLog WHERE TagName = 'FIC-102' AND Operation = 'delete'")" -ge 2 ] ||
     fail "the deletion is not in the late trail"
+  # check --fix repairs an audited database, and the trail records the repair.
+  plant_db orphan.db
+  q orphan.db "INSERT INTO PIDController (TagID) VALUES (99999)"
+  run_ok audit enable orphan.db
+  run_fails check orphan.db
+  run_ok check --fix orphan.db
+  [ "$(q orphan.db "SELECT count(*) FROM AuditLog WHERE TableName = 'PIDController' AND TagID = 99999 \
+      AND Operation = 'delete'")" = 1 ] || fail "the repair is not in the trail"
 
   # A type with more columns than one call of the row's JSON takes: the row is still one object.
   python3 -c "
@@ -105,6 +113,8 @@ audit_wrong_columns)
   run_fails audit enable plant.db
   contains err.txt "wrong columns"
   run_fails log plant.db
+  contains err.txt "wrong columns"
+  run_fails check --fix plant.db
   contains err.txt "wrong columns"
   # Reading is not affected.
   run_ok list plant.db

@@ -16,6 +16,7 @@
 #include "Report.h"
 #include "Text.h"
 #include "ToolError.h"
+#include "platform/ado/audit.h"
 #include "platform/ado/jet/jet_reader.h"
 #include "platform/sql/quote.h"
 
@@ -138,6 +139,11 @@ CSchemaStore CSchemaStore::Open(const std::string& path, bool forWriting) {
   CSchemaStore store(db, path);
   if (forWriting && sqlite3_db_readonly(db, "main") == 1)
     throw ToolError(fmt::format("{}: the database is read-only", path));
+  // The repairs go through the database's own triggers: an audit trail records them, as it
+  // records every write, and one with the wrong columns refuses them as it refuses the writer.
+  std::string refusal;
+  if (!platform::ado::PrepareAuditConnection(db, !forWriting, &refusal))
+    throw ToolError(fmt::format("{}: {}", path, refusal));
   return CheckTagTables(std::move(store));
 }
 
