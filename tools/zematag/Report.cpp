@@ -34,6 +34,21 @@ void RequireSqliteFile(const std::string& database, const std::string& command,
         command, database));
 }
 
+sqlite3* ReadJetIntoMemory(const std::string& path, const JetReadProgress& progress) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(db);
+    throw ToolError(fmt::format("{}: out of memory", path));
+  }
+  std::string error;
+  if (!platform::ado::jet::ReadJetFile(path, db, &error, progress)) {
+    sqlite3_close(db);
+    throw ToolError(error);
+  }
+  return db;
+}
+
 std::string NlsDir() { return hvk_GetNlsDir(); }
 
 void CheckDatabaseFile(const std::string& path) {

@@ -4,7 +4,10 @@
 #ifndef ZEMATAG_REPORT_H
 #define ZEMATAG_REPORT_H
 
+#include <functional>
 #include <string>
+
+struct sqlite3;
 
 // Prints one error line on stderr: "zematag: message".
 void ReportError(const std::string& message);
@@ -27,6 +30,12 @@ void RequireSqliteFile(const std::string& database, const std::string& command,
 // Why an SQLite call failed, in words, from its (extended) result code and message: locked by
 // another program, read-only, disk full, damaged, not an SQLite database file, ...
 std::string SqliteFailureText(int code, const std::string& message);
+
+// A new in-memory SQLite database holding every table of the Jet or ACE file at path, read
+// whole, calling progress(rows read, rows in all) as it goes (when given). The caller closes it.
+// Throws ToolError naming the file and the reason when it cannot be read.
+using JetReadProgress = std::function<void(long long done, long long total)>;
+sqlite3* ReadJetIntoMemory(const std::string& path, const JetReadProgress& progress = nullptr);
 
 // The kinds of ZemaLastError (ZEMABatch.h) that end an import or a delete at once: the next
 // batch would fail for the same reason.

@@ -148,17 +148,7 @@ CSchemaStore CSchemaStore::Open(const std::string& path, bool forWriting) {
 }
 
 CSchemaStore CSchemaStore::OpenJet(const std::string& path, const JetProgress& progress) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    sqlite3_close(db);
-    throw ToolError(fmt::format("{}: out of memory", path));
-  }
-  std::string error;
-  if (!platform::ado::jet::ReadJetFile(path, db, &error, progress)) {
-    sqlite3_close(db);
-    throw ToolError(error);
-  }
-  return CSchemaStore(db, path);
+  return CSchemaStore(ReadJetIntoMemory(path, progress), path);
 }
 
 CSchemaStore CSchemaStore::CheckTagTables(CSchemaStore store) {

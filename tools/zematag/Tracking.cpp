@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "Layout.h"
+#include "Report.h"
 #include "Text.h"
 #include "ToolError.h"
 #include "platform/ado/audit.h"
@@ -96,15 +97,7 @@ CTrackedDb CTrackedDb::OpenJet(const std::string& path, bool write) {
         "{}: a Jet or ACE file opens read-only; make an SQLite file of it with zematag convert "
         "first",
         path));
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_close(db);
-    throw ToolError(fmt::format("{}: out of memory", path));
-  }
-  CTrackedDb opened(db, path);
-  std::string why;
-  if (!platform::ado::jet::ReadJetFile(path, db, &why)) throw ToolError(why);
+  CTrackedDb opened(ReadJetIntoMemory(path), path);
   opened.Execute("PRAGMA query_only=ON");
   return opened;
 }
